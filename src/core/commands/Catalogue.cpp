@@ -1,0 +1,11 @@
+#include "commands/Catalogue.h"
+
+#include "traffic/Hyouji.h"
+
+namespace vk9 {
+
+void sendOneShot(Context& ctx, const OneShotRow& row) {
+    sendCommand(ctx, row.code);
+}
+
+} // namespace vk9

@@ -1,0 +1,108 @@
+#include "panel/Panel.h"
+
+#include "adjust/Adjust.h"
+#include "commands/Catalogue.h"
+#include "panel/Lookup.h"
+#include "panel/StartUp.h"
+#include "serial/Addressing.h"
+#include "serial/PortChoice.h"
+#include "traffic/Hyouji.h"
+#include "traffic/TrafficTimers.h"
+
+namespace vk9 {
+
+Panel::Panel(Timers& timers, SerialPort& port, View& view) : m_ctx{m_state, timers, port, view} {}
+
+void Panel::load() {
+    m_startUpFailure = startUp(m_ctx);
+}
+
+void Panel::shown() {
+    if (m_startUpFailure) {
+        const std::string message = *std::exchange(m_startUpFailure, std::nullopt);
+        m_ctx.view.log("port 1 not opened: " + message);
+        m_ctx.view.warn(message);
+    }
+}
+
+void Panel::click(Control id) {
+    if (const auto* row = findRow(kOneShots, id)) {
+        sendOneShot(m_ctx, *row);
+    } else if (const auto* selector = findRow(kSelectors, id)) {
+        selectTarget(m_ctx, *selector);
+    } else if (id == Control::Command33) { // "COM"
+        showSettingsFrame(m_ctx);
+    } else if (id == kDataButton) {
+        toggleDataDisplay(m_ctx);
+    } else if (id == Control::Command16) { // "END"
+        shutDown(m_ctx);
+    }
+}
+
+void Panel::press(Control id) {
+    if (const auto* row = findRow(kHoldButtons, id)) {
+        pressHold(m_ctx, *row);
+    }
+}
+
+void Panel::release(Control id) {
+    if (const auto* row = findRow(kHoldButtons, id)) {
+        releaseHold(m_ctx, *row);
+    }
+}
+
+void Panel::select(Control id) {
+    if (const auto* port = findRow(kPortOptions, id)) {
+        choosePort(m_ctx, *port, ChoiceBy::Operator);
+    } else if (const auto* speed = findRow(kSpeedOptions, id)) {
+        chooseSpeed(m_ctx, *speed);
+    } else if (const auto* address = findRow(kAddressOptions, id)) {
+        selectAddress(m_ctx, *address);
+    }
+}
+
+void Panel::keyDown(int key, int shiftState) {
+    handleKeyDown(m_ctx, key, shiftState);
+}
+
+void Panel::tick(TimerId id) {
+    switch (id) {
+    case TimerId::Timer1:
+        repeatTick(m_ctx);
+        break;
+    case TimerId::Timer2:
+        endReplyWindow(m_ctx);
+        break;
+    case TimerId::Timer3:
+        hideSettingsFrame(m_ctx);
+        break;
+    case TimerId::Timer4:
+        clearBoxes(m_ctx);
+        break;
+    case TimerId::Timer5: // never started
+        break;
+    }
+}
+
+void Panel::comm(CommEvent kind) {
+    if (kind == CommEvent::Received) {
+        receive(m_ctx);
+    }
+}
+
+void Panel::portLost(std::string_view message) {
+    captureLost(); // nothing may keep repeating into a dead line
+    handlePortLost(m_ctx, message);
+}
+
+void Panel::captureLost() {
+    if (const auto* held = heldButton(m_state)) {
+        releaseHold(m_ctx, *held);
+    }
+}
+
+void Panel::close() {
+    shutDown(m_ctx);
+}
+
+} // namespace vk9

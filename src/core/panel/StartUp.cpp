@@ -1,0 +1,53 @@
+#include "panel/StartUp.h"
+
+#include "panel/Layout.h"
+#include "panel/Panel.h"
+#include "serial/PortChoice.h"
+
+namespace vk9 {
+
+std::optional<std::string> startUp(Context& ctx) {
+    auto& s = ctx.state;
+    s.addressPrefix.clear();        // matches "SINGLE", selected in the layout
+    s.portSettings = kFastSettings; // matches "19200", selected in the layout
+
+    // Centred as a window of the designed height, then shortened without moving its top,
+    // so it sits above the screen's centre. Negative positions on a small screen stay.
+    const ScreenSize screen = ctx.view.screenSize();
+    ctx.view.moveWindow((screen.width - designedOuterWidth()) / 2.0,
+                        (screen.height - designedOuterHeight()) / 2.0);
+    ctx.view.setWindowHeight(kStartHeight);
+
+    s.repeatCode = 0;
+    s.awaitingReply = 0;
+    s.receiveBuffer.clear();
+
+    std::optional<std::string> failure;
+    (void)ctx.port.setPortNumber(1);
+    (void)ctx.port.setSettings(s.portSettings);
+    if (auto opened = ctx.port.open(); !opened.ok) {
+        failure = std::move(opened.message);
+    }
+
+    // Selecting "COM1" from code runs its selection just as a click would: close, set port
+    // 1, reopen if it was open, hide the settings frame.
+    ctx.view.selectOption(Control::Option1);
+    choosePort(ctx, kPortOptions[0], ChoiceBy::StartUp);
+    return failure;
+}
+
+void shutDown(Context& ctx) {
+    (void)ctx.port.close();
+    ctx.view.quit();
+}
+
+void handleKeyDown(Context& ctx, int key, int shiftState) {
+    if (key != kKeyJ || (shiftState & (kShiftBit | kCtrlBit | kAltBit)) != kCtrlBit) {
+        return; // the key goes on to the focused control either way
+    }
+    ctx.view.setWindowHeight(kFullHeight);
+    ctx.view.setCaption(kDataButton, "CLOSE");
+    ctx.view.setVisible(kDataButton, true);
+}
+
+} // namespace vk9

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "panel/Control.h"
+
+#include <string>
+#include <string_view>
+
+namespace vk9 {
+
+struct ScreenSize {
+    double width = 0;  // twips
+    double height = 0; // twips
+};
+
+// What the handlers change on screen, and the little they read back.
+class View {
+public:
+    virtual ~View() = default;
+    // Captions of the TXD, RXD and STATUS boxes and of the data display button.
+    virtual void setCaption(Control control, std::string_view text) = 0;
+    virtual std::string caption(Control control) const = 0;
+    virtual void setVisible(Control control, bool visible) = 0; // the settings frame, Command34
+    virtual void selectOption(Control option) = 0; // from code; raises no selection event
+    // Outer window height and position in twips; the view maps them to its client area.
+    virtual void setWindowHeight(int twips) = 0;
+    virtual int windowHeight() const = 0;
+    virtual void moveWindow(double left, double top) = 0;
+    virtual ScreenSize screenSize() const = 0;
+    // A modal warning box titled "VK9RSC" with an exclamation icon and one OK button.
+    virtual void warn(std::string_view message) = 0;
+    // A line for whoever watches the program's output; never blocks the operator.
+    virtual void log(std::string_view line) = 0;
+    virtual void quit() = 0;
+};
+
+} // namespace vk9

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "panel/Context.h"
+
+#include <array>
+#include <chrono>
+#include <string_view>
+
+namespace vk9 {
+
+using namespace std::chrono_literals;
+
+inline constexpr auto kSettingsFrameTimeout = 5000ms; // Timer3
+
+inline constexpr std::string_view kFastSettings = "19200,N,8,1";
+inline constexpr std::string_view kSlowSettings = "9600,N,8,1";
+
+struct PortOptionRow {
+    Control id;
+    int port;
+    int otherPort; // where the number goes back to after a failure
+};
+
+inline constexpr std::array kPortOptions{
+    PortOptionRow{Control::Option1, 1, 2}, // "COM1"
+    PortOptionRow{Control::Option2, 2, 1}, // "COM2"
+};
+
+struct SpeedOptionRow {
+    Control id;
+    std::string_view settings;
+};
+
+inline constexpr std::array kSpeedOptions{
+    SpeedOptionRow{Control::Option9, kFastSettings},  // "19200"
+    SpeedOptionRow{Control::Option10, kSlowSettings}, // "9600"
+};
+
+// Who made a port choice. Start-up reopens the port only if it was open; a choice by the
+// operator always opens the chosen port, so that a failed choice, a lost port or a start
+// without port 1 can be mended from the panel without a restart.
+enum class ChoiceBy { StartUp, Operator };
+
+void showSettingsFrame(Context& ctx); // "COM"
+void hideSettingsFrame(Context& ctx); // Timer3
+void choosePort(Context& ctx, const PortOptionRow& row, ChoiceBy by);
+void chooseSpeed(Context& ctx, const SpeedOptionRow& row);
+
+// The open port went away (adapter pulled, device error): it is closed and the operator is
+// told once; choosing a port again reopens it.
+void handlePortLost(Context& ctx, std::string_view message);
+
+} // namespace vk9

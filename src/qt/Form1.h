@@ -1,0 +1,52 @@
+#pragma once
+
+#include "QtSerialPort.h"
+#include "QtTimers.h"
+#include "QtView.h"
+#include "panel/Panel.h"
+
+#include <QApplication>
+#include <QWidget>
+
+#include <array>
+#include <optional>
+
+namespace vk9::qt {
+
+// Style, fonts and names the panel expects from the application; call once before Form1.
+void prepareApplication(QApplication& app);
+
+// The panel's window: widgets built from the layout tables, events forwarded to Panel.
+class Form1 final : public QWidget {
+public:
+    explicit Form1(QWidget* parent = nullptr);
+
+    QWidget* control(Control id) const { return m_widgets[static_cast<std::size_t>(id)]; }
+    const PanelState& state() const { return m_panel.state(); }
+    QtSerialPort& serialPort() { return m_port; }
+    QtTimers& timers() { return m_timers; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildControls();
+    void setTabOrder();
+    void wireEvents();
+    bool handleHoldButtonEvent(Control id, QEvent* event);
+    void handleCaptureLost();
+
+    std::array<QWidget*, kControlCount> m_widgets{};
+    QtTimers m_timers;
+    QtSerialPort m_port;
+    QtView m_view;
+    Panel m_panel;
+    std::optional<Control> m_held; // the hold button that got the press, until its release
+    bool m_shownOnce = false;
+    bool m_closed = false;
+};
+
+} // namespace vk9::qt

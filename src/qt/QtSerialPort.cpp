@@ -1,0 +1,176 @@
+#include "QtSerialPort.h"
+
+#include "serial/LineSettings.h"
+
+#include <QtGlobal>
+
+#if defined(Q_OS_WIN)
+#include <windows.h>
+#else
+#include <sys/ioctl.h>
+#include <termios.h>
+#endif
+
+#include <cstdlib>
+
+namespace vk9::qt {
+
+namespace {
+
+constexpr bool kWindows =
+#if defined(Q_OS_WIN)
+    true;
+#else
+    false;
+#endif
+
+QSerialPort::Parity toQt(Parity p) {
+    switch (p) {
+    case Parity::None:
+        return QSerialPort::NoParity;
+    case Parity::Even:
+        return QSerialPort::EvenParity;
+    case Parity::Odd:
+        return QSerialPort::OddParity;
+    case Parity::Mark:
+        return QSerialPort::MarkParity;
+    case Parity::Space:
+        return QSerialPort::SpaceParity;
+    }
+    return QSerialPort::NoParity;
+}
+
+QSerialPort::StopBits toQt(StopBits s) {
+    switch (s) {
+    case StopBits::One:
+        return QSerialPort::OneStop;
+    case StopBits::OneAndHalf:
+        return QSerialPort::OneAndHalfStop;
+    case StopBits::Two:
+        return QSerialPort::TwoStop;
+    }
+    return QSerialPort::OneStop;
+}
+
+} // namespace
+
+QtSerialPort::QtSerialPort(QObject* parent) : QObject(parent) {
+    connect(&m_port, &QSerialPort::readyRead, this, [this] {
+        if (m_handleReceived) {
+            m_handleReceived();
+        }
+    });
+    connect(&m_port, &QSerialPort::errorOccurred, this, &QtSerialPort::handleError);
+    setPortNumber(1);
+}
+
+SerialResult QtSerialPort::failure() const {
+    return SerialResult::failure(m_device + ": " + m_port.errorString().toStdString());
+}
+
+SerialResult QtSerialPort::setPortNumber(int number) {
+    if (m_port.isOpen()) {
+        return SerialResult::failure("the port number cannot change while the port is open");
+    }
+    m_number = number;
+    const std::string device =
+        deviceForPort(number, std::getenv(portVariable(number).c_str()), kWindows);
+    m_device = device;
+    m_port.setPortName(QString::fromStdString(device));
+    return SerialResult::success();
+}
+
+SerialResult QtSerialPort::setSettings(std::string_view settings) {
+    const auto parsed = parseLineSettings(settings);
+    if (!parsed) {
+        return SerialResult::failure("invalid line settings \"" + std::string(settings) + "\"");
+    }
+    // Applied at once on an open port; a closed port keeps them for the next open.
+    const bool ok = m_port.setBaudRate(parsed->baud) && m_port.setParity(toQt(parsed->parity)) &&
+                    m_port.setDataBits(static_cast<QSerialPort::DataBits>(parsed->dataBits)) &&
+                    m_port.setStopBits(toQt(parsed->stopBits)) &&
+                    m_port.setFlowControl(QSerialPort::NoFlowControl);
+    return ok ? SerialResult::success() : failure();
+}
+
+SerialResult QtSerialPort::open() {
+    if (m_port.isOpen()) {
+        return SerialResult::failure(m_device + ": already open");
+    }
+    if (!m_port.open(QIODevice::ReadWrite)) {
+        return failure();
+    }
+    return SerialResult::success();
+}
+
+SerialResult QtSerialPort::close() {
+    if (m_port.isOpen()) { // closing a closed QSerialPort reports NotOpenError
+        m_port.close();
+    }
+    return SerialResult::success();
+}
+
+SerialResult QtSerialPort::write(std::string_view bytes) {
+    if (!m_port.isOpen()) {
+        return SerialResult::failure("no serial port is open");
+    }
+    const auto size = static_cast<qint64>(bytes.size());
+    if (m_port.write(bytes.data(), size) != size) {
+        return failure();
+    }
+    return SerialResult::success();
+}
+
+std::string QtSerialPort::readAll() {
+    const QByteArray data = m_port.readAll();
+    return {data.constData(), static_cast<std::size_t>(data.size())};
+}
+
+std::size_t QtSerialPort::pendingOutput() const {
+    if (!m_port.isOpen()) {
+        return 0;
+    }
+    auto pending = static_cast<std::size_t>(m_port.bytesToWrite());
+    // bytesToWrite() counts only Qt's buffer; the driver holds the rest.
+#if defined(Q_OS_WIN)
+    COMSTAT status{};
+    DWORD errors = 0;
+    if (ClearCommError(m_port.handle(), &errors, &status)) {
+        pending += status.cbOutQue;
+    }
+#else
+    int queued = 0;
+    if (ioctl(m_port.handle(), TIOCOUTQ, &queued) == 0 && queued > 0) {
+        pending += static_cast<std::size_t>(queued);
+    }
+#endif
+    return pending;
+}
+
+void QtSerialPort::handleError(QSerialPort::SerialPortError error) {
+    // Harmless: the call succeeded, a wait timed out, or a pseudo-terminal has no modem lines.
+    if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError ||
+        error == QSerialPort::UnsupportedOperationError) {
+        return;
+    }
+    // A vanished device keeps raising errors until the port is closed. Close it once, after
+    // this signal has returned, and report the loss once.
+    if (m_port.isOpen() && !m_lossQueued) {
+        m_lossQueued = true;
+        m_lossMessage = failure().message;
+        QMetaObject::invokeMethod(this, &QtSerialPort::handleLoss, Qt::QueuedConnection);
+    }
+}
+
+void QtSerialPort::handleLoss() {
+    m_lossQueued = false;
+    if (!m_port.isOpen()) {
+        return; // closed on purpose in the meantime
+    }
+    m_port.close();
+    if (m_handleLost) {
+        m_handleLost(m_lossMessage);
+    }
+}
+
+} // namespace vk9::qt

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "ports/SerialPort.h"
+
+#include <QObject>
+#include <QSerialPort>
+
+#include <functional>
+
+namespace vk9::qt {
+
+// The serial-port component on QSerialPort. Port numbers map to devices as
+// deviceForPort() says; received data and a lost port come back through the handlers.
+class QtSerialPort final : public QObject, public SerialPort {
+public:
+    explicit QtSerialPort(QObject* parent = nullptr);
+
+    void onReceived(std::function<void()> handler) { m_handleReceived = std::move(handler); }
+    void onLost(std::function<void(std::string)> handler) { m_handleLost = std::move(handler); }
+
+    SerialResult setPortNumber(int number) override;
+    int portNumber() const override { return m_number; }
+    SerialResult setSettings(std::string_view settings) override;
+    bool isOpen() const override { return m_port.isOpen(); }
+    SerialResult open() override;
+    SerialResult close() override;
+    SerialResult write(std::string_view bytes) override;
+    std::string readAll() override;
+    std::size_t pendingOutput() const override;
+
+    const std::string& deviceName() const { return m_device; }
+
+private:
+    void handleError(QSerialPort::SerialPortError error);
+    void handleLoss();
+    SerialResult failure() const;
+
+    QSerialPort m_port;
+    int m_number = 1;
+    std::string m_device; // as configured; QSerialPort shortens /dev/ names
+    bool m_lossQueued = false;
+    std::string m_lossMessage; // the first error's text; later ones repeat it
+    std::function<void()> m_handleReceived;
+    std::function<void(std::string)> m_handleLost;
+};
+
+} // namespace vk9::qt
