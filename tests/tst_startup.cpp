@@ -15,6 +15,7 @@ private slots:
     void endClosesThePortAndQuits_data();
     void endClosesThePortAndQuits();
     void closingTheWindowEndsLikeEnd();
+    void lostPortIsClosedAndToldOnce();
 };
 
 void TstStartUp::stateAfterStartUp() {
@@ -113,6 +114,18 @@ void TstStartUp::closingTheWindowEndsLikeEnd() {
     h.panel.close();
     QVERIFY(!h.port.isOpen());
     QCOMPARE(h.view.quits, 1);
+}
+
+void TstStartUp::lostPortIsClosedAndToldOnce() {
+    PanelHarness h;
+    h.started();
+    h.panel.portLost("/dev/ttyUSB0: Input/output error");
+    QVERIFY(!h.port.isOpen());
+    QCOMPARE(h.view.warnings.size(), std::size_t{1});
+    QVERIFY(h.view.warnings.front().find("Input/output error") != std::string::npos);
+    h.panel.click(Control::Command17); // goes on running; the send says it did not go out
+    QVERIFY(h.port.written().empty());
+    QCOMPARE(h.view.quits, 0);
 }
 
 QTEST_APPLESS_MAIN(TstStartUp)
