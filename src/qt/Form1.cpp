@@ -1,5 +1,7 @@
 #include "Form1.h"
 
+#include "CaptionButton.h"
+
 #include "adjust/Adjust.h"
 #include "panel/Layout.h"
 #include "panel/Lookup.h"
@@ -153,7 +155,7 @@ void Form1::buildControls() {
         w->setVisible(row.visible);
     }
     for (const ButtonRow& row : kButtons) {
-        auto* w = new QPushButton(toQString(row.caption));
+        auto* w = new CaptionButton(toQString(row.caption));
         place(w, row.id, row.container, row.rect);
         w->setFont(makeFont(row.font));
         paint(w, QPalette::Button, row.face);
