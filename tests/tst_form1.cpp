@@ -52,6 +52,7 @@ private slots:
     void ctrlJSeenBeforeTheFocusedControl_data();
     void ctrlJSeenBeforeTheFocusedControl();
     void sharedCaptionsHaveAccessibleNames();
+    void failedPortChoiceKeepsItsOptionAndCanBeRetried();
 };
 
 void TstForm1::initTestCase() {
@@ -286,6 +287,30 @@ void TstForm1::sharedCaptionsHaveAccessibleNames() {
     QCOMPARE(f.get(Control::Command59)->accessibleName(), QStringLiteral("LENS SHIFT up"));
     // Boxes expose their current caption, not a fixed name.
     QVERIFY(f.get(Control::Label22)->accessibleName().isEmpty());
+}
+
+void TstForm1::failedPortChoiceKeepsItsOptionAndCanBeRetried() {
+    ShownForm f;
+    qputenv("VK9RSC_COM2", "/nonexistent/vk9rsc-com2");
+    WarningCatcher catcher;
+    f.get<QPushButton>(Control::Command33)->click();
+    QTest::mouseClick(f.get(Control::Option2), Qt::LeftButton);
+    QTRY_COMPARE(catcher.texts.size(), 1);
+    QVERIFY(catcher.texts.front().contains("/nonexistent/vk9rsc-com2"));
+    QVERIFY(f.get<QRadioButton>(Control::Option2)->isChecked());
+    QVERIFY(f.get(Control::Frame8)->isVisible());
+    QVERIFY(!f.form->serialPort().isOpen());
+    QCOMPARE(f.form->serialPort().portNumber(), 1);
+
+    // Plugged in now: clicking the selected "COM2" again opens it.
+    Pty second;
+    qputenv("VK9RSC_COM2", second.device().toLocal8Bit());
+    QTest::mouseClick(f.get(Control::Option2), Qt::LeftButton);
+    QVERIFY(f.form->serialPort().isOpen());
+    QCOMPARE(f.form->serialPort().portNumber(), 2);
+    QVERIFY(!f.get(Control::Frame8)->isVisible());
+    QCOMPARE(catcher.texts.size(), 1);
+    qunsetenv("VK9RSC_COM2");
 }
 
 QTEST_MAIN(TstForm1)
