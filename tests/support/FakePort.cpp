@@ -7,6 +7,7 @@ namespace vk9::test {
 void FakePort::clearRecords() {
     m_written.clear();
     m_writes.clear();
+    m_times.clear();
     m_calls.clear();
 }
 
@@ -43,6 +44,7 @@ SerialResult FakePort::write(std::string_view bytes) {
     }
     m_written += bytes;
     m_writes.emplace_back(bytes);
+    m_times.push_back(m_now ? m_now() : std::chrono::milliseconds{0});
     if (m_queueWrites) {
         m_pending += bytes.size();
     }

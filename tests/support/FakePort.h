@@ -2,6 +2,8 @@
 
 #include "ports/SerialPort.h"
 
+#include <chrono>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -21,6 +23,10 @@ public:
     void setPendingOutput(std::size_t bytes) { m_pending = bytes; }
     void setQueueWrites(bool queue) { m_queueWrites = queue; }
     void drain() { m_pending = 0; }
+
+    // Stamps each write with the time this returns.
+    void setClock(std::function<std::chrono::milliseconds()> now) { m_now = std::move(now); }
+    const std::vector<std::chrono::milliseconds>& writeTimes() const { return m_times; }
 
     const std::string& written() const { return m_written; }
     const std::vector<std::string>& writes() const { return m_writes; }
@@ -43,6 +49,8 @@ private:
     std::string m_input;
     std::string m_written;
     std::vector<std::string> m_writes;
+    std::vector<std::chrono::milliseconds> m_times;
+    std::function<std::chrono::milliseconds()> m_now;
     std::vector<std::string> m_calls;
     std::string m_settings;
     std::size_t m_pending = 0;

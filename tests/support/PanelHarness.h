@@ -22,6 +22,7 @@ struct PanelHarness {
 
     PanelHarness() {
         clock.onTick([this](TimerId id) { panel.tick(id); });
+        port.setClock([this] { return clock.now(); });
     }
 
     // Started as the program starts it, with the start-up's own port calls forgotten.
@@ -33,6 +34,16 @@ struct PanelHarness {
     }
     const PanelState& state() const { return panel.state(); }
     std::string box(Control c) const { return view.caption(c); }
+    // A mouse press and release, and a hold of some length.
+    void pressAndRelease(Control id) {
+        panel.press(id);
+        panel.release(id);
+    }
+    void hold(Control id, milliseconds length) {
+        panel.press(id);
+        clock.advance(length);
+        panel.release(id);
+    }
     void reply(const std::string& bytes) {
         port.deliver(bytes);
         panel.comm(CommEvent::Received);
