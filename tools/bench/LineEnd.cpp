@@ -1,0 +1,82 @@
+#include "LineEnd.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <utility>
+
+namespace vk9::bench {
+
+LineEnd::LineEnd() {
+    char name[256] = {};
+    if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
+        m_master = m_slave = -1;
+        return;
+    }
+    termios tio{};
+    tcgetattr(m_slave, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(m_slave, TCSANOW, &tio);
+    m_device = name;
+    m_thread = std::thread([this] { run(); });
+}
+
+LineEnd::~LineEnd() {
+    m_stop = true;
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+    if (m_master >= 0) {
+        ::close(m_master);
+    }
+    if (m_slave >= 0) {
+        ::close(m_slave);
+    }
+}
+
+void LineEnd::send(const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(m_master, bytes.data() + done, bytes.size() - done);
+        if (n <= 0) {
+            return;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+std::vector<LineEnd::Frame> LineEnd::takeFrames() {
+    std::lock_guard lock(m_mutex);
+    return std::exchange(m_frames, {});
+}
+
+void LineEnd::run() {
+    char buf[4096];
+    pollfd pfd{m_master, POLLIN, 0};
+    while (!m_stop) {
+        if (::poll(&pfd, 1, 5) <= 0) {
+            continue;
+        }
+        const ssize_t n = ::read(m_master, buf, sizeof buf);
+        const Clock::time_point now = Clock::now();
+        if (n <= 0) {
+            continue;
+        }
+        m_bytes += static_cast<std::size_t>(n);
+        std::lock_guard lock(m_mutex);
+        for (ssize_t i = 0; i < n; ++i) {
+            if (m_partial.text.empty()) {
+                m_partial.firstByte = now;
+            }
+            m_partial.text += buf[i];
+            if (buf[i] == '\r') {
+                m_frames.push_back(std::exchange(m_partial, {}));
+            }
+        }
+    }
+}
+
+} // namespace vk9::bench

@@ -1,0 +1,367 @@
+// vk9rsc-bench: the panel's real core, Qt timers and QSerialPort adapter against a
+// pseudo-terminal whose other end timestamps every frame. Writes a Markdown report.
+//
+// Usage: vk9rsc-bench [--quick] [--out FILE] [--panel PATH --bare PATH]
+// The start-up, memory and idle figures need an X display ($DISPLAY) and the paths of
+// the panel and of the bare window program; without them those rows are left out.
+#include "LineEnd.h"
+#include "Process.h"
+
+#include "Form1.h"
+
+#include <QAbstractButton>
+#include <QDateTime>
+#include <QEventLoop>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QSysInfo>
+#include <QTimer>
+
+#include <sys/resource.h>
+#include <sys/utsname.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <thread>
+
+using namespace vk9;
+using namespace vk9::bench;
+using std::chrono::milliseconds;
+
+namespace {
+
+double ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+double percentile(std::vector<double> values, double p) {
+    if (values.empty()) {
+        return NAN;
+    }
+    std::sort(values.begin(), values.end());
+    const double rank = p / 100.0 * double(values.size() - 1);
+    const auto low = static_cast<std::size_t>(std::floor(rank));
+    const auto high = std::min(low + 1, values.size() - 1);
+    return values[low] + (values[high] - values[low]) * (rank - double(low));
+}
+
+std::string fixed(double v, int decimals = 2) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+    return buf;
+}
+
+double threadCpuMs() {
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return (double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3) +
+           (double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3);
+}
+
+double peakKiB() {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("VmHWM:", 0) == 0) {
+            return std::atof(line.c_str() + 6);
+        }
+    }
+    return 0;
+}
+
+// Drives the window as an operator would, through the widgets' own events.
+class Driver {
+public:
+    explicit Driver(qt::Form1& form) : m_form(form) {}
+
+    QWidget* widget(Control id) const { return m_form.control(id); }
+    void click(Control id) { qobject_cast<QAbstractButton*>(widget(id))->click(); }
+    void mouse(Control id, QEvent::Type type) {
+        QWidget* w = widget(id);
+        const QPointF local = w->rect().center();
+        QMouseEvent event(type, local, w->mapToGlobal(local), Qt::LeftButton,
+                          type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                          Qt::NoModifier);
+        QCoreApplication::sendEvent(w, &event);
+    }
+    void press(Control id) { mouse(id, QEvent::MouseButtonPress); }
+    void release(Control id) { mouse(id, QEvent::MouseButtonRelease); }
+    void tap(Control id) {
+        press(id);
+        release(id);
+    }
+    // Runs the event loop for a while.
+    void wait(milliseconds span) {
+        QEventLoop loop;
+        QTimer::singleShot(span, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    QString text(Control id) const { return qobject_cast<QLabel*>(widget(id))->text(); }
+    const PanelState& state() const { return m_form.state(); }
+
+private:
+    qt::Form1& m_form;
+};
+
+struct RepeatCase {
+    int periodMs;
+    std::vector<Control> selectors; // clicked before the hold
+    std::vector<Control> taps;      // pressed and released before the hold
+    Control held;
+    const char* what;
+};
+
+const std::vector<RepeatCase> kRepeatCases{
+    {5, {}, {Control::Command48}, Control::Command5, "cursor arrow after a D.Zoom release"},
+    {30, {Control::Command43}, {}, Control::Command5, "cursor arrow after CURSOL"},
+    {50, {}, {}, Control::Command15, "Zoom +"},
+    {100, {Control::Command11}, {}, Control::Command7, "cursor arrow after FOCUS"},
+    {200, {Control::Command13}, {}, Control::Command9, "cursor arrow after A-IMAGE"},
+    {250, {}, {}, Control::Command1, "VOL +"},
+    {500, {}, {}, Control::Command6, "SELECT"},
+};
+
+std::string repeatAccuracy(Driver& d, LineEnd& line, bool quick) {
+    std::ostringstream out;
+    out << "| Period (ms) | Held button | Held for (ms) | Copies expected | Copies received | "
+           "Median period (ms) | p99 of abs. error (ms) | Max abs. error (ms) |\n"
+        << "|---|---|---|---|---|---|---|---|\n";
+    for (const RepeatCase& c : kRepeatCases) {
+        for (Control s : c.selectors) {
+            d.click(s);
+        }
+        for (Control t : c.taps) {
+            d.tap(t);
+        }
+        d.wait(milliseconds(50));
+        line.takeFrames();
+        // At least 2 s or 20 copies, ending half a period after a tick.
+        const int copies = quick ? 10 : std::max(20, 2000 / c.periodMs);
+        const milliseconds hold(copies * c.periodMs + c.periodMs / 2);
+        const Clock::time_point pressed = Clock::now();
+        d.press(c.held);
+        d.wait(hold);
+        d.release(c.held);
+        const Clock::time_point released = Clock::now();
+        d.wait(milliseconds(100));
+        std::vector<double> periods;
+        std::vector<double> errors;
+        int received = 0;
+        Clock::time_point previous{};
+        for (const auto& f : line.takeFrames()) {
+            if (f.firstByte < pressed || f.firstByte > released) {
+                continue;
+            }
+            if (received++ > 0) {
+                const double p = ms(f.firstByte - previous);
+                periods.push_back(p);
+                errors.push_back(std::abs(p - c.periodMs));
+            }
+            previous = f.firstByte;
+        }
+        const double heldMs = ms(released - pressed);
+        const int expected = int(std::floor(heldMs / c.periodMs)) + 1;
+        out << "| " << c.periodMs << " | " << c.what << " | " << fixed(heldMs, 1) << " | "
+            << expected << " | " << received << " | " << fixed(percentile(periods, 50), 3) << " | "
+            << fixed(percentile(errors, 99), 3) << " | " << fixed(percentile(errors, 100), 3)
+            << " |\n";
+        d.click(Control::Command10); // back to a known period between cases
+        d.wait(milliseconds(50));
+    }
+    return out.str();
+}
+
+std::string latencies(Driver& d, LineEnd& line, bool quick) {
+    const int samples = quick ? 30 : 200;
+    std::vector<double> pressToByte;
+    for (int i = 0; i < samples; ++i) {
+        line.takeFrames();
+        const Clock::time_point t0 = Clock::now();
+        d.press(Control::Command1);
+        std::vector<LineEnd::Frame> frames;
+        while ((frames = line.takeFrames()).empty() &&
+               Clock::now() - t0 < std::chrono::seconds(1)) {
+            QCoreApplication::processEvents();
+        }
+        if (!frames.empty()) {
+            pressToByte.push_back(ms(frames.front().firstByte - t0));
+        }
+        d.release(Control::Command1);
+        d.wait(milliseconds(5));
+    }
+    std::vector<double> replyToBoxes;
+    const char* replies[] = {"00\r", "80\r"};
+    const QString messages[] = {QStringLiteral(" Power ON"), QStringLiteral(" Stand by")};
+    for (int i = 0; i < samples; ++i) {
+        d.tap(Control::Command1); // a release empties the receive buffer
+        d.click(Control::Command44);
+        d.wait(milliseconds(2));
+        line.takeFrames();
+        const Clock::time_point t0 = Clock::now();
+        line.send(replies[i % 2]);
+        while ((d.text(kStatusBox) != messages[i % 2] || d.text(kRxdBox).isEmpty()) &&
+               Clock::now() - t0 < std::chrono::seconds(1)) {
+            QCoreApplication::processEvents();
+        }
+        replyToBoxes.push_back(ms(Clock::now() - t0));
+    }
+    std::ostringstream out;
+    out << "| Path | Samples | Median (ms) | p99 (ms) | Target p99 |\n|---|---|---|---|---|\n"
+        << "| press to first byte at the other end | " << pressToByte.size() << " | "
+        << fixed(percentile(pressToByte, 50), 3) << " | " << fixed(percentile(pressToByte, 99), 3)
+        << " | under 1 ms |\n"
+        << "| reply written to RXD and STATUS updated | " << replyToBoxes.size() << " | "
+        << fixed(percentile(replyToBoxes, 50), 3) << " | " << fixed(percentile(replyToBoxes, 99), 3)
+        << " | under 2 ms |\n";
+    return out.str();
+}
+
+std::string receiveFlood(Driver& d, LineEnd& line) {
+    constexpr std::size_t kFlood = 1 << 20;
+    std::string bytes(kFlood, '\0');
+    std::mt19937 random(2026);
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (char& c : bytes) {
+        c = static_cast<char>(byte(random));
+    }
+    d.wait(milliseconds(1200)); // let every traffic timer run out
+    const double peakBefore = peakKiB();
+    const double cpu0 = threadCpuMs();
+    const Clock::time_point t0 = Clock::now();
+    std::atomic<bool> sent{false};
+    std::thread writer([&] {
+        for (std::size_t at = 0; at < bytes.size(); at += 4096) {
+            line.send(bytes.substr(at, 4096));
+        }
+        sent = true;
+    });
+    while (!sent) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    writer.join();
+    d.wait(milliseconds(300));
+    const double cpu = threadCpuMs() - cpu0;
+    const double wall = ms(Clock::now() - t0) - 300;
+    std::ostringstream out;
+    out << "| Flood | Wall time (ms) | Panel thread CPU (ms) | CPU per byte (ns) | Peak RSS before "
+           "/ after (KiB) | Receive buffer after (bytes) |\n|---|---|---|---|---|---|\n"
+        << "| 1 MiB of random bytes, 4 KiB writes | " << fixed(wall, 1) << " | " << fixed(cpu, 1)
+        << " | " << fixed(cpu * 1e6 / double(kFlood), 1) << " | " << fixed(peakBefore, 0) << " / "
+        << fixed(peakKiB(), 0) << " | " << d.state().receiveBuffer.size() << " |\n";
+    return out.str();
+}
+
+std::string processFigures(const std::string& panel, const std::string& bare, int runs) {
+    std::vector<double> start[2];
+    std::vector<double> rss[2];
+    std::vector<double> idle[2];
+    std::vector<double> wakes[2];
+    LineEnd port; // so that the panel starts without a warning box
+    const std::vector<std::vector<std::string>> env{{"VK9RSC_COM1=" + port.device()}, {}};
+    const std::string programs[] = {panel, bare};
+    for (int run = 0; run < runs; ++run) {
+        for (int p = 0; p < 2; ++p) {
+            const auto f = measureProcess(programs[p], env[p], milliseconds(10000));
+            if (!f) {
+                return "Could not start " + programs[p] + " on $DISPLAY.\n";
+            }
+            start[p].push_back(f->startUpMs);
+            rss[p].push_back(f->residentKiB);
+            idle[p].push_back(f->idleCpuMs);
+            wakes[p].push_back(f->wakeUps);
+        }
+    }
+    const double startRatio = percentile(start[0], 50) / percentile(start[1], 50);
+    const double rssRatio = percentile(rss[0], 50) / percentile(rss[1], 50);
+    std::ostringstream out;
+    out << "| Program | Start-up to window mapped, median of " << runs
+        << " (ms) | Resident memory at idle (KiB) | CPU over 10 s idle (ms) | Wake-ups "
+           "in 10 s |\n|---|---|---|---|---|\n";
+    const char* names[] = {"vk9rsc", "bare Qt window"};
+    for (int p = 0; p < 2; ++p) {
+        out << "| " << names[p] << " | " << fixed(percentile(start[p], 50), 1) << " | "
+            << fixed(percentile(rss[p], 50), 0) << " | " << fixed(percentile(idle[p], 50), 2)
+            << " | " << fixed(percentile(wakes[p], 50), 0) << " |\n";
+    }
+    out << "\nRatios: start-up " << fixed(startRatio) << " (target at most 1.5), memory "
+        << fixed(rssRatio) << " (target at most 1.3). Idle CPU target: under 10 ms.\n";
+    return out.str();
+}
+
+std::string machine() {
+    utsname u{};
+    uname(&u);
+    std::ifstream cpuinfo("/proc/cpuinfo");
+    std::string line;
+    std::string model = "unknown processor";
+    while (std::getline(cpuinfo, line)) {
+        if (line.rfind("model name", 0) == 0) {
+            model = line.substr(line.find(':') + 2);
+            break;
+        }
+    }
+    return model + ", " + std::to_string(std::thread::hardware_concurrency()) + " cores, " +
+           u.sysname + " " + u.release + ", Qt " + qVersion();
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    bool quick = false;
+    std::string outPath;
+    std::string panelPath;
+    std::string barePath;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--quick") {
+            quick = true;
+        } else if (arg == "--out" && i + 1 < argc) {
+            outPath = argv[++i];
+        } else if (arg == "--panel" && i + 1 < argc) {
+            panelPath = argv[++i];
+        } else if (arg == "--bare" && i + 1 < argc) {
+            barePath = argv[++i];
+        }
+    }
+    const bool haveDisplay = !qEnvironmentVariableIsEmpty("DISPLAY");
+    qputenv("QT_QPA_PLATFORM", "offscreen"); // the in-process panel needs no display
+
+    LineEnd line;
+    if (!line.ok()) {
+        std::fprintf(stderr, "vk9rsc-bench: no pseudo-terminal\n");
+        return 1;
+    }
+    qputenv("VK9RSC_COM1", QByteArray::fromStdString(line.device()));
+    QApplication app(argc, argv);
+    qt::prepareApplication(app);
+    qt::Form1 form;
+    form.show();
+    Driver driver(form);
+    driver.wait(milliseconds(200));
+
+    std::ostringstream report;
+    report << "# Performance\n\nMeasured by `vk9rsc-bench`" << (quick ? " --quick" : "") << " on "
+           << QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toStdString() << ": "
+           << machine() << ".\n\n"
+           << "Times are taken at the far end of a pseudo-terminal, by the first byte of each "
+              "frame.\n\n## Repeat accuracy\n\n"
+           << repeatAccuracy(driver, line, quick) << "\n## Latency\n\n"
+           << latencies(driver, line, quick) << "\n## Receive flood\n\n"
+           << receiveFlood(driver, line);
+    if (haveDisplay && !panelPath.empty() && !barePath.empty()) {
+        report << "\n## Start-up, memory and idle cost\n\nEach program is started on the X "
+                  "display, timed to its first mapped window, left alone 2 s, then watched "
+                  "for 10 s.\n\n"
+               << processFigures(panelPath, barePath, quick ? 2 : 5);
+    }
+    const std::string text = report.str();
+    std::fputs(text.c_str(), stdout);
+    if (!outPath.empty()) {
+        std::ofstream(outPath) << text;
+    }
+    return 0;
+}
