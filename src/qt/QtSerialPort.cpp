@@ -118,6 +118,7 @@ SerialResult QtSerialPort::write(std::string_view bytes) {
     if (m_port.write(bytes.data(), size) != size) {
         return failure();
     }
+    m_bytesWritten += static_cast<std::uint64_t>(size);
     // Hand the frame to the driver now rather than on the next pass of the event loop.
     m_port.flush();
     return SerialResult::success();

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QSerialPort>
 
+#include <cstdint>
 #include <functional>
 
 namespace vk9::qt {
@@ -29,6 +30,8 @@ public:
     std::size_t pendingOutput() const override;
 
     const std::string& deviceName() const { return m_device; }
+    // Bytes accepted for the line since start-up, for diagnostics and the benchmark.
+    std::uint64_t bytesWritten() const { return m_bytesWritten; }
 
 private:
     void handleError(QSerialPort::SerialPortError error);
@@ -38,6 +41,7 @@ private:
     QSerialPort m_port;
     int m_number = 1;
     std::string m_device; // as configured; QSerialPort shortens /dev/ names
+    std::uint64_t m_bytesWritten = 0;
     bool m_lossQueued = false;
     std::string m_lossMessage; // the first error's text; later ones repeat it
     std::function<void()> m_handleReceived;

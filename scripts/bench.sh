@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds the panel and runs the benchmark: repeat accuracy, latencies, a receive flood,
+# start-up, memory and idle cost beside a bare Qt window (on Xvfb when no display is
+# set), and a soak against the simulator (VK9RSC_SOAK_MINUTES, default 10). The report goes
+# to docs/PERFORMANCE.md. Takes about as long as the soak plus three minutes.
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
+ensure_packages "${BUILD_PACKAGES[@]}" xvfb
+build_tree "$BUILD_DIR"
+if [ -z "${DISPLAY:-}" ]; then
+    export DISPLAY=:93
+    Xvfb "$DISPLAY" -screen 0 1280x1024x24 -dpi 96 -nolisten tcp >/dev/null 2>&1 &
+    xvfb=$!
+    trap 'kill "$xvfb" 2>/dev/null' EXIT
+    sleep 1
+fi
+"$BUILD_DIR/tools/bench/vk9rsc-bench" \
+    --panel "$BUILD_DIR/src/vk9rsc" --bare "$BUILD_DIR/tools/bench/vk9rsc-barewindow" \
+    --sim "$BUILD_DIR/tools/sim/vk9sim" --soak "${VK9RSC_SOAK_MINUTES:-10}" \
+    --out "$ROOT/docs/PERFORMANCE.md" "$@"
