@@ -94,12 +94,12 @@ int main(int argc, char* argv[]) {
         } else if (arg == "--drop-after" && hasValue && number(argv[++i], value)) {
             faults.dropAfter = value;
         } else if (arg == "--split" && hasValue) {
-            const std::string spec = argv[++i];
-            const auto colon = spec.find(':');
+            const std::string split = argv[++i];
+            const auto colon = split.find(':');
             long size = 0;
             long gap = 0;
-            if (colon == std::string::npos || !number(spec.substr(0, colon).c_str(), size) ||
-                !number(spec.substr(colon + 1).c_str(), gap) || size == 0) {
+            if (colon == std::string::npos || !number(split.substr(0, colon).c_str(), size) ||
+                !number(split.substr(colon + 1).c_str(), gap) || size == 0) {
                 return usage();
             }
             faults.pieceSize = std::size_t(size);
