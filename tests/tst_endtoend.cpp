@@ -1,4 +1,5 @@
 #include "Form1.h"
+#include "support/WindowFixture.h"
 
 #include <QLabel>
 #include <QMessageBox>
@@ -18,8 +19,7 @@ struct Setup {
     QTemporaryDir dir;
     QProcess sim;
     std::unique_ptr<Form1> form;
-    QStringList warnings;
-    QTimer warningCloser;
+    test::WarningCatcher warnings;
 
     explicit Setup(const QStringList& simArguments) {
         const QString link = dir.filePath("com1");
@@ -30,14 +30,6 @@ struct Setup {
         QVERIFY(sim.waitForStarted());
         QTRY_VERIFY(QFileInfo::exists(link));
         qputenv("VK9RSC_COM1", link.toLocal8Bit());
-        warningCloser.setInterval(10);
-        QObject::connect(&warningCloser, &QTimer::timeout, [this] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                warnings << box->text();
-                box->accept();
-            }
-        });
-        warningCloser.start();
         form = std::make_unique<Form1>();
         form->show();
         QVERIFY(QTest::qWaitForWindowExposed(form.get()));
@@ -63,98 +55,92 @@ class TstEndToEnd : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase() { prepareApplication(*qApp); }
-    void powerOnCountsDownThenIsOn();
-    void everyQueryDecodes_data();
-    void everyQueryDecodes();
-    void addressedQueryReachesProjector3();
-    void missingReplyIsMarked();
-    void splitReplyDecodes();
-    void lineGoingAwayIsReportedAndPanelRuns();
-};
 
-void TstEndToEnd::powerOnCountsDownThenIsOn() {
-    Setup s({"--warm-up", "1500"});
-    s.click(Control::Command44);
-    QTRY_COMPARE(s.status(), QStringLiteral(" Stand by"));
-    QTest::qWait(600);           // the reply window closes and empties the receive buffer
-    s.click(Control::Command17); // POWER ON
-    QTRY_COMPARE(s.rxd(), QStringLiteral(" &CR "));
-    QTest::qWait(600);
-    s.click(Control::Command44);
-    QTRY_COMPARE(s.status(), QStringLiteral(" Count down"));
-    QTest::qWait(1000);
-    s.click(Control::Command44);
-    QTRY_COMPARE(s.status(), QStringLiteral(" Power ON"));
-}
-
-void TstEndToEnd::everyQueryDecodes_data() {
-    QTest::addColumn<int>("button");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("STATUS") << int(Control::Command44) << " Power ON";
-    QTest::newRow("MODE") << int(Control::Command45) << " Input 2";
-    QTest::newRow("SETTING") << int(Control::Command47) << " Normally";
-    QTest::newRow("L-TIME") << int(Control::Command46) << " 0 1 2 0 0 CR  Hour Use";
-    QTest::newRow("TEMP") << int(Control::Command54) << "  S1= 0 4 1 . 5 C  ,   S2=  3 8 . 0 C";
-    QTest::newRow("L-MODE after 1-4") << int(Control::Command55) << " No1,4 ON  : 2 Lamp mode(1,4)";
-}
-
-void TstEndToEnd::everyQueryDecodes() {
-    QFETCH(int, button);
-    QFETCH(QString, message);
-    Setup s({"--warm-up", "0"});
-    for (Control c : {Control::Command17, Control::Command28, Control::Command57}) {
-        s.click(c); // power on, input 2, lamps 1-4
-        QTest::qWait(30);
+    void powerOnCountsDownThenIsOn() {
+        Setup s({"--warm-up", "1500"});
+        s.click(Control::Command44);
+        QTRY_COMPARE(s.status(), QStringLiteral(" Stand by"));
+        QTest::qWait(600);           // the reply window closes and empties the receive buffer
+        s.click(Control::Command17); // POWER ON
+        QTRY_COMPARE(s.rxd(), QStringLiteral(" &CR "));
+        QTest::qWait(600);
+        s.click(Control::Command44);
+        QTRY_COMPARE(s.status(), QStringLiteral(" Count down"));
+        QTest::qWait(1000);
+        s.click(Control::Command44);
+        QTRY_COMPARE(s.status(), QStringLiteral(" Power ON"));
     }
-    QTest::qWait(600); // the acknowledgements leave the receive buffer with the reply window
-    s.click(static_cast<Control>(button));
-    QTRY_COMPARE(s.status(), message);
-}
 
-void TstEndToEnd::addressedQueryReachesProjector3() {
-    Setup s({});
-    QTest::mouseClick(s.form->control(Control::Option7), Qt::LeftButton); // "003"
-    s.click(Control::Command46);                                          // L-TIME
-    QTRY_COMPARE(s.status(), QStringLiteral(" 0 1 4 2 2 CR  Hour Use"));
-    QTRY_VERIFY(s.log().contains(" rx 3 A003CR3<0D>"));
-}
+    void everyQueryDecodes_data() {
+        QTest::addColumn<int>("button");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("STATUS") << int(Control::Command44) << " Power ON";
+        QTest::newRow("MODE") << int(Control::Command45) << " Input 2";
+        QTest::newRow("SETTING") << int(Control::Command47) << " Normally";
+        QTest::newRow("L-TIME") << int(Control::Command46) << " 0 1 2 0 0 CR  Hour Use";
+        QTest::newRow("TEMP") << int(Control::Command54) << "  S1= 0 4 1 . 5 C  ,   S2=  3 8 . 0 C";
+        QTest::newRow("L-MODE after 1-4")
+            << int(Control::Command55) << " No1,4 ON  : 2 Lamp mode(1,4)";
+    }
 
-void TstEndToEnd::missingReplyIsMarked() {
-    Setup s({"--no-reply"});
-    s.click(Control::Command44);
-    QTRY_COMPARE(s.rxd(), QStringLiteral(" X X X X"));
-    QCOMPARE(s.status(), QString());
-}
-
-void TstEndToEnd::splitReplyDecodes() {
-    Setup s({"--split", "1:100"});
-    QStringList seen; // every RXD caption, sampled faster than the pieces come
-    QTimer sampler;
-    sampler.setInterval(2);
-    QObject::connect(&sampler, &QTimer::timeout, [&] {
-        if (seen.isEmpty() || seen.back() != s.rxd()) {
-            seen << s.rxd();
+    void everyQueryDecodes() {
+        QFETCH(int, button);
+        QFETCH(QString, message);
+        Setup s({"--warm-up", "0"});
+        for (Control c : {Control::Command17, Control::Command28, Control::Command57}) {
+            s.click(c); // power on, input 2, lamps 1-4
+            QTest::qWait(30);
         }
-    });
-    sampler.start();
-    s.click(Control::Command44);
-    QTRY_COMPARE(s.status(), QStringLiteral(" Stand by"));
-    QTRY_COMPARE(s.rxd(), QStringLiteral(" 8 0 CR "));
-    seen.removeAll(QString());
-    QCOMPARE(seen, (QStringList{" 8 ", " 8 0 ", " 8 0 CR "}));
-}
+        QTest::qWait(600); // the acknowledgements leave the receive buffer with the reply window
+        s.click(static_cast<Control>(button));
+        QTRY_COMPARE(s.status(), message);
+    }
 
-void TstEndToEnd::lineGoingAwayIsReportedAndPanelRuns() {
-    Setup s({"--drop-after", "2"});
-    s.click(Control::Command44);
-    s.click(Control::Command45);
-    QTRY_COMPARE(s.warnings.size(), 1);
-    QVERIFY(!s.form->serialPort().isOpen());
-    s.click(Control::Command17);
-    QCOMPARE(s.status(), QStringLiteral(" Not sent: no serial port is open"));
-    QTest::qWait(100);
-    QCOMPARE(s.warnings.size(), 1);
-}
+    void addressedQueryReachesProjector3() {
+        Setup s({});
+        QTest::mouseClick(s.form->control(Control::Option7), Qt::LeftButton); // "003"
+        s.click(Control::Command46);                                          // L-TIME
+        QTRY_COMPARE(s.status(), QStringLiteral(" 0 1 4 2 2 CR  Hour Use"));
+        QTRY_VERIFY(s.log().contains(" rx 3 A003CR3<0D>"));
+    }
+
+    void missingReplyIsMarked() {
+        Setup s({"--no-reply"});
+        s.click(Control::Command44);
+        QTRY_COMPARE(s.rxd(), QStringLiteral(" X X X X"));
+        QCOMPARE(s.status(), QString());
+    }
+
+    void splitReplyDecodes() {
+        Setup s({"--split", "1:100"});
+        QStringList seen; // every RXD caption, sampled faster than the pieces come
+        QTimer sampler;
+        sampler.setInterval(2);
+        QObject::connect(&sampler, &QTimer::timeout, [&] {
+            if (seen.isEmpty() || seen.back() != s.rxd()) {
+                seen << s.rxd();
+            }
+        });
+        sampler.start();
+        s.click(Control::Command44);
+        QTRY_COMPARE(s.status(), QStringLiteral(" Stand by"));
+        QTRY_COMPARE(s.rxd(), QStringLiteral(" 8 0 CR "));
+        seen.removeAll(QString());
+        QCOMPARE(seen, (QStringList{" 8 ", " 8 0 ", " 8 0 CR "}));
+    }
+
+    void lineGoingAwayIsReportedAndPanelRuns() {
+        Setup s({"--drop-after", "2"});
+        s.click(Control::Command44);
+        s.click(Control::Command45);
+        QTRY_COMPARE(s.warnings.texts.size(), 1);
+        QVERIFY(!s.form->serialPort().isOpen());
+        s.click(Control::Command17);
+        QCOMPARE(s.status(), QStringLiteral(" Not sent: no serial port is open"));
+        QTest::qWait(100);
+        QCOMPARE(s.warnings.texts.size(), 1);
+    }
+};
 
 QTEST_MAIN(TstEndToEnd)
 #include "tst_endtoend.moc"

@@ -43,90 +43,48 @@ void collect(const Table& table, std::vector<int>& tabs, std::vector<Control>& i
 class TstLayout : public QObject {
     Q_OBJECT
 private slots:
-    void tablesHoldEveryControl();
-    void tabIndicesRunWithoutGapsAndControlsFitTheirContainers();
-    void linesOutlineTheCursorPad();
-    void heightsShowTheirBands_data();
-    void heightsShowTheirBands();
-    void buttonsThatShareACaptionHaveTheirOwnNames();
-};
-
-void TstLayout::tablesHoldEveryControl() {
-    QCOMPARE(kFrames.size(), std::size_t{13});
-    QCOMPARE(kButtons.size(), std::size_t{56});
-    QCOMPARE(kLabels.size(), std::size_t{21});
-    QCOMPARE(kOptions.size(), std::size_t{10});
-    QCOMPARE(kLines.size(), std::size_t{12});
-    // With the window and the picture, every named control has exactly one row.
-    QCOMPARE(kFrames.size() + kButtons.size() + kLabels.size() + kOptions.size() + kLines.size() +
-                 2,
-             kControlCount);
-}
-
-void TstLayout::tabIndicesRunWithoutGapsAndControlsFitTheirContainers() {
-    std::vector<int> tabs;
-    std::vector<Control> ids;
-    collect(kFrames, tabs, ids);
-    collect(kButtons, tabs, ids);
-    collect(kLabels, tabs, ids);
-    collect(kOptions, tabs, ids);
-    std::sort(tabs.begin(), tabs.end());
-    for (std::size_t i = 0; i < tabs.size(); ++i) {
-        QCOMPARE(tabs[i], int(i));
+    void tablesHoldEveryControl() {
+        QCOMPARE(kFrames.size(), std::size_t{13});
+        QCOMPARE(kButtons.size(), std::size_t{56});
+        QCOMPARE(kLabels.size(), std::size_t{21});
+        QCOMPARE(kOptions.size(), std::size_t{10});
+        QCOMPARE(kLines.size(), std::size_t{12});
+        // With the window and the picture, every named control has exactly one row.
+        QCOMPARE(kFrames.size() + kButtons.size() + kLabels.size() + kOptions.size() +
+                     kLines.size() + 2,
+                 kControlCount);
     }
-    QCOMPARE(tabs.size(), std::size_t{100});
-    QCOMPARE(std::set<Control>(ids.begin(), ids.end()).size(), ids.size());
-}
 
-void TstLayout::linesOutlineTheCursorPad() {
-    int left = kClientWidth;
-    int right = 0;
-    int top = kDesignedClientHeight;
-    int bottom = 0;
-    for (const auto& line : kLines) {
-        QVERIFY(line.from.x == line.to.x || line.from.y == line.to.y); // axis-aligned
-        left = std::min({left, line.from.x, line.to.x});
-        right = std::max({right, line.from.x, line.to.x});
-        top = std::min({top, line.from.y, line.to.y});
-        bottom = std::max({bottom, line.from.y, line.to.y});
-    }
-    QCOMPARE(left, 120);
-    QCOMPARE(right, 3120);
-    QCOMPARE(top, 2400);
-    QCOMPARE(bottom, 3960);
-}
-
-void TstLayout::heightsShowTheirBands_data() {
-    QTest::addColumn<int>("outer");
-    QTest::addColumn<int>("lowestShown"); // must end inside the client area
-    QTest::addColumn<int>("firstHidden"); // must start at or below its end
-    QTest::newRow("5200: upper panel") << 5200 << 4740 << 4815;
-    QTest::newRow("6645: data area") << 6645 << 6255 << 6285;
-    QTest::newRow("7200: everything") << 7200 << 6765 << 100000;
-}
-
-void TstLayout::heightsShowTheirBands() {
-    QFETCH(int, outer);
-    QFETCH(int, lowestShown);
-    QFETCH(int, firstHidden);
-    // Whole pixels decide what is drawn.
-    const int clientPixels = toPixels(clientHeightFor(outer));
-    QVERIFY(clientPixels * kTwipsPerPixel >= lowestShown);
-    QVERIFY(clientPixels * kTwipsPerPixel <= firstHidden);
-}
-
-void TstLayout::buttonsThatShareACaptionHaveTheirOwnNames() {
-    std::set<std::string_view> names;
-    for (const auto& row : kButtons) {
-        const auto shared = std::count_if(kButtons.begin(), kButtons.end(),
-                                          [&](const auto& b) { return b.caption == row.caption; });
-        const std::string_view name = row.accessibleName.empty() ? row.caption : row.accessibleName;
-        if (shared > 1) {
-            QVERIFY2(!row.accessibleName.empty(), controlName(row.id).data());
+    void tabIndicesRunWithoutGapsAndControlsFitTheirContainers() {
+        std::vector<int> tabs;
+        std::vector<Control> ids;
+        collect(kFrames, tabs, ids);
+        collect(kButtons, tabs, ids);
+        collect(kLabels, tabs, ids);
+        collect(kOptions, tabs, ids);
+        std::sort(tabs.begin(), tabs.end());
+        for (std::size_t i = 0; i < tabs.size(); ++i) {
+            QCOMPARE(tabs[i], int(i));
         }
-        QVERIFY2(names.insert(name).second, name.data());
+        QCOMPARE(tabs.size(), std::size_t{100});
+        QCOMPARE(std::set<Control>(ids.begin(), ids.end()).size(), ids.size());
     }
-}
+
+    void buttonsThatShareACaptionHaveTheirOwnNames() {
+        std::set<std::string_view> names;
+        for (const auto& row : kButtons) {
+            const auto shared = std::count_if(kButtons.begin(), kButtons.end(), [&](const auto& b) {
+                return b.caption == row.caption;
+            });
+            const std::string_view name =
+                row.accessibleName.empty() ? row.caption : row.accessibleName;
+            if (shared > 1) {
+                QVERIFY2(!row.accessibleName.empty(), controlName(row.id).data());
+            }
+            QVERIFY2(names.insert(name).second, name.data());
+        }
+    }
+};
 
 QTEST_APPLESS_MAIN(TstLayout)
 #include "tst_layout.moc"

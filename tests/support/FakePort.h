@@ -20,7 +20,6 @@ public:
     // Text waiting to be read; the test then raises the receive event.
     void deliver(const std::string& bytes) { m_input += bytes; }
     // Bytes still queued for the line; a test drains it by hand.
-    void setPendingOutput(std::size_t bytes) { m_pending = bytes; }
     void setQueueWrites(bool queue) { m_queueWrites = queue; }
     void drain() { m_pending = 0; }
 

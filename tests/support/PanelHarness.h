@@ -34,14 +34,9 @@ struct PanelHarness {
     }
     const PanelState& state() const { return panel.state(); }
     std::string box(Control c) const { return view.caption(c); }
-    // A mouse press and release, and a hold of some length.
+    // A mouse press and an immediate release.
     void pressAndRelease(Control id) {
         panel.press(id);
-        panel.release(id);
-    }
-    void hold(Control id, milliseconds length) {
-        panel.press(id);
-        clock.advance(length);
         panel.release(id);
     }
     void reply(const std::string& bytes) {

@@ -21,8 +21,6 @@ public:
     void onTick(std::function<void(TimerId)> handler) { m_handleTick = std::move(handler); }
     void advance(milliseconds span);
     milliseconds now() const { return m_now; }
-    // When the timer fires next, if it runs.
-    milliseconds deadline(TimerId id) const { return slot(id).deadline; }
 
     void setInterval(TimerId id, milliseconds interval) override;
     milliseconds interval(TimerId id) const override { return slot(id).interval; }

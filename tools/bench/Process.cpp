@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fstream>
 #include <spawn.h>
@@ -77,7 +78,10 @@ std::optional<ProcessFigures> measureProcess(const std::string& program,
 
     std::vector<std::string> envStrings;
     for (char** e = environ; *e != nullptr; ++e) {
-        envStrings.emplace_back(*e);
+        // The benchmark itself runs offscreen; the measured program must use the display.
+        if (std::strncmp(*e, "QT_QPA_PLATFORM=", 16) != 0) {
+            envStrings.emplace_back(*e);
+        }
     }
     envStrings.insert(envStrings.end(), environment.begin(), environment.end());
     std::vector<char*> envp;
@@ -116,6 +120,7 @@ std::optional<ProcessFigures> measureProcess(const std::string& program,
     if (mapped) {
         std::this_thread::sleep_for(std::chrono::seconds(2)); // settle
         figures.residentKiB = statusKiB(pid, "VmRSS");
+        figures.anonymousKiB = statusKiB(pid, "RssAnon");
         const auto [cpu0, sw0] = threadTotals(pid);
         std::this_thread::sleep_for(idleSpan);
         const auto [cpu1, sw1] = threadTotals(pid);

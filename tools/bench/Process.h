@@ -11,10 +11,11 @@ namespace vk9::bench {
 
 // A program started by the benchmark, watched from outside through /proc and the X server.
 struct ProcessFigures {
-    double startUpMs = 0;   // from the spawn to the first top-level window mapped
-    double residentKiB = 0; // VmRSS after settling
-    double idleCpuMs = 0;   // CPU time of all threads over the idle span
-    double wakeUps = 0;     // voluntary context switches of all threads over the idle span
+    double startUpMs = 0;    // from the spawn to the first top-level window mapped
+    double residentKiB = 0;  // VmRSS after settling
+    double anonymousKiB = 0; // RssAnon: the part that is the program's own, not shared files
+    double idleCpuMs = 0;    // CPU time of all threads over the idle span
+    double wakeUps = 0;      // voluntary context switches of all threads over the idle span
 };
 
 // Starts the program with extra environment, waits for its window on $DISPLAY, lets it

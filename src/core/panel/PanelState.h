@@ -15,6 +15,8 @@ struct PanelState {
     std::string receiveBuffer;      // text received since last emptied (capped, see traffic/)
     std::string portSettings;       // "19200,N,8,1" or "9600,N,8,1"
     std::string addressPrefix;      // "", "AFFF", "A001".."A004"
+
+    bool operator==(const PanelState&) const = default;
 };
 
 } // namespace vk9
