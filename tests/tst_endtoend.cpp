@@ -1,13 +1,8 @@
-#include "Form1.h"
 #include "support/WindowFixture.h"
 
 #include <QLabel>
-#include <QMessageBox>
 #include <QProcess>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QTemporaryDir>
-#include <QtTest>
 
 using namespace vk9;
 using namespace vk9::qt;
@@ -18,8 +13,7 @@ namespace {
 struct Setup {
     QTemporaryDir dir;
     QProcess sim;
-    std::unique_ptr<Form1> form;
-    test::WarningCatcher warnings;
+    std::unique_ptr<test::PanelWindow> window;
 
     explicit Setup(const QStringList& simArguments) {
         const QString link = dir.filePath("com1");
@@ -29,20 +23,17 @@ struct Setup {
                       QStringList{link});
         QVERIFY(sim.waitForStarted());
         QTRY_VERIFY(QFileInfo::exists(link));
-        qputenv("VK9RSC_COM1", link.toLocal8Bit());
-        form = std::make_unique<Form1>();
-        form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
-        QVERIFY(form->serialPort().isOpen());
+        window = std::make_unique<test::PanelWindow>(link);
+        QVERIFY(window->form->serialPort().isOpen());
     }
     ~Setup() {
-        form.reset();
+        window.reset();
         sim.terminate();
         sim.waitForFinished(2000);
     }
-    void click(Control id) { qobject_cast<QAbstractButton*>(form->control(id))->click(); }
-    QString status() const { return qobject_cast<QLabel*>(form->control(kStatusBox))->text(); }
-    QString rxd() const { return qobject_cast<QLabel*>(form->control(kRxdBox))->text(); }
+    void click(Control id) { window->click(id); }
+    QString status() const { return window->get<QLabel>(kStatusBox)->text(); }
+    QString rxd() const { return window->get<QLabel>(kRxdBox)->text(); }
     QByteArray log() const {
         QFile f(dir.filePath("sim.log"));
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -98,8 +89,8 @@ private slots:
 
     void addressedQueryReachesProjector3() {
         Setup s({});
-        QTest::mouseClick(s.form->control(Control::Option7), Qt::LeftButton); // "003"
-        s.click(Control::Command46);                                          // L-TIME
+        QTest::mouseClick(s.window->form->control(Control::Option7), Qt::LeftButton); // "003"
+        s.click(Control::Command46);                                                  // L-TIME
         QTRY_COMPARE(s.status(), QStringLiteral(" 0 1 4 2 2 CR  Hour Use"));
         QTRY_VERIFY(s.log().contains(" rx 3 A003CR3<0D>"));
     }
@@ -133,12 +124,12 @@ private slots:
         Setup s({"--drop-after", "2"});
         s.click(Control::Command44);
         s.click(Control::Command45);
-        QTRY_COMPARE(s.warnings.texts.size(), 1);
-        QVERIFY(!s.form->serialPort().isOpen());
+        QTRY_COMPARE(s.window->warnings.texts.size(), 1);
+        QVERIFY(!s.window->form->serialPort().isOpen());
         s.click(Control::Command17);
         QCOMPARE(s.status(), QStringLiteral(" Not sent: no serial port is open"));
         QTest::qWait(100);
-        QCOMPARE(s.warnings.texts.size(), 1);
+        QCOMPARE(s.window->warnings.texts.size(), 1);
     }
 };
 

@@ -1,15 +1,11 @@
-#include "Form1.h"
 
 #include "panel/Layout.h"
 #include "support/WindowFixture.h"
 
 #include <QKeyEvent>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QWindow>
-#include <QtTest>
 
 using namespace vk9;
 using namespace vk9::qt;

@@ -6,8 +6,6 @@
 using namespace vk9;
 using namespace vk9::test;
 
-Q_DECLARE_METATYPE(vk9::Control)
-
 namespace {
 
 // A hold after some set-up: selectors are clicked, hold buttons pressed and released.
@@ -32,6 +30,8 @@ const HoldCase kCases[] = {
     {"FOCUS, down", {C::Command11}, C::Command7, 100, 50, 75},
     {"A-IMAGE, left", {C::Command13}, C::Command9, 200, 150, 190},
     {"MENU ON, right", {C::Command23}, C::Command8, 200, 150, 190},
+    {"Lens shift, up", {C::Command41}, C::Command5, 50, 50, 75},
+    {"A-IMAGE, MENU OFF, up", {C::Command13, C::Command24}, C::Command5, 200, 150, 190},
     {"VOL +, arrow", {C::Command1}, C::Command5, 250, 500, 1000},
     {"CURSOL, VOL +, arrow", {C::Command43, C::Command1}, C::Command7, 250, 50, 75},
     {"D.Zoom + released, arrow", {C::Command48}, C::Command5, 5, 5, 5},
@@ -85,39 +85,6 @@ private slots:
         QCOMPARE(h.state().repeatCode, 0);
         QCOMPARE(h.clock.interval(TimerId::Timer2), kReplyWindow);
         QCOMPARE(h.clock.interval(TimerId::Timer4), kClearDelay);
-    }
-
-    void selectorsSendOnceAndTune_data() {
-        QTest::addColumn<Control>("selector");
-        QTest::addColumn<QString>("frame");
-        QTest::addColumn<int>("repeat");
-        QTest::addColumn<int>("target");
-        QTest::newRow("ZOOM") << Control::Command10 << "A002C80\r" << 50 << 2;
-        QTest::newRow("FOCUS") << Control::Command11 << "A002C87\r" << 100 << 2;
-        QTest::newRow("Lens shift") << Control::Command41 << "A002C88\r" << 50 << 2;
-        QTest::newRow("CURSOL") << Control::Command43 << "A002C4F\r" << 30 << 2;
-        QTest::newRow("A-IMAGE") << Control::Command13 << "A002C89\r" << 200 << 1;
-        QTest::newRow("MENU ON") << Control::Command23 << "A002C1C\r" << 200 << 1;
-    }
-
-    void selectorsSendOnceAndTune() {
-        QFETCH(Control, selector);
-        QFETCH(QString, frame);
-        QFETCH(int, repeat);
-        QFETCH(int, target);
-        PanelHarness h;
-        h.started();
-        h.panel.select(Control::Option6);
-        h.panel.click(selector);
-        h.panel.click(selector); // twice: two frames, the same state
-        h.clock.advance(5s);
-        const std::vector<std::string> frames(2, frame.toStdString());
-        QCOMPARE(h.port.writes(), frames);
-        QCOMPARE(h.clock.interval(TimerId::Timer1), milliseconds(repeat));
-        QVERIFY(!h.clock.isRunning(TimerId::Timer1));
-        QCOMPARE(int(h.state().adjustTarget), target);
-        h.panel.click(Control::Command24); // MENU OFF leaves the target alone
-        QCOMPARE(int(h.state().adjustTarget), target);
     }
 
     void volumeHeld600msTimeline() {

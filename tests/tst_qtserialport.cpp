@@ -43,31 +43,6 @@ private slots:
         QVERIFY(port.close().ok && !port.isOpen());
         QVERIFY(port.close().ok); // closing twice is harmless
     }
-
-    void vanishedDeviceIsReportedOnceAndClosed() {
-        auto pty = std::make_unique<Pty>();
-        qputenv("VK9RSC_COM1", pty->device().toLocal8Bit());
-        QtSerialPort port;
-        int losses = 0;
-        port.onLost([&](const std::string&) { ++losses; });
-        port.setPortNumber(1);
-        QVERIFY(port.open().ok);
-        pty.reset(); // the line's other end goes away
-        QTRY_COMPARE(losses, 1);
-        QVERIFY(!port.isOpen());
-        QTest::qWait(100); // no second report once closed
-        QCOMPARE(losses, 1);
-    }
-
-    void missingDeviceFailsWithItsMessage() {
-        qputenv("VK9RSC_COM2", "/nonexistent/vk9rsc-port");
-        QtSerialPort port;
-        port.setPortNumber(2);
-        const SerialResult result = port.open();
-        QVERIFY(!result.ok && !port.isOpen());
-        QVERIFY(result.message.find("/nonexistent/vk9rsc-port") != std::string::npos);
-        qunsetenv("VK9RSC_COM2");
-    }
 };
 
 QTEST_GUILESS_MAIN(TstQtSerialPort)

@@ -107,7 +107,7 @@ private slots:
         h.port.deliver("00\r");
         h.panel.comm(static_cast<CommEvent>(1)); // a line-state or error event
         QCOMPARE(h.state().receiveBuffer, std::string());
-        QCOMPARE(h.view.captionWrites(kRxdBox), 0);
+        QCOMPARE(h.box(kRxdBox), std::string());
     }
 };
 

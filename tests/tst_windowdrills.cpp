@@ -1,28 +1,11 @@
-#include "Form1.h"
 #include "support/WindowFixture.h"
 
-#include <QLabel>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QSerialPort>
 #include <QTemporaryDir>
-#include <QtTest>
 
 using namespace vk9;
 using namespace vk9::qt;
 using namespace vk9::test;
-
-namespace {
-
-struct HeldPanel : PanelWindow {
-    // Waits long enough for any stray copy to arrive, then counts.
-    int settledCopies(const QByteArray& frame) {
-        QTest::qWait(400);
-        return copies(frame);
-    }
-};
-
-} // namespace
 
 class TstWindowDrills : public QObject {
     Q_OBJECT
@@ -30,7 +13,7 @@ private slots:
     void initTestCase() { prepareApplication(*qApp); }
 
     void rightButtonRepeatsAndReleaseOutsideStops() {
-        HeldPanel p;
+        PanelWindow p;
         QTest::mousePress(p.window(), Qt::RightButton, {}, p.centreOf(Control::Command1)); // VOL +
         QTRY_VERIFY(p.copies("C09\r") >= 2);
         // Released far away, over another button: the pressed button gets the release.
@@ -42,7 +25,7 @@ private slots:
     }
 
     void keyboardNeverSends() {
-        HeldPanel p;
+        PanelWindow p;
         QWidget* plus = p.form->control(Control::Command15); // Zoom +
         plus->setFocus();
         QTest::keyClick(p.window(), Qt::Key_Space);
@@ -53,7 +36,7 @@ private slots:
     }
 
     void deactivationDuringAHoldStopsTheRepeat() {
-        HeldPanel p;
+        PanelWindow p;
         QTest::mousePress(p.window(), Qt::LeftButton, {}, p.centreOf(Control::Command59));
         QTRY_VERIFY(p.copies("C5D\r") >= 2);
         QWidget other;
@@ -66,7 +49,7 @@ private slots:
     }
 
     void hidingTheHeldButtonStopsTheRepeat() {
-        HeldPanel p;
+        PanelWindow p;
         QTest::mousePress(p.window(), Qt::LeftButton, {}, p.centreOf(Control::Command6)); // SELECT
         QTRY_COMPARE(p.copies("C3F\r"), 1);
         p.form->control(Control::Command6)->hide();
@@ -76,7 +59,7 @@ private slots:
     }
 
     void deviceVanishesMidHold() {
-        HeldPanel d;
+        PanelWindow d;
         QTest::mousePress(d.window(), Qt::LeftButton, {}, d.centreOf(Control::Command15)); // Zoom +
         QTRY_VERIFY(d.copies("C47\r") >= 3);
         d.pty.reset(); // the adapter is pulled
@@ -99,7 +82,7 @@ private slots:
     }
 
     void busyPortIsRefused() {
-        HeldPanel d;
+        PanelWindow d;
         QTemporaryDir dir;
         Pty second;
         const QString link = dir.filePath("com2");

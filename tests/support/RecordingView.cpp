@@ -19,7 +19,6 @@ RecordingView::RecordingView() {
 
 void RecordingView::setCaption(Control control, std::string_view text) {
     m_captions[control] = text;
-    ++m_writes[control];
 }
 
 std::string RecordingView::caption(Control control) const {
@@ -30,11 +29,6 @@ std::string RecordingView::caption(Control control) const {
 bool RecordingView::isVisible(Control control) const {
     const auto it = m_visible.find(control);
     return it == m_visible.end() || it->second;
-}
-
-int RecordingView::captionWrites(Control control) const {
-    const auto it = m_writes.find(control);
-    return it == m_writes.end() ? 0 : it->second;
 }
 
 } // namespace vk9::test

@@ -30,8 +30,6 @@ public:
     void quit() override { ++quits; }
 
     bool isVisible(Control control) const;
-    // How often a caption was set, for checks that something was (not) written.
-    int captionWrites(Control control) const;
 
     int height = 0;
     double left = 0;
@@ -45,7 +43,6 @@ public:
 private:
     std::map<Control, std::string> m_captions;
     std::map<Control, bool> m_visible;
-    std::map<Control, int> m_writes;
 };
 
 } // namespace vk9::test

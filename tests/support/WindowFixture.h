@@ -30,16 +30,20 @@ struct WarningCatcher {
     }
 };
 
-// The real window with port 1 on a pseudo-terminal, shown and active; the test plays the
-// line's far end.
+// The real window, shown and active. Port 1 is the device given (a simulator), or else a
+// pseudo-terminal whose far end the test plays.
 struct PanelWindow {
-    std::unique_ptr<Pty> pty = std::make_unique<Pty>();
+    std::unique_ptr<Pty> pty;
     WarningCatcher warnings;
     std::unique_ptr<qt::Form1> form;
     QByteArray line; // everything that reached the far end so far
 
-    PanelWindow() {
-        qputenv("VK9RSC_COM1", pty->device().toLocal8Bit());
+    explicit PanelWindow(QString device = {}) {
+        if (device.isEmpty()) {
+            pty = std::make_unique<Pty>();
+            device = pty->device();
+        }
+        qputenv("VK9RSC_COM1", device.toLocal8Bit());
         form = std::make_unique<qt::Form1>();
         form->show();
         form->activateWindow();
@@ -62,6 +66,11 @@ struct PanelWindow {
             line += pty->readAvailable();
         }
         return int(line.count(frame));
+    }
+    // Waits long enough for any stray copy to arrive, then counts.
+    int settledCopies(const QByteArray& frame) {
+        QTest::qWait(400);
+        return copies(frame);
     }
 };
 
