@@ -22,7 +22,7 @@ ensure_packages() {
 }
 
 BUILD_PACKAGES=(cmake make g++ qt6-base-dev qt6-serialport-dev libqt6serialport6-dev
-                qt6-qpa-plugins fonts-ipafont-gothic)
+                qt6-qpa-plugins fonts-ipafont-gothic libxcb1-dev)
 
 # Configures and builds the whole tree; extra arguments go to CMake.
 build_tree() {
