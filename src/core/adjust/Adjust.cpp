@@ -66,6 +66,12 @@ const HoldRow* heldButton(const PanelState& state) {
     return nullptr;
 }
 
+void releaseHeldButton(Context& ctx) {
+    if (const HoldRow* held = heldButton(ctx.state)) {
+        releaseHold(ctx, *held);
+    }
+}
+
 void repeatTick(Context& ctx) {
     const HoldRow* held = heldButton(ctx.state);
     if (held == nullptr) {

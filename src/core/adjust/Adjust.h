@@ -93,5 +93,7 @@ void releaseHold(Context& ctx, const HoldRow& row);
 // The button whose repeat runs, if any (found from repeatCode).
 const HoldRow* heldButton(const PanelState& state);
 void repeatTick(Context& ctx); // Timer1
+// The held button's release, when its own release will never come (capture or port lost).
+void releaseHeldButton(Context& ctx);
 
 } // namespace vk9

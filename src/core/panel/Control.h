@@ -12,8 +12,9 @@ namespace vk9 {
 #define VK9_CONTROLS(X)                                                                            \
     X(Form1)                                                                                       \
     X(Frame1)                                                                                      \
-    X(Frame2) X(Frame3) X(Frame4) X(Frame5) X(Frame6) X(Frame7) X(Frame8) X(Frame9) X(Frame10) X(  \
-        Frame11) X(Frame12) X(Frame13) X(Command1) X(Command2) X(Command3) X(Command4) X(Command5) \
+    X(Frame2)                                                                                      \
+    X(Frame3) X(Frame4) X(Frame5) X(Frame6) X(Frame7) X(Frame8) X(Frame9) X(Frame10) X(Frame11) X( \
+        Frame12) X(Frame13) X(Command1) X(Command2) X(Command3) X(Command4) X(Command5)            \
         X(Command6) X(Command7) X(Command8) X(Command9) X(Command10) X(Command11) X(Command13) X(  \
             Command14) X(Command15) X(Command16) X(Command17) X(Command18) X(Command19)            \
             X(Command20) X(Command21) X(Command22) X(Command23) X(Command24) X(Command25) X(       \

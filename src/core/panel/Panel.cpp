@@ -18,11 +18,7 @@ void Panel::load() {
 }
 
 void Panel::shown() {
-    if (m_startUpFailure) {
-        const std::string message = *std::exchange(m_startUpFailure, std::nullopt);
-        m_ctx.view.log("port 1 not opened: " + message);
-        m_ctx.view.warn(message);
-    }
+    tellStartUpFailure(m_ctx, std::exchange(m_startUpFailure, std::nullopt));
 }
 
 void Panel::click(Control id) {
@@ -96,9 +92,7 @@ void Panel::portLost(std::string_view message) {
 }
 
 void Panel::captureLost() {
-    if (const auto* held = heldButton(m_state)) {
-        releaseHold(m_ctx, *held);
-    }
+    releaseHeldButton(m_ctx);
 }
 
 void Panel::close() {

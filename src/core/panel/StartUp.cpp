@@ -36,6 +36,13 @@ std::optional<std::string> startUp(Context& ctx) {
     return failure;
 }
 
+void tellStartUpFailure(Context& ctx, const std::optional<std::string>& failure) {
+    if (failure) {
+        ctx.view.log("port 1 not opened: " + *failure);
+        ctx.view.warn(*failure);
+    }
+}
+
 void shutDown(Context& ctx) {
     (void)ctx.port.close();
     ctx.view.quit();
