@@ -8,7 +8,7 @@
 #include "commands/Catalogue.h"
 #include "panel/Panel.h"
 #include "serial/Addressing.h"
-#include "traffic/Hyouji.h"
+#include "traffic/TrafficPath.h"
 
 #include <cstdint>
 #include <cstdlib>

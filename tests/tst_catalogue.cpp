@@ -1,8 +1,8 @@
 #include "PanelHarness.h"
 #include "adjust/Adjust.h"
 #include "commands/Catalogue.h"
-#include "panel/Layout.h"
-#include "panel/Lookup.h"
+#include "model/Layout.h"
+#include "model/Lookup.h"
 #include "serial/Addressing.h"
 
 using namespace vk9;

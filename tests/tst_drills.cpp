@@ -1,7 +1,7 @@
 #include "PanelHarness.h"
 #include "adjust/Adjust.h"
 #include "commands/Catalogue.h"
-#include "traffic/Hyouji.h"
+#include "traffic/TrafficPath.h"
 
 #include <random>
 

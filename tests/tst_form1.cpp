@@ -1,5 +1,5 @@
 
-#include "panel/Layout.h"
+#include "model/Layout.h"
 #include "support/WindowFixture.h"
 
 #include <QKeyEvent>

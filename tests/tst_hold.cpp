@@ -1,6 +1,6 @@
 #include "PanelHarness.h"
 #include "adjust/Adjust.h"
-#include "panel/Lookup.h"
+#include "model/Lookup.h"
 #include "traffic/TrafficTimers.h"
 
 using namespace vk9;

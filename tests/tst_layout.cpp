@@ -1,5 +1,5 @@
-#include "panel/Layout.h"
-#include "panel/Lookup.h"
+#include "model/Layout.h"
+#include "model/Lookup.h"
 
 #include <QtTest>
 

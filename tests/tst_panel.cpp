@@ -1,5 +1,5 @@
 #include "PanelHarness.h"
-#include "panel/Layout.h"
+#include "model/Layout.h"
 #include "traffic/TrafficTimers.h"
 
 using namespace vk9;

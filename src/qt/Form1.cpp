@@ -3,8 +3,8 @@
 #include "CaptionButton.h"
 
 #include "adjust/Adjust.h"
-#include "panel/Layout.h"
-#include "panel/Lookup.h"
+#include "model/Layout.h"
+#include "model/Lookup.h"
 
 #include <QCloseEvent>
 #include <QFocusEvent>

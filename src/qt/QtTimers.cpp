@@ -1,6 +1,6 @@
 #include "QtTimers.h"
 
-#include "panel/Layout.h"
+#include "model/Layout.h"
 
 namespace vk9::qt {
 

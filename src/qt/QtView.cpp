@@ -1,6 +1,6 @@
 #include "QtView.h"
 
-#include "panel/Layout.h"
+#include "model/Layout.h"
 
 #include <QAbstractButton>
 #include <QCoreApplication>

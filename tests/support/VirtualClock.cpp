@@ -1,6 +1,6 @@
 #include "VirtualClock.h"
 
-#include "panel/Layout.h"
+#include "model/Layout.h"
 
 #include <algorithm>
 

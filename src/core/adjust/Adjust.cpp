@@ -1,6 +1,6 @@
 #include "adjust/Adjust.h"
 
-#include "traffic/Hyouji.h"
+#include "traffic/TrafficPath.h"
 #include "traffic/TrafficTimers.h"
 
 namespace vk9 {

@@ -1,6 +1,6 @@
 #include "commands/Catalogue.h"
 
-#include "traffic/Hyouji.h"
+#include "traffic/TrafficPath.h"
 
 namespace vk9 {
 

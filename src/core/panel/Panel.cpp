@@ -2,11 +2,11 @@
 
 #include "adjust/Adjust.h"
 #include "commands/Catalogue.h"
-#include "panel/Lookup.h"
+#include "model/Lookup.h"
 #include "panel/StartUp.h"
 #include "serial/Addressing.h"
 #include "serial/PortChoice.h"
-#include "traffic/Hyouji.h"
+#include "traffic/TrafficPath.h"
 #include "traffic/TrafficTimers.h"
 
 namespace vk9 {

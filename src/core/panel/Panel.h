@@ -1,7 +1,7 @@
 #pragma once
 
-#include "panel/Context.h"
-#include "panel/PanelState.h"
+#include "model/Context.h"
+#include "model/PanelState.h"
 
 #include <optional>
 #include <string>

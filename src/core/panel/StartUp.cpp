@@ -1,6 +1,6 @@
 #include "panel/StartUp.h"
 
-#include "panel/Layout.h"
+#include "model/Layout.h"
 #include "panel/Panel.h"
 #include "serial/PortChoice.h"
 

@@ -1,6 +1,6 @@
 #include "traffic/TrafficTimers.h"
 
-#include "panel/Layout.h"
+#include "model/Layout.h"
 
 namespace vk9 {
 

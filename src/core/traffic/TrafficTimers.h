@@ -1,6 +1,6 @@
 #pragma once
 
-#include "panel/Context.h"
+#include "model/Context.h"
 
 #include <chrono>
 #include <string_view>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "panel/Context.h"
+#include "model/Context.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -9,8 +9,8 @@
 
 namespace vk9 {
 
-inline constexpr std::uint8_t kTransmit = 1;
-inline constexpr std::uint8_t kReceive = 2; // any mode other than 1 receives
+// Which way the traffic goes: a frame out to the line, or what arrived from it.
+enum class Direction : std::uint8_t { Transmit = 1, Receive = 2 };
 
 // The receive buffer keeps at most this many bytes; later bytes are read from the port and
 // dropped until Timer2 or a release empties the buffer. Decoding looks only at the start of
@@ -24,7 +24,7 @@ inline constexpr std::string_view kNotSentPrefix = " Not sent: ";
 // The one routine all traffic passes through. Transmit: write the text, show it in the TXD
 // box, open the reply window. Receive: show the text in the RXD box and decode it.
 // Returns false when the write failed; nothing is then rendered and no timer started.
-bool hyouji(Context& ctx, const std::string& text, std::uint8_t mode);
+bool passTraffic(Context& ctx, const std::string& text, Direction direction);
 
 // Every command source: compose prefix, code and CR into commandText, then transmit it.
 bool sendCommand(Context& ctx, std::string_view code);

@@ -1,4 +1,4 @@
-#include "traffic/Hyouji.h"
+#include "traffic/TrafficPath.h"
 
 #include "traffic/ReplyDecoder.h"
 #include "traffic/TrafficText.h"
@@ -16,8 +16,8 @@ void reportNotSent(Context& ctx, const std::string& frame, const std::string& me
 
 } // namespace
 
-bool hyouji(Context& ctx, const std::string& text, std::uint8_t mode) {
-    if (mode == kTransmit) {
+bool passTraffic(Context& ctx, const std::string& text, Direction direction) {
+    if (direction == Direction::Transmit) {
         if (const auto written = ctx.port.write(text); !written.ok) {
             reportNotSent(ctx, text, written.message);
             return false;
@@ -40,7 +40,7 @@ bool sendCommand(Context& ctx, std::string_view code) {
     ctx.state.commandText = ctx.state.addressPrefix;
     ctx.state.commandText += code;
     ctx.state.commandText += '\r';
-    return hyouji(ctx, ctx.state.commandText, kTransmit);
+    return passTraffic(ctx, ctx.state.commandText, Direction::Transmit);
 }
 
 void receive(Context& ctx) {
@@ -48,7 +48,7 @@ void receive(Context& ctx) {
     auto& buffer = ctx.state.receiveBuffer;
     buffer.append(arrived, 0, kReceiveBufferCap - std::min(buffer.size(), kReceiveBufferCap));
     ctx.state.awaitingReply = 0;
-    hyouji(ctx, buffer, kReceive);
+    passTraffic(ctx, buffer, Direction::Receive);
 }
 
 } // namespace vk9

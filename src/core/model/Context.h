@@ -1,6 +1,6 @@
 #pragma once
 
-#include "panel/PanelState.h"
+#include "model/PanelState.h"
 #include "ports/SerialPort.h"
 #include "ports/Timers.h"
 #include "ports/View.h"

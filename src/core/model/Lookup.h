@@ -1,6 +1,6 @@
 #pragma once
 
-#include "panel/Control.h"
+#include "model/Control.h"
 
 namespace vk9 {
 
