@@ -28,10 +28,7 @@ std::chrono::milliseconds QtTimers::interval(TimerId id) const {
 }
 
 void QtTimers::start(TimerId id) {
-    // QTimer::start() would restart the count; a running timer keeps its deadlines.
-    if (!timer(id).isActive()) {
-        timer(id).start();
-    }
+    timer(id).start(); // restarts a running timer's count
 }
 
 void QtTimers::stop(TimerId id) {

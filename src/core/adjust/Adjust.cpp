@@ -83,10 +83,9 @@ void repeatTick(Context& ctx) {
     if (ctx.port.pendingOutput() > 0) {
         return;
     }
-    if (!sendCommand(ctx, held->code)) {
-        return;
-    }
-    ctx.timers.start(TimerId::Timer1);
+    // Timer1 runs on: starting it again here would push every later tick back by the time
+    // this tick waited in the event loop, and the repeat would drift.
+    sendCommand(ctx, held->code);
 }
 
 } // namespace vk9

@@ -14,9 +14,10 @@ inline constexpr int kTimerCount = 5;
 // Rules every implementation keeps:
 // - setInterval() on a running timer restarts its count from now; on a stopped timer it only
 //   stores the interval.
-// - start() on a running timer leaves it alone: its count goes on. A repeat timer that keeps
-//   its own deadlines never drifts, and a burst of transmissions keeps the reply window of
-//   the first one.
+// - start() restarts the count from now, whether or not the timer runs: the reply window,
+//   the clearing of the boxes and the settings frame's five seconds all count from the
+//   latest transmission or click. The repeat timer is never started while it runs, so its
+//   ticks keep their own deadlines and do not drift.
 class Timers {
 public:
     virtual ~Timers() = default;
