@@ -1,5 +1,6 @@
 #include "CaptionButton.h"
 
+#include <QKeyEvent>
 #include <QPainter>
 #include <QStyleOptionButton>
 #include <QStylePainter>
@@ -37,6 +38,17 @@ void CaptionButton::paintEvent(QPaintEvent* /*event*/) {
     painter.setFont(captionFont);
     painter.setPen(palette().color(QPalette::ButtonText));
     painter.drawText(area, flags, caption);
+}
+
+void CaptionButton::keyPressEvent(QKeyEvent* event) {
+    // A focused button outside a dialog ignores Return and Enter unless it is a default
+    // button, and default buttons draw differently: click it here instead.
+    const int key = event->key();
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && !event->isAutoRepeat()) {
+        click();
+        return;
+    }
+    QPushButton::keyPressEvent(event);
 }
 
 } // namespace vk9::qt

@@ -6,6 +6,7 @@
 #include "model/Layout.h"
 #include "model/Lookup.h"
 
+#include <QButtonGroup>
 #include <QCloseEvent>
 #include <QFocusEvent>
 #include <QFont>
@@ -13,6 +14,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyleFactory>
@@ -20,6 +22,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <map>
 #include <vector>
 
 // Resources of a static library are registered by hand, outside any namespace.
@@ -66,14 +69,30 @@ Qt::Alignment toQt(Align a) {
     return Qt::AlignLeft | Qt::AlignTop;
 }
 
+// The system's own colour is the platform's button face for a background, and the
+// platform's colour of the same role otherwise.
 void paint(QWidget* w, QPalette::ColorRole role, const Rgb& colour) {
-    if (colour.system) {
-        return;
-    }
     QPalette palette = w->palette();
-    palette.setColor(role, toQColor(colour));
+    const QPalette::ColorRole systemRole = role == QPalette::Window ? QPalette::Button : role;
+    palette.setColor(role,
+                     colour.system ? QApplication::palette().color(systemRole) : toQColor(colour));
     w->setPalette(palette);
 }
+
+// A label with a border draws a plain line in the system's text colour around itself,
+// whatever colour its text has.
+class BorderedLabel final : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        QLabel::paintEvent(event);
+        QPainter painter(this);
+        painter.setPen(QApplication::palette().color(QPalette::WindowText));
+        painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    }
+};
 
 } // namespace
 
@@ -166,7 +185,8 @@ void Form1::buildControls() {
         w->setVisible(row.visible);
     }
     for (const LabelRow& row : kLabels) {
-        auto* w = new QLabel(toQString(row.caption));
+        auto* w = row.border ? new BorderedLabel(toQString(row.caption))
+                             : new QLabel(toQString(row.caption));
         place(w, row.id, row.container, row.rect);
         w->setTextFormat(Qt::PlainText); // received text is never markup
         w->setAlignment(toQt(row.align));
@@ -179,11 +199,19 @@ void Form1::buildControls() {
             w->setFrameShadow(QFrame::Plain);
         }
     }
+    // One exclusive group per container. Qt's own grouping of radio buttons would take the
+    // speed options of Frame13 into the port group of Frame8, which holds it.
+    std::map<Control, QButtonGroup*> groups;
     for (const OptionRow& row : kOptions) {
         auto* w = new QRadioButton(toQString(row.caption));
         place(w, row.id, row.container, row.rect);
         w->setFont(makeFont(row.font));
         w->setChecked(row.selected);
+        auto& group = groups[row.container];
+        if (group == nullptr) {
+            group = new QButtonGroup(this);
+        }
+        group->addButton(w);
     }
 }
 
@@ -222,7 +250,9 @@ void Form1::wireEvents() {
     }
     m_timers.onTick([this](TimerId id) { m_panel.tick(id); });
     m_port.onReceived([this] { m_panel.comm(CommEvent::Received); });
-    m_port.onLost([this](const std::string& message) { m_panel.portLost(message); });
+    m_port.onLost([this](const std::string& device, const std::string& reason) {
+        m_panel.portLost(device, reason);
+    });
 
     // The window sees every key press before the focused control does, and lets it pass.
     winId();

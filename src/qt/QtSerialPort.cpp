@@ -7,6 +7,7 @@
 #if defined(Q_OS_WIN)
 #include <windows.h>
 #else
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #endif
@@ -150,6 +151,18 @@ std::size_t QtSerialPort::pendingOutput() const {
     return pending;
 }
 
+std::string QtSerialPort::lossReason() const {
+#if !defined(Q_OS_WIN)
+    // A hang-up (a pulled adapter, the far end of a pseudo-terminal closed) reaches Qt as a
+    // read of nothing, which it reports with whatever errno was left over: say what it is.
+    pollfd line{static_cast<int>(m_port.handle()), POLLIN, 0};
+    if (::poll(&line, 1, 0) == 1 && (line.revents & POLLHUP) != 0) {
+        return "the line hung up";
+    }
+#endif
+    return m_port.errorString().toStdString();
+}
+
 void QtSerialPort::handleError(QSerialPort::SerialPortError error) {
     // Harmless: the call succeeded, a wait timed out, or a pseudo-terminal has no modem lines.
     if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError ||
@@ -160,7 +173,7 @@ void QtSerialPort::handleError(QSerialPort::SerialPortError error) {
     // this signal has returned, and report the loss once.
     if (m_port.isOpen() && !m_lossQueued) {
         m_lossQueued = true;
-        m_lossMessage = failure().message;
+        m_lossReason = lossReason();
         QMetaObject::invokeMethod(this, &QtSerialPort::handleLoss, Qt::QueuedConnection);
     }
 }
@@ -172,7 +185,7 @@ void QtSerialPort::handleLoss() {
     }
     m_port.close();
     if (m_handleLost) {
-        m_handleLost(m_lossMessage);
+        m_handleLost(m_device, m_lossReason);
     }
 }
 

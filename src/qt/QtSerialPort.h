@@ -17,7 +17,10 @@ public:
     explicit QtSerialPort(QObject* parent = nullptr);
 
     void onReceived(std::function<void()> handler) { m_handleReceived = std::move(handler); }
-    void onLost(std::function<void(std::string)> handler) { m_handleLost = std::move(handler); }
+    // A lost line: the device's name and the system's reason.
+    void onLost(std::function<void(const std::string&, const std::string&)> handler) {
+        m_handleLost = std::move(handler);
+    }
 
     SerialResult setPortNumber(int number) override;
     int portNumber() const override { return m_number; }
@@ -37,15 +40,16 @@ private:
     void handleError(QSerialPort::SerialPortError error);
     void handleLoss();
     SerialResult failure() const;
+    std::string lossReason() const;
 
     QSerialPort m_port;
     int m_number = 1;
     std::string m_device; // as configured; QSerialPort shortens /dev/ names
     std::uint64_t m_bytesWritten = 0;
     bool m_lossQueued = false;
-    std::string m_lossMessage; // the first error's text; later ones repeat it
+    std::string m_lossReason; // the first error's; later ones repeat it
     std::function<void()> m_handleReceived;
-    std::function<void(std::string)> m_handleLost;
+    std::function<void(const std::string&, const std::string&)> m_handleLost;
 };
 
 } // namespace vk9::qt

@@ -11,6 +11,7 @@
 //   --garbage N          put N random bytes (128 to 255) before every reply
 //   --drop-after N       the line goes away after N frames: the simulator closes it and ends
 //   --log FILE           frame log (default: standard error)
+//   --help               this text, on standard output
 #include "Simulator.h"
 
 #include <fcntl.h>
@@ -54,10 +55,13 @@ struct Pending {
 
 constexpr std::int64_t kPartialTimeoutMs = 500; // a frame that never gets its CR
 
+constexpr const char* kUsage =
+    "usage: vk9sim [--projectors N] [--warm-up MS] [--cool-down MS] [--no-reply]\n"
+    "              [--delay MS] [--split N:GAP] [--garbage N] [--drop-after N]\n"
+    "              [--log FILE] LINK\n";
+
 int usage() {
-    std::cerr << "usage: vk9sim [--projectors N] [--warm-up MS] [--cool-down MS] [--no-reply]\n"
-                 "              [--delay MS] [--split N:GAP] [--garbage N] [--drop-after N]\n"
-                 "              [--log FILE] LINK\n";
+    std::cerr << kUsage;
     return 2;
 }
 
@@ -78,6 +82,10 @@ int main(int argc, char* argv[]) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
         long value = 0;
+        if (arg == "--help" || arg == "-h") {
+            std::cout << kUsage;
+            return 0;
+        }
         if (arg == "--no-reply") {
             faults.noReply = true;
         } else if (arg == "--projectors" && hasValue && number(argv[++i], value) && value >= 1 &&

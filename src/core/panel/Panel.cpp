@@ -49,7 +49,7 @@ void Panel::release(Control id) {
 
 void Panel::select(Control id) {
     if (const auto* port = findRow(kPortOptions, id)) {
-        choosePort(m_ctx, *port, ChoiceBy::Operator);
+        choosePort(m_ctx, *port);
     } else if (const auto* speed = findRow(kSpeedOptions, id)) {
         chooseSpeed(m_ctx, *speed);
     } else if (const auto* address = findRow(kAddressOptions, id)) {
@@ -86,9 +86,9 @@ void Panel::comm(CommEvent kind) {
     }
 }
 
-void Panel::portLost(std::string_view message) {
+void Panel::portLost(std::string_view device, std::string_view reason) {
     captureLost(); // nothing may keep repeating into a dead line
-    handlePortLost(m_ctx, message);
+    handlePortLost(m_ctx, device, reason);
 }
 
 void Panel::captureLost() {

@@ -31,7 +31,7 @@ public:
     void keyDown(int key, int shiftState);
     void tick(TimerId id);
     void comm(CommEvent kind);
-    void portLost(std::string_view message);
+    void portLost(std::string_view device, std::string_view reason);
     void captureLost(); // a press lost its mouse capture or the window its activation
     void close();       // the window's frame was closed: the same as "END"
 

@@ -30,9 +30,12 @@ std::optional<std::string> startUp(Context& ctx) {
     }
 
     // Selecting "COM1" from code runs its selection just as a click would: close, set port
-    // 1, reopen if it was open, hide the settings frame.
+    // 1, reopen if it was open, hide the settings frame. Its failure, like the open's, is
+    // told once the window is on screen: a modal box before the window would stand alone.
     ctx.view.selectOption(Control::Option1);
-    choosePort(ctx, kPortOptions[0], ChoiceBy::StartUp);
+    if (auto reopened = switchPort(ctx, kPortOptions[0], ChoiceBy::StartUp)) {
+        failure = std::move(reopened);
+    }
     return failure;
 }
 

@@ -29,7 +29,7 @@ void hideSettingsFrame(Context& ctx) {
     ctx.timers.stop(TimerId::Timer3);
 }
 
-void choosePort(Context& ctx, const PortOptionRow& row, ChoiceBy by) {
+std::optional<std::string> switchPort(Context& ctx, const PortOptionRow& row, ChoiceBy by) {
     FailureRecord failure;
     const bool wasOpen = ctx.port.isOpen();
     if (wasOpen) {
@@ -40,11 +40,17 @@ void choosePort(Context& ctx, const PortOptionRow& row, ChoiceBy by) {
         failure.note(ctx.port.open());
     }
     if (failure.last) {
-        ctx.view.warn(*failure.last);
         (void)ctx.port.setPortNumber(row.otherPort); // a failure here is of no consequence
-        return;                                      // the frame stays as it is
+        return failure.last;                         // the frame stays as it is
     }
     ctx.view.setVisible(kSettingsFrame, false);
+    return std::nullopt;
+}
+
+void choosePort(Context& ctx, const PortOptionRow& row) {
+    if (const auto failure = switchPort(ctx, row, ChoiceBy::Operator)) {
+        ctx.view.warn(*failure);
+    }
 }
 
 void chooseSpeed(Context& ctx, const SpeedOptionRow& row) {
@@ -57,11 +63,12 @@ void chooseSpeed(Context& ctx, const SpeedOptionRow& row) {
     ctx.view.setVisible(kSettingsFrame, false);
 }
 
-void handlePortLost(Context& ctx, std::string_view message) {
+void handlePortLost(Context& ctx, std::string_view device, std::string_view reason) {
     if (ctx.port.isOpen()) {
         (void)ctx.port.close();
     }
-    const std::string text = "The serial port was lost: " + std::string(message);
+    const std::string text =
+        "The serial line " + std::string(device) + " went away: " + std::string(reason);
     ctx.view.log(text);
     ctx.view.warn(text);
 }

@@ -4,6 +4,8 @@
 
 #include <array>
 #include <chrono>
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace vk9 {
@@ -43,11 +45,15 @@ enum class ChoiceBy { StartUp, Operator };
 
 void showSettingsFrame(Context& ctx); // "COM"
 void hideSettingsFrame(Context& ctx); // Timer3
-void choosePort(Context& ctx, const PortOptionRow& row, ChoiceBy by);
+// A port choice: close, set the number, reopen. On a failure the number goes back to the
+// other port and the last failure's message is returned; the settings frame stays.
+std::optional<std::string> switchPort(Context& ctx, const PortOptionRow& row, ChoiceBy by);
+void choosePort(Context& ctx, const PortOptionRow& row); // the operator's, warns on failure
 void chooseSpeed(Context& ctx, const SpeedOptionRow& row);
 
-// The open port went away (adapter pulled, device error): it is closed and the operator is
-// told once; choosing a port again reopens it.
-void handlePortLost(Context& ctx, std::string_view message);
+// The open line went away (adapter pulled, far end hung up, device error): it is closed and
+// the operator is told once, with the device and the system's reason; choosing a port again
+// reopens it.
+void handlePortLost(Context& ctx, std::string_view device, std::string_view reason);
 
 } // namespace vk9
