@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             for (std::size_t i = 0; i < length && !script.done(); ++i) {
                 piece += static_cast<char>(script.next());
             }
-            port.deliver(piece);
+            port.input += piece;
             panel.comm(CommEvent::Received);
             break;
         }

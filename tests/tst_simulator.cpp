@@ -20,29 +20,15 @@ private slots:
     void answers_data() {
         QTest::addColumn<QByteArray>("frames"); // the reply to the last one counts
         QTest::addColumn<QByteArray>("reply");  // empty: no answer
+        // clang-format off
         const char* rows[][3] = {
-            {"power at rest", "CR0\r", "80\r"},
-            {"input", "C07\rCR1\r", "3\r"},
-            {"lamp hours", "CR3\r", "01200\r"},
-            {"reversal", "CR4\r", "11\r"},
-            {"temperatures at rest", "CR6\r", "025.0, 24.5\r"},
-            {"lamps off in stand by", "C72\rCR7\r", "20\r"},
-            {"lamps 1 and 4 when on", "C00\rC71\rCR7\r", "19\r"},
-            {"operation acknowledged", "C43\r", "\x06\r"},
-            {"addressed projector", "A003C08\rA003CR1\r", "4\r"},
-            {"unaddressed is projector 1", "A003C08\rCR1\r", "1\r"},
-            {"projector 4's hours", "A004CR3\r", "01533\r"},
-            {"AFFF acts on all, one answer", "AFFFC06\rA004CR1\r", "2\r"},
-            {"empty frame", "\r", ""},
-            {"bytes above 127",
-             "\xff\xfe"
-             "C00\r",
-             ""},
-            {"unknown address", "A009CR0\r", ""},
-            {"lower case", "cr0\r", ""},
-            {"two characters", "C0\r", ""},
-            {"line feed inside", "CR0\n\r", ""},
+            {"lamps off in stand by", "C72\rCR7\r", "20\r"}, {"unaddressed is 1", "A003C08\rCR1\r", "1\r"},
+            {"AFFF: all act", "AFFFC06\rA004CR1\r", "2\r"},
+            {"empty frame", "\r", ""},        {"above 127", "\xff\xfe" "C00\r", ""},
+            {"unknown address", "A009CR0\r", ""}, {"lower case", "cr0\r", ""},
+            {"two characters", "C0\r", ""},   {"line feed inside", "CR0\n\r", ""},
         };
+        // clang-format on
         for (const auto& row : rows) {
             QTest::newRow(row[0]) << QByteArray(row[1]) << QByteArray(row[2]);
         }

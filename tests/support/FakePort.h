@@ -6,56 +6,66 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vk9::test {
 
-// A serial port in memory: records every call and every write as bytes, delivers replies
-// in whatever pieces a test hands it, and can play an absent port or a slow line.
-class FakePort final : public SerialPort {
-public:
-    // Ports that fail to open, with the message they give.
-    void makeAbsent(int number, std::string message) { m_absent[number] = std::move(message); }
-    void makePresent(int number) { m_absent.erase(number); }
-    // Text waiting to be read; the test then raises the receive event.
-    void deliver(const std::string& bytes) { m_input += bytes; }
-    // Bytes still queued for the line; a test drains it by hand.
-    void setQueueWrites(bool queue) { m_queueWrites = queue; }
-    void drain() { m_pending = 0; }
+// A serial port in memory. It records every call and every write with its time, hands the
+// panel whatever text a test delivers, and plays absent ports, a failing open and a slow
+// line whose written bytes stay pending until the test drains them.
+struct FakePort final : SerialPort {
+    std::map<int, std::string> absent; // ports that fail to open, with their message
+    int failingOpen = 0;               // the nth open from now fails (1 = the next one)
+    std::string openFailure;
+    std::string input; // waiting to be read by the receive event
+    bool queueWrites = false;
+    std::size_t pending = 0;
+    std::function<std::chrono::milliseconds()> now;
+    std::string calls; // "close,number 2,open"
+    std::vector<std::string> writes;
+    std::vector<std::chrono::milliseconds> writeTimes;
+    std::string settings;
+    bool opened = false;
+    int number = 1;
 
-    // Stamps each write with the time this returns.
-    void setClock(std::function<std::chrono::milliseconds()> now) { m_now = std::move(now); }
-    const std::vector<std::chrono::milliseconds>& writeTimes() const { return m_times; }
-
-    const std::string& written() const { return m_written; }
-    const std::vector<std::string>& writes() const { return m_writes; }
-    const std::vector<std::string>& calls() const { return m_calls; }
-    const std::string& settings() const { return m_settings; }
-    void clearRecords();
-
-    SerialResult setPortNumber(int number) override;
-    int portNumber() const override { return m_number; }
-    SerialResult setSettings(std::string_view settings) override;
-    bool isOpen() const override { return m_open; }
-    SerialResult open() override;
-    SerialResult close() override;
-    SerialResult write(std::string_view bytes) override;
-    std::string readAll() override;
-    std::size_t pendingOutput() const override { return m_pending; }
-
-private:
-    std::map<int, std::string> m_absent;
-    std::string m_input;
-    std::string m_written;
-    std::vector<std::string> m_writes;
-    std::vector<std::chrono::milliseconds> m_times;
-    std::function<std::chrono::milliseconds()> m_now;
-    std::vector<std::string> m_calls;
-    std::string m_settings;
-    std::size_t m_pending = 0;
-    bool m_queueWrites = false;
-    bool m_open = false;
-    int m_number = 1;
+    void clearRecords() { calls.clear(), writes.clear(), writeTimes.clear(); }
+    void note(const std::string& call) { calls += (calls.empty() ? "" : ",") + call; }
+    SerialResult setPortNumber(int n) override {
+        note("number " + std::to_string(number = n));
+        return {};
+    }
+    int portNumber() const override { return number; }
+    SerialResult setSettings(std::string_view s) override {
+        note("settings " + (settings = s));
+        return {};
+    }
+    bool isOpen() const override { return opened; }
+    SerialResult open() override {
+        note("open");
+        if (failingOpen > 0 && --failingOpen == 0) {
+            return SerialResult::failure(openFailure);
+        }
+        const auto missing = absent.find(number);
+        opened = missing == absent.end();
+        return opened ? SerialResult{} : SerialResult::failure(missing->second);
+    }
+    SerialResult close() override {
+        note("close");
+        opened = false;
+        return {};
+    }
+    SerialResult write(std::string_view bytes) override {
+        if (!opened) {
+            return SerialResult::failure("no serial port is open");
+        }
+        writes.emplace_back(bytes);
+        writeTimes.push_back(now ? now() : std::chrono::milliseconds{});
+        pending += queueWrites ? bytes.size() : 0;
+        return {};
+    }
+    std::string readAll() override { return std::exchange(input, {}); }
+    std::size_t pendingOutput() const override { return pending; }
 };
 
 } // namespace vk9::test

@@ -22,7 +22,7 @@ struct PanelHarness {
 
     PanelHarness() {
         clock.onTick([this](TimerId id) { panel.tick(id); });
-        port.setClock([this] { return clock.now(); });
+        port.now = [this] { return clock.now(); };
     }
 
     // Started as the program starts it, with the start-up's own port calls forgotten.
@@ -34,13 +34,17 @@ struct PanelHarness {
     }
     const PanelState& state() const { return panel.state(); }
     std::string box(Control c) const { return view.caption(c); }
+    // The TXD, RXD and STATUS boxes at a glance.
+    std::string boxes() const {
+        return box(Control::Label11) + "|" + box(Control::Label12) + "|" + box(Control::Label22);
+    }
     // A mouse press and an immediate release.
     void pressAndRelease(Control id) {
         panel.press(id);
         panel.release(id);
     }
     void reply(const std::string& bytes) {
-        port.deliver(bytes);
+        port.input += bytes;
         panel.comm(CommEvent::Received);
     }
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/Layout.h"
 #include "ports/View.h"
 
 #include <map>
@@ -8,29 +9,11 @@
 
 namespace vk9::test {
 
-// A View that remembers what the handlers did to it. Captions and visibility start as the
-// layout gives them.
-class RecordingView final : public View {
-public:
-    RecordingView();
-
-    void setCaption(Control control, std::string_view text) override;
-    std::string caption(Control control) const override;
-    void setVisible(Control control, bool visible) override { m_visible[control] = visible; }
-    void selectOption(Control option) override { selected.push_back(option); }
-    void setWindowHeight(int twips) override { height = twips; }
-    int windowHeight() const override { return height; }
-    void moveWindow(double l, double t) override {
-        left = l;
-        top = t;
-    }
-    ScreenSize screenSize() const override { return screen; }
-    void warn(std::string_view message) override { warnings.emplace_back(message); }
-    void log(std::string_view line) override { logs.emplace_back(line); }
-    void quit() override { ++quits; }
-
-    bool isVisible(Control control) const;
-
+// A View that remembers what the handlers did to it. Buttons, frames and labels start with
+// the captions and visibility of the layout.
+struct RecordingView final : View {
+    std::map<Control, std::string> captions;
+    std::map<Control, bool> visible;
     int height = 0;
     double left = 0;
     double top = 0;
@@ -40,9 +23,30 @@ public:
     std::vector<std::string> logs;
     int quits = 0;
 
-private:
-    std::map<Control, std::string> m_captions;
-    std::map<Control, bool> m_visible;
+    RecordingView() {
+        for (const auto& row : kButtons) {
+            captions[row.id] = row.caption;
+            visible[row.id] = row.visible;
+        }
+        for (const auto& row : kFrames) {
+            visible[row.id] = row.visible;
+        }
+    }
+    void setCaption(Control c, std::string_view text) override { captions[c] = text; }
+    std::string caption(Control c) const override {
+        const auto it = captions.find(c);
+        return it == captions.end() ? std::string{} : it->second;
+    }
+    void setVisible(Control c, bool shown) override { visible[c] = shown; }
+    bool isVisible(Control c) const { return visible.count(c) == 0 || visible.at(c); }
+    void selectOption(Control option) override { selected.push_back(option); }
+    void setWindowHeight(int twips) override { height = twips; }
+    int windowHeight() const override { return height; }
+    void moveWindow(double l, double t) override { left = l, top = t; }
+    ScreenSize screenSize() const override { return screen; }
+    void warn(std::string_view message) override { warnings.emplace_back(message); }
+    void log(std::string_view line) override { logs.emplace_back(line); }
+    void quit() override { ++quits; }
 };
 
 } // namespace vk9::test

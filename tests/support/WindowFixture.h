@@ -1,47 +1,72 @@
 #pragma once
 
 #include "Form1.h"
-#include "Pty.h"
 
 #include <QAbstractButton>
+#include <QLabel>
 #include <QMessageBox>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <unistd.h>
 
 #include <memory>
 
 namespace vk9::test {
 
-// Closes each modal warning box as soon as it appears, keeping its title and text.
-struct WarningCatcher {
-    QStringList texts;
-    QString title;
-    QTimer timer;
+// A raw pseudo-terminal pair: the panel opens the device by name, the test plays the
+// line's far end on the master. Destroying it makes the line vanish.
+struct Pty {
+    int master = -1;
+    int slave = -1;
+    QString device;
 
-    WarningCatcher() {
-        timer.setInterval(10);
-        QObject::connect(&timer, &QTimer::timeout, [this] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                texts << box->text();
-                title = box->windowTitle();
-                box->accept();
-            }
-        });
-        timer.start();
+    Pty() {
+        char name[256] = {};
+        termios raw{};
+        cfmakeraw(&raw);
+        openpty(&master, &slave, name, &raw, nullptr);
+        device = QString::fromLocal8Bit(name);
+        fcntl(master, F_SETFL, O_NONBLOCK);
+    }
+    ~Pty() { ::close(master), ::close(slave); }
+    Pty(const Pty&) = delete;
+    Pty& operator=(const Pty&) = delete;
+    QByteArray read() {
+        QByteArray out;
+        char buf[4096];
+        for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;) {
+            out.append(buf, n);
+        }
+        return out;
     }
 };
 
-// The real window, shown and active. Port 1 is the device given (a simulator), or else a
-// pseudo-terminal whose far end the test plays.
+// The real window, shown and active, its controls found by object name. Port 1 is the
+// device given (a simulator), or else a pseudo-terminal whose far end the test plays.
 struct PanelWindow {
     std::unique_ptr<Pty> pty;
-    WarningCatcher warnings;
+    struct {
+        QStringList texts;
+        QString title;
+    } warnings; // each modal warning box, closed as soon as it appears
+    QTimer boxCloser;
     std::unique_ptr<qt::Form1> form;
     QByteArray line; // everything that reached the far end so far
 
     explicit PanelWindow(QString device = {}) {
+        QObject::connect(&boxCloser, &QTimer::timeout, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                warnings.texts << box->text();
+                warnings.title = box->windowTitle();
+                box->accept();
+            }
+        });
+        boxCloser.start(10);
         if (device.isEmpty()) {
             pty = std::make_unique<Pty>();
-            device = pty->device();
+            device = pty->device;
         }
         qputenv("VK9RSC_COM1", device.toLocal8Bit());
         form = std::make_unique<qt::Form1>();
@@ -50,25 +75,25 @@ struct PanelWindow {
         QVERIFY(QTest::qWaitForWindowActive(form.get()));
     }
 
-    template <class W = QWidget> W* get(Control id) const {
-        return qobject_cast<W*>(form->control(id));
+    template <class W = QWidget> W* get(const QString& name) const {
+        return form->findChild<W*>(name);
     }
-    QWindow* window() const { return form->windowHandle(); }
-    // The control's rectangle and centre in the window's client area, in pixels.
-    QRect inWindow(Control id) const {
-        QWidget* w = form->control(id);
-        return {w->mapTo(form.get(), QPoint(0, 0)), w->size()};
+    QString text(const QString& name) const { return get<QLabel>(name)->text(); }
+    void click(const QString& name) { get<QAbstractButton>(name)->click(); }
+    // Mouse events as the window gets them, at the control's centre.
+    void mouse(bool press, const QString& name, Qt::MouseButton button = Qt::LeftButton) {
+        QWidget* w = get(name);
+        const QPoint at = w->mapTo(form.get(), w->rect().center());
+        press ? QTest::mousePress(form->windowHandle(), button, {}, at)
+              : QTest::mouseRelease(form->windowHandle(), button, {}, at);
     }
-    QPoint centreOf(Control id) const { return inWindow(id).center(); }
-    void click(Control id) { get<QAbstractButton>(id)->click(); }
     int copies(const QByteArray& frame) {
         if (pty) {
-            line += pty->readAvailable();
+            line += pty->read();
         }
         return int(line.count(frame));
     }
-    // Waits long enough for any stray copy to arrive, then counts.
-    int settledCopies(const QByteArray& frame) {
+    int settledCopies(const QByteArray& frame) { // after any stray copy has arrived
         QTest::qWait(400);
         return copies(frame);
     }

@@ -3,16 +3,11 @@
 #include "model/Context.h"
 
 #include <array>
-#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace vk9 {
-
-using namespace std::chrono_literals;
-
-inline constexpr auto kSettingsFrameTimeout = 5000ms; // Timer3
 
 inline constexpr std::string_view kFastSettings = "19200,N,8,1";
 inline constexpr std::string_view kSlowSettings = "9600,N,8,1";
