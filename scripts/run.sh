@@ -1,18 +1,22 @@
 #!/usr/bin/env bash
-# Builds the panel and starts it. With no serial port configured (VK9RSC_COM1 unset and
-# /dev/ttyS0 absent or unusable), or with VK9RSC_SIMULATOR=1, the panel talks to the
-# projector simulator, which is stopped when the panel closes.
+# Builds the panel and starts it with the arguments given (see --help). When no line is
+# named for port 1, neither by --com1 nor by VK9RSC_COM1, port 1 is the projector simulator,
+# which is stopped when the panel closes: most PCs have a /dev/ttyS0 whether or not a
+# projector hangs on it, and a newcomer should see a panel that answers.
+#   bash scripts/run.sh --com1 /dev/ttyUSB0              a real line
+#   bash scripts/run.sh --com1 rfc2217://hall-server:7001  a line behind ser2net
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 ensure_packages "${BUILD_PACKAGES[@]}"
 build_tree "$BUILD_DIR"
 panel="$BUILD_DIR/src/vk9rsc"
 
-port_usable() {
-    [ -c "$1" ] && [ -r "$1" ] && [ -w "$1" ] && timeout 2 stty -F "$1" >/dev/null 2>&1
-}
-
-if [ -n "${VK9RSC_COM1:-}" ] || { [ "${VK9RSC_SIMULATOR:-0}" != 1 ] && port_usable /dev/ttyS0; }; then
+for arg in "$@"; do
+    case "$arg" in
+    --com1 | --com1=* | -h | --help | -v | --version | --list-ports) exec "$panel" "$@" ;;
+    esac
+done
+if [ -n "${VK9RSC_COM1:-}" ]; then
     exec "$panel" "$@"
 fi
 
@@ -27,4 +31,4 @@ for _ in $(seq 50); do
 done
 echo "No serial port configured: port 1 is the projector simulator ($link)."
 echo "Its frame log: $simdir/vk9sim.log"
-VK9RSC_COM1="$link" "$panel" "$@"
+"$panel" --com1 "$link" "$@"

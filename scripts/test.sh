@@ -3,7 +3,7 @@
 # whole suite again with AddressSanitizer and UndefinedBehaviorSanitizer and runs it again.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-ensure_packages "${BUILD_PACKAGES[@]}"
+ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 export QT_QPA_PLATFORM=offscreen
 
 build_tree "$BUILD_DIR" -DVK9RSC_WERROR=ON

@@ -2,7 +2,7 @@
 // window heights, the port and speed choice, the traffic timers, rendering and decoding,
 // the hold buttons and their repeat, and the failure paths.
 #include "PanelHarness.h"
-#include "serial/LineSettings.h"
+#include "line/LineSettings.h"
 #include "traffic/ReplyDecoder.h"
 #include "traffic/TrafficText.h"
 
@@ -97,8 +97,13 @@ private slots:
         h.panel.shown();
         h.panel.shown();
         h.clock.advance(10s);
+        // With the serial ports the machine has, so that the operator knows what to name.
         QCOMPARE(h.view.warnings,
-                 failingOpen ? Texts{"/dev/ttyS0: No such file or directory"} : Texts{});
+                 failingOpen
+                     ? Texts{"/dev/ttyS0: No such file or directory\n\nSerial ports on this "
+                             "machine: /dev/ttyUSB0.\nName the line for port 1 with "
+                             "--com1 DEVICE."}
+                     : Texts{});
         QCOMPARE(h.port.isOpen(), failingOpen == 0);
         QVERIFY(h.port.writes.empty());
     }
@@ -256,7 +261,7 @@ private slots:
         QCOMPARE(deviceForPort(1, nullptr, false), std::string("/dev/ttyS0"));
         QCOMPARE(deviceForPort(2, "", false), std::string("/dev/ttyS1")); // set but empty
         QCOMPARE(deviceForPort(1, "/dev/ttyUSB0", false), std::string("/dev/ttyUSB0"));
-        QCOMPARE(deviceForPort(2, "/dev/x", true), std::string("COM2"));
+        QCOMPARE(deviceForPort(2, nullptr, true), std::string("COM2"));
     }
 
     void nothingIsSentOnALostLine() {

@@ -117,7 +117,7 @@ void prepareApplication(QApplication& app) {
     app.setWindowIcon(QIcon(QStringLiteral(":/vk9rsc/vk9rsc.png")));
 }
 
-Form1::Form1(QWidget* parent)
+Form1::Form1(const LaunchOptions& options, QWidget* parent)
     : QWidget(parent), m_view(*this, m_widgets), m_panel(m_timers, m_port, m_view) {
     m_widgets[static_cast<std::size_t>(Control::Form1)] = this;
     setObjectName(toQString(controlName(Control::Form1)));
@@ -130,6 +130,16 @@ Form1::Form1(QWidget* parent)
     buildControls();
     setTabOrder();
     wireEvents();
+    for (const int port : {1, 2}) {
+        m_port.nameDevice(port, options.devices.at(port - 1));
+        control(port == 1 ? Control::Option1 : Control::Option2)
+            ->setToolTip(QStringLiteral("Port %1: %2")
+                             .arg(port)
+                             .arg(QString::fromStdString(m_port.deviceFor(port))));
+    }
+    if (!options.trafficLog.isEmpty()) {
+        m_view.keepLog(options.trafficLog);
+    }
 
     m_panel.load();
     if (QWidget* first = control(Control::Command17)) {
@@ -253,6 +263,7 @@ void Form1::wireEvents() {
     m_port.onLost([this](const std::string& device, const std::string& reason) {
         m_panel.portLost(device, reason);
     });
+    m_port.onOpened([this](const SerialResult& result) { m_panel.opened(result); });
 
     // The window sees every key press before the focused control does, and lets it pass.
     winId();

@@ -16,10 +16,17 @@ namespace vk9::qt {
 // Style, fonts and names the panel expects from the application; call once before Form1.
 void prepareApplication(QApplication& app);
 
+// What the command line tells the window: the devices named for ports 1 and 2 (empty: the
+// variable or the default) and the traffic log's file (empty: none).
+struct LaunchOptions {
+    std::array<std::string, 2> devices;
+    QString trafficLog;
+};
+
 // The panel's window: widgets built from the layout tables, events forwarded to Panel.
 class Form1 final : public QWidget {
 public:
-    explicit Form1(QWidget* parent = nullptr);
+    explicit Form1(const LaunchOptions& options = {}, QWidget* parent = nullptr);
 
     QWidget* control(Control id) const { return m_widgets[static_cast<std::size_t>(id)]; }
     const PanelState& state() const { return m_panel.state(); }

@@ -1,7 +1,8 @@
 #include "QtSerialPort.h"
 
-#include "serial/LineSettings.h"
+#include "line/LineSettings.h"
 
+#include <QSerialPortInfo>
 #include <QtGlobal>
 
 #if defined(Q_OS_WIN)
@@ -56,13 +57,32 @@ QSerialPort::StopBits toQt(StopBits s) {
 } // namespace
 
 QtSerialPort::QtSerialPort(QObject* parent) : QObject(parent) {
-    connect(&m_port, &QSerialPort::readyRead, this, [this] {
+    const auto received = [this] {
         if (m_handleReceived) {
             m_handleReceived();
         }
-    });
+    };
+    connect(&m_port, &QSerialPort::readyRead, this, received);
     connect(&m_port, &QSerialPort::errorOccurred, this, &QtSerialPort::handleError);
+    m_network.onReceived = received;
+    m_network.onOpened = [this](const SerialResult& result) {
+        if (m_handleOpened) {
+            m_handleOpened(result);
+        }
+    };
+    m_network.onLost = [this](const std::string& reason) {
+        if (m_handleLost) {
+            m_handleLost(m_device, reason);
+        }
+    };
     setPortNumber(1);
+}
+
+std::string QtSerialPort::deviceFor(int number) const {
+    const std::string& named = m_named.at(number - 1);
+    return deviceForPort(number,
+                         named.empty() ? std::getenv(portVariable(number).c_str()) : named.c_str(),
+                         kWindows);
 }
 
 SerialResult QtSerialPort::failure() const {
@@ -70,14 +90,11 @@ SerialResult QtSerialPort::failure() const {
 }
 
 SerialResult QtSerialPort::setPortNumber(int number) {
-    if (m_port.isOpen()) {
+    if (isOpen()) {
         return SerialResult::failure("the port number cannot change while the port is open");
     }
     m_number = number;
-    const std::string device =
-        deviceForPort(number, std::getenv(portVariable(number).c_str()), kWindows);
-    m_device = device;
-    m_port.setPortName(QString::fromStdString(device));
+    m_device = deviceFor(number);
     return SerialResult::success();
 }
 
@@ -87,6 +104,8 @@ SerialResult QtSerialPort::setSettings(std::string_view settings) {
         return SerialResult::failure("invalid line settings \"" + std::string(settings) + "\"");
     }
     // Applied at once on an open port; a closed port keeps them for the next open.
+    m_settings = *parsed;
+    m_network.applySettings(*parsed);
     const bool ok = m_port.setBaudRate(parsed->baud) && m_port.setParity(toQt(parsed->parity)) &&
                     m_port.setDataBits(static_cast<QSerialPort::DataBits>(parsed->dataBits)) &&
                     m_port.setStopBits(toQt(parsed->stopBits)) &&
@@ -95,9 +114,18 @@ SerialResult QtSerialPort::setSettings(std::string_view settings) {
 }
 
 SerialResult QtSerialPort::open() {
-    if (m_port.isOpen()) {
+    if (isOpen()) {
         return SerialResult::failure(m_device + ": already open");
     }
+    const ParsedAddress parsed = parseLineAddress(m_device);
+    if (!parsed.address) {
+        return SerialResult::failure(parsed.error);
+    }
+    if (parsed.address->kind != LineAddress::Kind::Device) {
+        m_network.open(*parsed.address, m_settings);
+        return SerialResult::connecting();
+    }
+    m_port.setPortName(QString::fromStdString(m_device));
     if (!m_port.open(QIODevice::ReadWrite)) {
         return failure();
     }
@@ -108,10 +136,16 @@ SerialResult QtSerialPort::close() {
     if (m_port.isOpen()) { // closing a closed QSerialPort reports NotOpenError
         m_port.close();
     }
+    m_network.close();
     return SerialResult::success();
 }
 
 SerialResult QtSerialPort::write(std::string_view bytes) {
+    if (m_network.isOpen()) {
+        const SerialResult written = m_network.write(bytes);
+        m_bytesWritten += written.ok ? bytes.size() : 0;
+        return written;
+    }
     if (!m_port.isOpen()) {
         return SerialResult::failure("no serial port is open");
     }
@@ -126,11 +160,17 @@ SerialResult QtSerialPort::write(std::string_view bytes) {
 }
 
 std::string QtSerialPort::readAll() {
+    if (m_network.isOpen()) {
+        return m_network.readAll();
+    }
     const QByteArray data = m_port.readAll();
     return {data.constData(), static_cast<std::size_t>(data.size())};
 }
 
 std::size_t QtSerialPort::pendingOutput() const {
+    if (m_network.isOpen()) {
+        return m_network.pendingOutput();
+    }
     if (!m_port.isOpen()) {
         return 0;
     }
@@ -149,6 +189,16 @@ std::size_t QtSerialPort::pendingOutput() const {
     }
 #endif
     return pending;
+}
+
+std::vector<std::string> QtSerialPort::portsOnMachine() const {
+    std::vector<std::string> ports;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        const QString about =
+            info.description().isEmpty() ? QString() : " (" + info.description() + ")";
+        ports.push_back((info.systemLocation() + about).toStdString());
+    }
+    return ports;
 }
 
 std::string QtSerialPort::lossReason() const {

@@ -27,7 +27,9 @@ struct FakePort final : SerialPort {
     std::vector<std::chrono::milliseconds> writeTimes;
     std::string settings;
     bool opened = false;
+    bool connects = false; // opens are pending, as a network line's
     int number = 1;
+    std::vector<std::string> machinePorts{"/dev/ttyUSB0"};
 
     void clearRecords() { calls.clear(), writes.clear(), writeTimes.clear(); }
     void note(const std::string& call) { calls += (calls.empty() ? "" : ",") + call; }
@@ -47,7 +49,10 @@ struct FakePort final : SerialPort {
             return SerialResult::failure(openFailure);
         }
         const auto missing = absent.find(number);
-        opened = missing == absent.end();
+        opened = missing == absent.end() || connects;
+        if (connects) {
+            return SerialResult::connecting();
+        }
         return opened ? SerialResult{} : SerialResult::failure(missing->second);
     }
     SerialResult close() override {
@@ -66,6 +71,7 @@ struct FakePort final : SerialPort {
     }
     std::string readAll() override { return std::exchange(input, {}); }
     std::size_t pendingOutput() const override { return pending; }
+    std::vector<std::string> portsOnMachine() const override { return machinePorts; }
 };
 
 } // namespace vk9::test

@@ -21,6 +21,7 @@ struct RecordingView final : View {
     std::vector<Control> selected;
     std::vector<std::string> warnings;
     std::vector<std::string> logs;
+    std::vector<std::string> trafficLog; // "TX| C 0 0 CR |"
     int quits = 0;
 
     RecordingView() {
@@ -47,6 +48,10 @@ struct RecordingView final : View {
     void warn(std::string_view message) override { warnings.emplace_back(message); }
     void log(std::string_view line) override { logs.emplace_back(line); }
     void quit() override { ++quits; }
+    void traffic(bool sent, std::string_view shown, std::string_view status) override {
+        trafficLog.push_back((sent ? "TX|" : "RX|") + std::string(shown) + "|" +
+                             std::string(status));
+    }
 };
 
 } // namespace vk9::test

@@ -33,6 +33,9 @@ struct Pty {
     ~Pty() { ::close(master), ::close(slave); }
     Pty(const Pty&) = delete;
     Pty& operator=(const Pty&) = delete;
+    void send(const QByteArray& bytes) {
+        [[maybe_unused]] const auto n = ::write(master, bytes.constData(), bytes.size());
+    }
     QByteArray read() {
         QByteArray out;
         char buf[4096];
@@ -55,7 +58,7 @@ struct PanelWindow {
     std::unique_ptr<qt::Form1> form;
     QByteArray line; // everything that reached the far end so far
 
-    explicit PanelWindow(QString device = {}) {
+    explicit PanelWindow(QString device = {}, const qt::LaunchOptions& options = {}) {
         QObject::connect(&boxCloser, &QTimer::timeout, [this] {
             if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
                 warnings.texts << box->text();
@@ -69,7 +72,7 @@ struct PanelWindow {
             device = pty->device;
         }
         qputenv("VK9RSC_COM1", device.toLocal8Bit());
-        form = std::make_unique<qt::Form1>();
+        form = std::make_unique<qt::Form1>(options);
         form->show();
         form->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(form.get()));

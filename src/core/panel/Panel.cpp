@@ -11,14 +11,15 @@
 
 namespace vk9 {
 
-Panel::Panel(Timers& timers, SerialPort& port, View& view) : m_ctx{m_state, timers, port, view} {}
+Panel::Panel(Timers& timers, SerialPort& port, View& view)
+    : m_ctx{m_state, m_line, timers, port, view} {}
 
 void Panel::load() {
-    m_startUpFailure = startUp(m_ctx);
+    startUp(m_ctx);
 }
 
 void Panel::shown() {
-    tellStartUpFailure(m_ctx, std::exchange(m_startUpFailure, std::nullopt));
+    windowShown(m_ctx);
 }
 
 void Panel::click(Control id) {
@@ -89,6 +90,10 @@ void Panel::comm(CommEvent kind) {
 void Panel::portLost(std::string_view device, std::string_view reason) {
     captureLost(); // nothing may keep repeating into a dead line
     handlePortLost(m_ctx, device, reason);
+}
+
+void Panel::opened(const SerialResult& result) {
+    finishPortChoice(m_ctx, result);
 }
 
 void Panel::captureLost() {

@@ -3,10 +3,7 @@
 #include "model/Context.h"
 #include "model/PanelState.h"
 
-#include <optional>
-#include <string>
 #include <string_view>
-#include <utility>
 
 namespace vk9 {
 
@@ -32,6 +29,7 @@ public:
     void tick(TimerId id);
     void comm(CommEvent kind);
     void portLost(std::string_view device, std::string_view reason);
+    void opened(const SerialResult& result); // a pending open has connected or given up
     void captureLost(); // a press lost its mouse capture or the window its activation
     void close();       // the window's frame was closed: the same as "END"
 
@@ -39,8 +37,8 @@ public:
 
 private:
     PanelState m_state;
+    LineStatus m_line;
     Context m_ctx;
-    std::optional<std::string> m_startUpFailure; // told once the window is on screen
 };
 
 } // namespace vk9

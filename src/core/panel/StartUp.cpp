@@ -6,7 +6,7 @@
 
 namespace vk9 {
 
-std::optional<std::string> startUp(Context& ctx) {
+void startUp(Context& ctx) {
     auto& s = ctx.state;
     s.addressPrefix.clear();        // matches "SINGLE", selected in the layout
     s.portSettings = kFastSettings; // matches "19200", selected in the layout
@@ -36,13 +36,8 @@ std::optional<std::string> startUp(Context& ctx) {
     if (auto reopened = switchPort(ctx, kPortOptions[0], ChoiceBy::StartUp)) {
         failure = std::move(reopened);
     }
-    return failure;
-}
-
-void tellStartUpFailure(Context& ctx, const std::optional<std::string>& failure) {
     if (failure) {
-        ctx.view.log("port 1 not opened: " + *failure);
-        ctx.view.warn(*failure);
+        tellStartUpFailure(ctx, std::move(*failure));
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace vk9 {
 
@@ -33,11 +34,19 @@ std::optional<std::string> switchPort(Context& ctx, const PortOptionRow& row, Ch
     FailureRecord failure;
     const bool wasOpen = ctx.port.isOpen();
     if (wasOpen) {
-        failure.note(ctx.port.close());
+        failure.note(ctx.port.close()); // also gives up an open still pending
     }
+    ctx.line.pendingPort = 0;
     failure.note(ctx.port.setPortNumber(row.port));
     if (!failure.last && (wasOpen || by == ChoiceBy::Operator)) {
-        failure.note(ctx.port.open());
+        const SerialResult opened = ctx.port.open();
+        if (opened.pending) { // a network line: the choice ends when it has connected
+            ctx.line.pendingPort = row.port;
+            ctx.line.otherPort = row.otherPort;
+            ctx.line.byOperator = by == ChoiceBy::Operator;
+            return std::nullopt;
+        }
+        failure.note(opened);
     }
     if (failure.last) {
         (void)ctx.port.setPortNumber(row.otherPort); // a failure here is of no consequence
@@ -50,6 +59,45 @@ std::optional<std::string> switchPort(Context& ctx, const PortOptionRow& row, Ch
 void choosePort(Context& ctx, const PortOptionRow& row) {
     if (const auto failure = switchPort(ctx, row, ChoiceBy::Operator)) {
         ctx.view.warn(*failure);
+    }
+}
+
+void finishPortChoice(Context& ctx, const SerialResult& opened) {
+    if (ctx.line.pendingPort == 0) {
+        return; // closed in the meantime
+    }
+    ctx.line.pendingPort = 0;
+    if (opened.ok) {
+        ctx.view.setVisible(kSettingsFrame, false);
+        return;
+    }
+    (void)ctx.port.setPortNumber(ctx.line.otherPort);
+    if (ctx.line.byOperator) {
+        ctx.view.warn(opened.message);
+    } else {
+        tellStartUpFailure(ctx, opened.message);
+    }
+}
+
+void tellStartUpFailure(Context& ctx, std::string message) {
+    const auto ports = ctx.port.portsOnMachine();
+    std::string known;
+    for (const auto& port : ports) {
+        known += (known.empty() ? "" : ", ") + port;
+    }
+    ctx.view.log("port 1 not opened: " + message);
+    message += ports.empty() ? "\n\nThis machine has no serial ports that it lists."
+                             : "\n\nSerial ports on this machine: " + known + ".";
+    ctx.line.untold = message + "\nName the line for port 1 with --com1 DEVICE.";
+    if (ctx.line.shown) {
+        windowShown(ctx);
+    }
+}
+
+void windowShown(Context& ctx) {
+    ctx.line.shown = true;
+    if (auto untold = std::exchange(ctx.line.untold, std::nullopt)) {
+        ctx.view.warn(*untold);
     }
 }
 

@@ -44,6 +44,13 @@ void hideSettingsFrame(Context& ctx); // Timer3
 // other port and the last failure's message is returned; the settings frame stays.
 std::optional<std::string> switchPort(Context& ctx, const PortOptionRow& row, ChoiceBy by);
 void choosePort(Context& ctx, const PortOptionRow& row); // the operator's, warns on failure
+// A pending open has its outcome: the pending choice ends as a choice that opened at once
+// would have.
+void finishPortChoice(Context& ctx, const SerialResult& opened);
+// Port 1 did not open at start-up: the operator is told, with the serial ports the machine
+// has, once the window is on screen.
+void tellStartUpFailure(Context& ctx, std::string message);
+void windowShown(Context& ctx);
 void chooseSpeed(Context& ctx, const SpeedOptionRow& row);
 
 // The open line went away (adapter pulled, far end hung up, device error): it is closed and

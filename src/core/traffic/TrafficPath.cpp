@@ -22,17 +22,21 @@ bool passTraffic(Context& ctx, const std::string& text, Direction direction) {
             reportNotSent(ctx, text, written.message);
             return false;
         }
-        ctx.view.setCaption(kTxdBox, trafficText(text));
+        const std::string shown = trafficText(text);
+        ctx.view.setCaption(kTxdBox, shown);
         ctx.timers.start(TimerId::Timer2);
         ctx.state.awaitingReply = 1;
         ctx.timers.start(TimerId::Timer4);
+        ctx.view.traffic(true, shown, {});
         return true;
     }
     ctx.view.setCaption(kRxdBox, trafficText(text));
-    if (auto message = decodeReply(ctx.view.caption(kRxdBox), ctx.state.commandText,
-                                   ctx.state.addressPrefix)) {
+    const std::string shown = ctx.view.caption(kRxdBox);
+    const auto message = decodeReply(shown, ctx.state.commandText, ctx.state.addressPrefix);
+    if (message) {
         ctx.view.setCaption(kStatusBox, *message);
     }
+    ctx.view.traffic(false, shown, message.value_or(""));
     return true;
 }
 

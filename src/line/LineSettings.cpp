@@ -1,4 +1,4 @@
-#include "serial/LineSettings.h"
+#include "line/LineSettings.h"
 
 #include <charconv>
 #include <vector>
@@ -89,14 +89,55 @@ std::string portVariable(int number) {
     return "VK9RSC_COM" + std::to_string(number);
 }
 
-std::string deviceForPort(int number, const char* configured, bool windows) {
-    if (windows) {
-        return "COM" + std::to_string(number);
+std::string deviceForPort(int number, const char* named, bool windows) {
+    if (named != nullptr && *named != '\0') {
+        return named;
     }
-    if (configured != nullptr && *configured != '\0') {
-        return configured;
+    return windows ? "COM" + std::to_string(number) : "/dev/ttyS" + std::to_string(number - 1);
+}
+
+ParsedAddress parseLineAddress(std::string_view text) {
+    const auto fail = [&](const std::string& why) {
+        return ParsedAddress{std::nullopt, "\"" + std::string(text) + "\": " + why};
+    };
+    if (text.empty()) {
+        return fail("no device named");
     }
-    return "/dev/ttyS" + std::to_string(number - 1);
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) < 32 || c == 127) {
+            return fail("a device name has no control characters");
+        }
+    }
+    const auto scheme = text.find("://");
+    if (scheme == std::string_view::npos) {
+        return {LineAddress{LineAddress::Kind::Device, std::string(text), {}, 0}, {}};
+    }
+    LineAddress address;
+    const std::string_view kind = text.substr(0, scheme);
+    if (kind == "tcp") {
+        address.kind = LineAddress::Kind::Tcp;
+    } else if (kind == "rfc2217") {
+        address.kind = LineAddress::Kind::Rfc2217;
+    } else {
+        return fail("a network line is tcp://HOST:PORT or rfc2217://HOST:PORT");
+    }
+    const std::string_view rest = text.substr(scheme + 3);
+    const auto colon = rest.rfind(':');
+    std::string_view host = colon == std::string_view::npos ? rest : rest.substr(0, colon);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2); // [::1]
+    }
+    const int port =
+        colon == std::string_view::npos ? 0 : number(rest.substr(colon + 1)).value_or(0);
+    if (host.empty() || host.find_first_of("/[]") != std::string_view::npos || port < 1 ||
+        port > 65535) {
+        return fail("a network line is " + std::string(kind) +
+                    "://HOST:PORT, PORT from 1 to 65535");
+    }
+    address.path = std::string(rest);
+    address.host = std::string(host);
+    address.port = port;
+    return {address, {}};
 }
 
 } // namespace vk9

@@ -1,0 +1,154 @@
+// The real window on serial lines behind ser2net on 127.0.0.1: Telnet with the COM port
+// option and raw TCP, each in front of a pseudo-terminal whose far end the test plays.
+#include "support/WindowFixture.h"
+
+#include <QProcess>
+#include <QTcpServer>
+#include <QTemporaryDir>
+
+#include <termios.h>
+
+using namespace vk9;
+using namespace vk9::test;
+
+namespace {
+
+int freePort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    return probe.serverPort();
+}
+
+// ser2net with one Telnet (RFC 2217) and one raw TCP line, each before its own pty.
+struct Ser2net {
+    QTemporaryDir dir;
+    Pty telnetLine;
+    Pty tcpLine;
+    int telnetPort = freePort();
+    int tcpPort = freePort();
+    QProcess process;
+
+    Ser2net() {
+        QFile config(dir.filePath("ser2net.yaml"));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        // Both lines start at 9600: the panel's 19200 has to reach the Telnet one.
+        config.write(QStringLiteral("%YAML 1.1\n---\n"
+                                    "connection: &telnet\n"
+                                    "  accepter: telnet(rfc2217),tcp,127.0.0.1,%1\n"
+                                    "  connector: serialdev,%2,9600n81,local\n"
+                                    "  options:\n    kickolduser: true\n"
+                                    "connection: &tcp\n"
+                                    "  accepter: tcp,127.0.0.1,%3\n"
+                                    "  connector: serialdev,%4,9600n81,local\n")
+                         .arg(telnetPort)
+                         .arg(telnetLine.device)
+                         .arg(tcpPort)
+                         .arg(tcpLine.device)
+                         .toUtf8());
+        config.close();
+        start();
+    }
+    ~Ser2net() { stop(); }
+    void start() {
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start("ser2net", {"-n", "-d", "-c", dir.filePath("ser2net.yaml")});
+        QVERIFY(process.waitForStarted());
+        QTRY_VERIFY(accepts(telnetPort) && accepts(tcpPort));
+    }
+    void stop() {
+        process.terminate();
+        process.waitForFinished(3000);
+    }
+    static bool accepts(int port) {
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, quint16(port));
+        return probe.waitForConnected(100);
+    }
+    QString address(bool telnet) const {
+        return QStringLiteral("%1://127.0.0.1:%2")
+            .arg(telnet ? "rfc2217" : "tcp")
+            .arg(telnet ? telnetPort : tcpPort);
+    }
+};
+
+speed_t speedOf(const Pty& pty) {
+    termios tio{};
+    tcgetattr(pty.slave, &tio);
+    return cfgetospeed(&tio);
+}
+
+} // namespace
+
+class TstNetwork : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { qt::prepareApplication(*qApp); }
+
+    void framesAndRepliesThroughBothKinds_data() {
+        QTest::addColumn<bool>("telnet");
+        QTest::newRow("rfc2217") << true;
+        QTest::newRow("raw TCP") << false;
+    }
+
+    void framesAndRepliesThroughBothKinds() {
+        QFETCH(bool, telnet);
+        Ser2net server;
+        Pty& far = telnet ? server.telnetLine : server.tcpLine;
+        PanelWindow p(server.address(telnet));
+        QTRY_VERIFY(p.form->serialPort().pendingOutput() == 0 &&
+                    p.form->serialPort().write("").ok); // connected
+        // Over Telnet the speed chosen reached the far line at open; over TCP it is the
+        // server's.
+        QTRY_COMPARE(speedOf(far), speed_t(telnet ? B19200 : B9600));
+        p.click("Command44");
+        QByteArray atFarEnd;
+        QTRY_COMPARE((atFarEnd += far.read()), QByteArray("CR0\r"));
+        far.send("0");
+        QTest::qWait(20);
+        far.send(QByteArray("0\r\xff", 3)); // in pieces, with a data byte 255
+        QTRY_COMPARE(p.text("Label12"), QStringLiteral(" 0 0 CR ? "));
+        QCOMPARE(p.text("Label22"), QStringLiteral(" Power ON"));
+        p.click("Command33");
+        QTest::mouseClick(p.get("Option10"), Qt::LeftButton); // 9600 while open
+        QTRY_COMPARE(speedOf(far), speed_t(B9600));
+        if (telnet) {
+            QTest::mouseClick(p.get("Option9"), Qt::LeftButton);
+            QTRY_COMPARE(speedOf(far), speed_t(B19200));
+        }
+    }
+
+    void serverStoppedMidHoldThenChosenAgain() {
+        Ser2net server;
+        PanelWindow p(server.address(true));
+        QTRY_VERIFY(p.form->serialPort().write("").ok);
+        p.mouse(true, "Command15"); // Zoom +, every 50 ms
+        QTRY_VERIFY((p.line += server.telnetLine.read()).count("C47\r") >= 3);
+        server.stop();
+        QTRY_COMPARE(p.warnings.texts.size(), 1);
+        QCOMPARE(p.warnings.texts[0], "The serial line " + server.address(true) +
+                                          " went away: the server closed the connection");
+        QCOMPARE(p.form->state().repeatCode, 0);
+        p.mouse(false, "Command15");
+        QVERIFY(!p.form->serialPort().isOpen());
+
+        // Choosing the port again while the server is down: refused, told like any failed
+        // choice; once it is back, choosing it again reconnects.
+        p.click("Command33");
+        QTest::mouseClick(p.get("Option1"), Qt::LeftButton);
+        QTRY_COMPARE(p.warnings.texts.size(), 2);
+        QCOMPARE(p.warnings.texts[1],
+                 QStringLiteral("127.0.0.1:%1: connection refused").arg(server.telnetPort));
+        QVERIFY(p.get("Frame8")->isVisible());
+        server.start();
+        QTest::mouseClick(p.get("Option1"), Qt::LeftButton);
+        QVERIFY(p.get("Frame8")->isVisible()); // the choice returned at once, still connecting
+        QTRY_VERIFY(!p.get("Frame8")->isVisible());
+        p.click("Command17");
+        QByteArray atFarEnd;
+        QTRY_COMPARE((atFarEnd += server.telnetLine.read()), QByteArray("C00\r"));
+        QCOMPARE(p.warnings.texts.size(), 2);
+    }
+};
+
+QTEST_MAIN(TstNetwork)
+#include "tst_network.moc"
