@@ -223,6 +223,7 @@ private slots:
         h.port.input = "00\r";
         h.panel.comm(static_cast<CommEvent>(1)); // any other port event changes nothing
         QCOMPARE(h.state().receiveBuffer, std::string("3"));
+        QCOMPARE(h.view.trafficLog[2], std::string("RX| 0 0 CR | Power ON")); // for the log
         h.clock.advance(10s); // both timers were one-shot
         QVERIFY(!h.clock.isRunning(TimerId::Timer2) && !h.clock.isRunning(TimerId::Timer4));
     }
@@ -262,6 +263,32 @@ private slots:
         QCOMPARE(deviceForPort(2, "", false), std::string("/dev/ttyS1")); // set but empty
         QCOMPARE(deviceForPort(1, "/dev/ttyUSB0", false), std::string("/dev/ttyUSB0"));
         QCOMPARE(deviceForPort(2, nullptr, true), std::string("COM2"));
+    }
+
+    // A network line connects after its open returned: the port choice ends when the outcome
+    // comes, as one that opened at once would have.
+    void pendingOpenEndsTheChoiceLater() {
+        PanelHarness h;
+        h.port.connects = true;
+        h.started(); // start-up's choice of COM1 is pending
+        QVERIFY(h.view.warnings.empty());
+        h.panel.opened(SerialResult::failure("127.0.0.1:7001: connection refused"));
+        QCOMPARE(h.view.warnings.size(), std::size_t{1}); // told with the machine's ports
+        QCOMPARE(h.view.warnings[0].substr(0, 36), "127.0.0.1:7001: connection refused\n\n");
+        QCOMPARE(h.port.number, 2);
+        h.port.opened = false;
+        h.port.clearRecords();
+        h.panel.click(C::Command33);
+        h.panel.select(C::Option1);
+        QCOMPARE(h.port.calls, std::string("number 1,open"));
+        QVERIFY(h.view.isVisible(C::Frame8)); // until it has connected
+        h.panel.opened(SerialResult::success());
+        QVERIFY(!h.view.isVisible(C::Frame8));
+        h.panel.opened(SerialResult::failure("late")); // no choice pending: nothing happens
+        QCOMPARE(h.view.warnings.size(), std::size_t{1});
+        QCOMPARE(h.port.number, 1);
+        h.panel.click(C::Command17);
+        QCOMPARE(h.view.trafficLog, Texts{"TX| C 0 0 CR |"}); // each frame for the log
     }
 
     void nothingIsSentOnALostLine() {

@@ -1,5 +1,6 @@
 // The real window on serial lines behind ser2net on 127.0.0.1: Telnet with the COM port
 // option and raw TCP, each in front of a pseudo-terminal whose far end the test plays.
+#include "line/Telnet.h"
 #include "support/WindowFixture.h"
 
 #include <QProcess>
@@ -83,6 +84,36 @@ class TstNetwork : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase() { qt::prepareApplication(*qApp); }
+
+    // What the client says first, and what it makes of what a server says, as bytes.
+    void telnetCodec() {
+        TelnetCodec codec;
+        LineSettings settings; // 19200 bit/s, 8 data bits, no parity, 1 stop bit
+        QCOMPARE(QByteArray::fromStdString(codec.greeting(settings)).toHex(' '),
+                 QByteArray("ff fb 00 ff fd 00 ff fb 2c ff fa 2c 01 00 00 4b 00 ff f0 ff fa 2c "
+                            "02 08 ff f0 ff fa 2c 03 01 ff f0 ff fa 2c 04 01 ff f0"));
+        settings.baud = 9600;
+        QCOMPARE(QByteArray::fromStdString(TelnetCodec::lineSettings(settings)).left(10).toHex(' '),
+                 QByteArray("ff fa 2c 01 00 00 25 80 ff f0"));
+        QCOMPARE(codec.encode("A\xff\r"), std::string("A\xff\xff\r"));
+        QCOMPARE(TelnetCodec{}.encode("A\r"), std::string("A\r\0", 3)); // not binary yet
+        const char* rows[][3] = {
+            // from the server, the data in it, the client's answer (hex)
+            {"fffb03fffd03fffb01fffe01fffd00fffb00fffd2c", "", "fffd03fffb03fffe01"},
+            {"fffa2c6500002580fff0fffa2c6b00fff0", "", ""}, // the COM port option's answers
+            {"30300dffff58", "30300dff58", ""},
+            {"fffd18fffd18fffb05fffb05fff1", "", "fffc18fffe05"}, // refused once each
+            {"fffe00fffd00", "", "fffc00fffb00"},                 // binary off, on again
+        };
+        for (const auto& [in, data, answer] : rows) {
+            std::string replies;
+            QCOMPARE(QByteArray::fromStdString(
+                         codec.decode(QByteArray::fromHex(in).toStdString(), replies))
+                         .toHex(),
+                     QByteArray(data));
+            QCOMPARE(QByteArray::fromStdString(replies).toHex(), QByteArray(answer));
+        }
+    }
 
     void framesAndRepliesThroughBothKinds_data() {
         QTest::addColumn<bool>("telnet");

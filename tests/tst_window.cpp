@@ -4,6 +4,7 @@
 #include "support/WindowFixture.h"
 
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QSerialPort>
 #include <QTemporaryDir>
 
@@ -173,6 +174,34 @@ private slots:
         QCOMPARE(p.form->height(), opens ? 454 : 321); // 7200 and 5200, less the frame
         QCOMPARE(p.get("Command34")->isVisible(), opens);
         QCOMPARE(QApplication::focusWidget(), p.get(focus));
+    }
+
+    // --com1 names port 1's line before the variable; --log keeps every frame and reply.
+    void launchOptions() {
+        QTemporaryDir dir;
+        Pty line;
+        qt::LaunchOptions options{{line.device.toStdString(), ""}, dir.filePath("traffic.log")};
+        auto p = std::make_unique<PanelWindow>("/nonexistent/vk9rsc-com1", options);
+        QCOMPARE(p->get("Option1")->toolTip(), "Port 1: " + line.device);
+        p->click("Command44");
+        line.send("00\r");
+        QTRY_COMPARE(p->text("Label22"), QStringLiteral(" Power ON"));
+        QCOMPARE(line.read(), QByteArray("CR0\r"));
+        p.reset(); // the log is flushed at the end
+        QFile log(dir.filePath("traffic.log"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QStringList lines = QString(log.readAll()).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 2);
+        const QString stamp = R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )";
+        QVERIFY(QRegularExpression(stamp + R"(TX \| C R 0 CR \|$)").match(lines[0]).hasMatch());
+        QVERIFY(
+            QRegularExpression(stamp + R"(RX \| 0 0 CR \| Power ON$)").match(lines[1]).hasMatch());
+        // A log that cannot be written: the panel goes on without it.
+        options.trafficLog = dir.filePath("no/such/folder/traffic.log");
+        PanelWindow q("/nonexistent/vk9rsc-com1", options);
+        q.click("Command17");
+        QByteArray atFarEnd;
+        QTRY_COMPARE((atFarEnd += line.read()), QByteArray("C00\r"));
     }
 
     void portAndSpeedChoices() {
