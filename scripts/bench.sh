@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Builds the panel and runs the benchmark: repeat accuracy, latencies, a receive flood,
-# start-up, memory and idle cost beside a bare Qt window (on Xvfb when no display is
-# set), and a soak against the simulator (VK9RSC_SOAK_MINUTES, default 10). The report goes
-# to docs/PERFORMANCE.md. Takes about as long as the soak plus three minutes.
+# Builds the panel and runs the benchmark: repeat accuracy, latencies (directly and through
+# ser2net on 127.0.0.1), a receive flood, start-up, memory and idle cost beside a bare Qt
+# window (on Xvfb when no display is set), and a soak against the simulator
+# (VK9RSC_SOAK_MINUTES, default 10). The report goes to docs/PERFORMANCE.md. Takes about as
+# long as the soak plus three minutes.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-ensure_packages "${BUILD_PACKAGES[@]}" xvfb
+ensure_packages "${BUILD_PACKAGES[@]}" xvfb ser2net
 build_tree "$BUILD_DIR"
 if [ -z "${DISPLAY:-}" ]; then
     export DISPLAY=:93

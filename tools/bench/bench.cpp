@@ -18,6 +18,7 @@
 #include <QMouseEvent>
 #include <QProcess>
 #include <QSysInfo>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -206,26 +207,39 @@ std::string repeatAccuracy(Driver& d, LineEnd& line, bool quick) {
     return out.str();
 }
 
-std::string latencies(Driver& d, LineEnd& line, bool quick) {
-    const int samples = quick ? 30 : 200;
-    std::vector<double> pressToByte;
-    std::vector<double> pressHandled; // the press handler has handed the frame to the driver
+// Press after press of VOL "+": how long the press handler takes to hand the frame to the
+// driver, and how long until its first byte is at the far end.
+struct PressTimes {
+    std::vector<double> handled;
+    std::vector<double> firstByte;
+};
+
+PressTimes pressTimes(Driver& d, LineEnd& line, int samples) {
+    PressTimes times;
     for (int i = 0; i < samples; ++i) {
         line.takeFrames();
         const Clock::time_point t0 = Clock::now();
         d.press(Control::Command1);
-        pressHandled.push_back(ms(Clock::now() - t0));
+        times.handled.push_back(ms(Clock::now() - t0));
         std::vector<LineEnd::Frame> frames;
         while ((frames = line.takeFrames()).empty() &&
                Clock::now() - t0 < std::chrono::seconds(1)) {
             QCoreApplication::processEvents();
         }
         if (!frames.empty()) {
-            pressToByte.push_back(ms(frames.front().firstByte - t0));
+            times.firstByte.push_back(ms(frames.front().firstByte - t0));
         }
         d.release(Control::Command1);
         d.wait(milliseconds(5));
     }
+    return times;
+}
+
+std::string latencies(Driver& d, LineEnd& line, bool quick) {
+    const int samples = quick ? 30 : 200;
+    const PressTimes press = pressTimes(d, line, samples);
+    const std::vector<double>& pressToByte = press.firstByte;
+    const std::vector<double>& pressHandled = press.handled;
     std::vector<double> replyToBoxes;
     const char* replies[] = {"00\r", "80\r"};
     const QString messages[] = {QStringLiteral(" Power ON"), QStringLiteral(" Stand by")};
@@ -253,6 +267,69 @@ std::string latencies(Driver& d, LineEnd& line, bool quick) {
         << "| reply written to RXD and STATUS updated | " << replyToBoxes.size() << " | "
         << fixed(percentile(replyToBoxes, 50), 3) << " | " << fixed(percentile(replyToBoxes, 99), 3)
         << " | under 2 ms |\n";
+    return out.str();
+}
+
+// The same presses through ser2net over Telnet with the COM port option on 127.0.0.1, in
+// front of a pseudo-terminal, beside the direct pseudo-terminal path, in turns.
+std::string networkPath(Driver& direct, LineEnd& directLine, bool quick) {
+    QTemporaryDir dir;
+    LineEnd farLine;
+    QTcpServer probe; // a free port for ser2net
+    probe.listen(QHostAddress::LocalHost);
+    const int port = probe.serverPort();
+    probe.close();
+    QFile config(dir.filePath("ser2net.yaml"));
+    config.open(QIODevice::WriteOnly);
+    config.write(QStringLiteral("%YAML 1.1\n---\nconnection: &line\n"
+                                "  accepter: telnet(rfc2217),tcp,127.0.0.1,%1\n"
+                                "  connector: serialdev,%2,19200n81,local\n")
+                     .arg(port)
+                     .arg(QString::fromStdString(farLine.device()))
+                     .toUtf8());
+    config.close();
+    QProcess server;
+    server.start(QStringLiteral("ser2net"), {"-n", "-c", dir.filePath("ser2net.yaml")});
+    if (!server.waitForStarted()) {
+        return "ser2net could not be started; install Debian's ser2net package.\n";
+    }
+    qt::LaunchOptions options;
+    options.devices[0] = "rfc2217://127.0.0.1:" + std::to_string(port);
+    const Clock::time_point start = Clock::now();
+    std::unique_ptr<qt::Form1> form;
+    while (Clock::now() - start < std::chrono::seconds(10)) { // until ser2net listens
+        form = std::make_unique<qt::Form1>(options);
+        Driver(*form).wait(milliseconds(200));
+        if (form->serialPort().write("").ok) { // an empty write succeeds once connected
+            break;
+        }
+    }
+    Driver network(*form);
+    network.wait(milliseconds(200));
+    const int rounds = quick ? 3 : 10;
+    const int samples = quick ? 10 : 20;
+    std::vector<double> byDirect;
+    std::vector<double> byNetwork;
+    for (int round = 0; round < rounds; ++round) {
+        const auto a = pressTimes(direct, directLine, samples).firstByte;
+        const auto b = pressTimes(network, farLine, samples).firstByte;
+        byDirect.insert(byDirect.end(), a.begin(), a.end());
+        byNetwork.insert(byNetwork.end(), b.begin(), b.end());
+    }
+    form.reset();
+    server.terminate();
+    server.waitForFinished(3000);
+    std::ostringstream out;
+    out << "| Path to the first byte at the far end | Samples | Median (ms) | p99 (ms) |\n"
+        << "|---|---|---|---|\n"
+        << "| direct: pseudo-terminal | " << byDirect.size() << " | "
+        << fixed(percentile(byDirect, 50), 3) << " | " << fixed(percentile(byDirect, 99), 3)
+        << " |\n"
+        << "| network: ser2net, RFC 2217, 127.0.0.1, pseudo-terminal | " << byNetwork.size()
+        << " | " << fixed(percentile(byNetwork, 50), 3) << " | "
+        << fixed(percentile(byNetwork, 99), 3) << " |\n\nThe network path adds "
+        << fixed(percentile(byNetwork, 50) - percentile(byDirect, 50), 3)
+        << " ms at the median (target: at most 1 ms).\n";
     return out.str();
 }
 
@@ -476,7 +553,8 @@ int main(int argc, char* argv[]) {
            << "Times are taken at the far end of a pseudo-terminal, by the first byte of each "
               "frame.\n\n## Repeat accuracy\n\n"
            << repeatAccuracy(driver, line, quick) << "\n## Latency\n\n"
-           << latencies(driver, line, quick) << "\n## Receive flood\n\n"
+           << latencies(driver, line, quick) << "\n## Serial line over the network\n\n"
+           << networkPath(driver, line, quick) << "\n## Receive flood\n\n"
            << receiveFlood(driver, line);
     if (haveDisplay && !panelPath.empty() && !barePath.empty()) {
         report << "\n## Start-up, memory and idle cost\n\nEach program is started on the X "
