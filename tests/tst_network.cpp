@@ -1,11 +1,8 @@
 // The real window on serial lines behind ser2net on 127.0.0.1: Telnet with the COM port
 // option and raw TCP, each in front of a pseudo-terminal whose far end the test plays.
 #include "line/Telnet.h"
+#include "support/Ser2net.h"
 #include "support/WindowFixture.h"
-
-#include <QProcess>
-#include <QTcpServer>
-#include <QTemporaryDir>
 
 #include <termios.h>
 
@@ -13,64 +10,6 @@ using namespace vk9;
 using namespace vk9::test;
 
 namespace {
-
-int freePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    return probe.serverPort();
-}
-
-// ser2net with one Telnet (RFC 2217) and one raw TCP line, each before its own pty.
-struct Ser2net {
-    QTemporaryDir dir;
-    Pty telnetLine;
-    Pty tcpLine;
-    int telnetPort = freePort();
-    int tcpPort = freePort();
-    QProcess process;
-
-    Ser2net() {
-        QFile config(dir.filePath("ser2net.yaml"));
-        QVERIFY(config.open(QIODevice::WriteOnly));
-        // Both lines start at 9600: the panel's 19200 has to reach the Telnet one.
-        config.write(QStringLiteral("%YAML 1.1\n---\n"
-                                    "connection: &telnet\n"
-                                    "  accepter: telnet(rfc2217),tcp,127.0.0.1,%1\n"
-                                    "  connector: serialdev,%2,9600n81,local\n"
-                                    "  options:\n    kickolduser: true\n"
-                                    "connection: &tcp\n"
-                                    "  accepter: tcp,127.0.0.1,%3\n"
-                                    "  connector: serialdev,%4,9600n81,local\n")
-                         .arg(telnetPort)
-                         .arg(telnetLine.device)
-                         .arg(tcpPort)
-                         .arg(tcpLine.device)
-                         .toUtf8());
-        config.close();
-        start();
-    }
-    ~Ser2net() { stop(); }
-    void start() {
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start("ser2net", {"-n", "-d", "-c", dir.filePath("ser2net.yaml")});
-        QVERIFY(process.waitForStarted());
-        QTRY_VERIFY(accepts(telnetPort) && accepts(tcpPort));
-    }
-    void stop() {
-        process.terminate();
-        process.waitForFinished(3000);
-    }
-    static bool accepts(int port) {
-        QTcpSocket probe;
-        probe.connectToHost(QHostAddress::LocalHost, quint16(port));
-        return probe.waitForConnected(100);
-    }
-    QString address(bool telnet) const {
-        return QStringLiteral("%1://127.0.0.1:%2")
-            .arg(telnet ? "rfc2217" : "tcp")
-            .arg(telnet ? telnetPort : tcpPort);
-    }
-};
 
 speed_t speedOf(const Pty& pty) {
     termios tio{};
@@ -123,8 +62,10 @@ private slots:
 
     void framesAndRepliesThroughBothKinds() {
         QFETCH(bool, telnet);
-        Ser2net server;
-        Pty& far = telnet ? server.telnetLine : server.tcpLine;
+        Pty telnetLine;
+        Pty tcpLine;
+        Ser2net server(telnetLine.device, tcpLine.device);
+        Pty& far = telnet ? telnetLine : tcpLine;
         PanelWindow p(server.address(telnet));
         QTRY_VERIFY(p.form->serialPort().pendingOutput() == 0 &&
                     p.form->serialPort().write("").ok); // connected
@@ -149,11 +90,12 @@ private slots:
     }
 
     void serverStoppedMidHoldThenChosenAgain() {
-        Ser2net server;
+        Pty far;
+        Ser2net server(far.device);
         PanelWindow p(server.address(true));
         QTRY_VERIFY(p.form->serialPort().write("").ok);
         p.mouse(true, "Command15"); // Zoom +, every 50 ms
-        QTRY_VERIFY((p.line += server.telnetLine.read()).count("C47\r") >= 3);
+        QTRY_VERIFY((p.line += far.read()).count("C47\r") >= 3);
         server.stop();
         QTRY_COMPARE(p.warnings.texts.size(), 1);
         QCOMPARE(p.warnings.texts[0], "The serial line " + server.address(true) +
@@ -176,7 +118,7 @@ private slots:
         QTRY_VERIFY(!p.get("Frame8")->isVisible());
         p.click("Command17");
         QByteArray atFarEnd;
-        QTRY_COMPARE((atFarEnd += server.telnetLine.read()), QByteArray("C00\r"));
+        QTRY_COMPARE((atFarEnd += far.read()), QByteArray("C00\r"));
         QCOMPARE(p.warnings.texts.size(), 2);
     }
 };

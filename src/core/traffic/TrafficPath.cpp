@@ -40,10 +40,15 @@ bool passTraffic(Context& ctx, const std::string& text, Direction direction) {
     return true;
 }
 
+std::string commandFrame(std::string_view addressPrefix, std::string_view code) {
+    std::string frame(addressPrefix);
+    frame += code;
+    frame += '\r';
+    return frame;
+}
+
 bool sendCommand(Context& ctx, std::string_view code) {
-    ctx.state.commandText = ctx.state.addressPrefix;
-    ctx.state.commandText += code;
-    ctx.state.commandText += '\r';
+    ctx.state.commandText = commandFrame(ctx.state.addressPrefix, code);
     return passTraffic(ctx, ctx.state.commandText, Direction::Transmit);
 }
 

@@ -26,7 +26,10 @@ inline constexpr std::string_view kNotSentPrefix = " Not sent: ";
 // Returns false when the write failed; nothing is then rendered and no timer started.
 bool passTraffic(Context& ctx, const std::string& text, Direction direction);
 
-// Every command source: compose prefix, code and CR into commandText, then transmit it.
+// A command frame: the address prefix, the three-character code and a carriage return.
+std::string commandFrame(std::string_view addressPrefix, std::string_view code);
+
+// Every command source: compose the frame into commandText, then transmit it.
 bool sendCommand(Context& ctx, std::string_view code);
 
 // The port's "received" event: append what arrived and show the buffer.
