@@ -1,8 +1,6 @@
 // The real window against the projector simulator on a pseudo-terminal.
+#include "support/Simulator.h"
 #include "support/WindowFixture.h"
-
-#include <QProcess>
-#include <QTemporaryDir>
 
 using namespace vk9;
 
@@ -10,32 +8,17 @@ namespace {
 
 // vk9sim on a pseudo-terminal, and the real window talking to it.
 struct Setup {
-    QTemporaryDir dir;
-    QProcess sim;
-    std::unique_ptr<test::PanelWindow> window;
+    test::Simulator sim;
+    std::unique_ptr<test::PanelWindow> window; // goes before the simulator
 
-    explicit Setup(const QStringList& simArguments) {
-        const QString link = dir.filePath("com1");
-        sim.setProcessChannelMode(QProcess::ForwardedOutputChannel);
-        sim.start(QStringLiteral(VK9SIM_PATH),
-                  QStringList{"--warm-up", "300", "--log", dir.filePath("sim.log")} + simArguments +
-                      QStringList{link});
-        QVERIFY(sim.waitForStarted());
-        QTRY_VERIFY(QFileInfo::exists(link));
-        window = std::make_unique<test::PanelWindow>(link);
+    explicit Setup(const QStringList& simArguments)
+        : sim(QStringList{"--warm-up", "300"} + simArguments),
+          window(std::make_unique<test::PanelWindow>(sim.link)) {
         QVERIFY(window->form->serialPort().isOpen());
-    }
-    ~Setup() {
-        window.reset();
-        sim.terminate();
-        sim.waitForFinished(2000);
     }
     QString status() const { return window->text("Label22"); }
     QString rxd() const { return window->text("Label12"); }
-    QByteArray log() const {
-        QFile f(dir.filePath("sim.log"));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
+    QByteArray log() const { return sim.log(); }
 };
 
 } // namespace

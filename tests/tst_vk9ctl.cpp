@@ -1,5 +1,6 @@
 // vk9ctl as a script runs it, against vk9sim directly and through ser2net.
 #include "support/Ser2net.h"
+#include "support/Simulator.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -21,26 +22,8 @@ Run vk9ctl(const QStringList& arguments) {
     return {ctl.exitCode(), ctl.readAllStandardOutput(), ctl.readAllStandardError()};
 }
 
-// Two projectors behind a pseudo-terminal, counting down for a second after power on.
-struct Simulator {
-    QTemporaryDir dir;
-    QProcess process;
-    QString link = dir.filePath("com1");
-
-    Simulator() {
-        process.start(QStringLiteral(VK9SIM_PATH), {"--projectors", "2", "--warm-up", "1000",
-                                                    "--log", dir.filePath("sim.log"), link});
-        QTRY_VERIFY(QFileInfo::exists(link));
-    }
-    ~Simulator() {
-        process.terminate();
-        process.waitForFinished(3000);
-    }
-    QByteArray log() const {
-        QFile f(dir.filePath("sim.log"));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
-};
+// Two projectors, counting down for a second after power on.
+const QStringList kProjectors{"--projectors", "2", "--warm-up", "1000"};
 
 } // namespace
 
@@ -48,7 +31,7 @@ class TstVk9ctl : public QObject {
     Q_OBJECT
 private slots:
     void powerOnThenStatus() {
-        Simulator sim;
+        Simulator sim(kProjectors);
         Run r = vk9ctl({"--port", sim.link, "power-on"}); // acknowledged: nothing to print
         QCOMPARE(r.status, 0);
         QCOMPARE(r.out, QString());
@@ -89,7 +72,7 @@ private slots:
     }
 
     void throughSer2net() {
-        Simulator sim;
+        Simulator sim(kProjectors);
         Ser2net server(sim.link);
         const Run r = vk9ctl({"--port", server.address(true), "query-status"});
         QCOMPARE(r.out, QStringLiteral(" Stand by\n"));
