@@ -4,6 +4,9 @@
 #include "support/Ser2net.h"
 #include "support/WindowFixture.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <termios.h>
 
 using namespace vk9;
@@ -120,6 +123,29 @@ private slots:
         QByteArray atFarEnd;
         QTRY_COMPARE((atFarEnd += far.read()), QByteArray("C00\r"));
         QCOMPARE(p.warnings.texts.size(), 2);
+    }
+
+    // A server that never answers: its queue is full, so the connection hangs. The window
+    // goes on meanwhile, and the line gives up after 3 s.
+    void silentServerIsGivenUpAfterThreeSeconds() {
+        const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof at;
+        ::bind(server, reinterpret_cast<sockaddr*>(&at), size);
+        ::listen(server, 0);
+        ::getsockname(server, reinterpret_cast<sockaddr*>(&at), &size);
+        QTcpSocket filler;
+        filler.connectToHost(QHostAddress::LocalHost, ntohs(at.sin_port));
+        QVERIFY(filler.waitForConnected(1000));
+        PanelWindow p(QStringLiteral("tcp://127.0.0.1:%1").arg(ntohs(at.sin_port)));
+        p.click("Command33");
+        QVERIFY(p.get("Frame8")->isVisible() && p.warnings.texts.isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(p.warnings.texts.size(), 1, 5000);
+        QVERIFY(p.warnings.texts[0].startsWith(
+            QStringLiteral("no answer from 127.0.0.1:%1 within 3 s\n").arg(ntohs(at.sin_port))));
+        ::close(server);
     }
 };
 
