@@ -38,33 +38,10 @@ std::string comPort(char what, std::string_view value) {
     return out + kIac + kSe;
 }
 
-char parityCode(Parity p) {
-    switch (p) {
-    case Parity::None:
-        return 1;
-    case Parity::Odd:
-        return 2;
-    case Parity::Even:
-        return 3;
-    case Parity::Mark:
-        return 4;
-    case Parity::Space:
-        return 5;
-    }
-    return 1;
-}
-
-char stopCode(StopBits s) {
-    switch (s) {
-    case StopBits::One:
-        return 1;
-    case StopBits::Two:
-        return 2;
-    case StopBits::OneAndHalf:
-        return 3;
-    }
-    return 1;
-}
+// The COM port option's values, in the order of the enums: Parity None, Even, Odd, Mark,
+// Space; StopBits One, OneAndHalf, Two.
+constexpr char kParityCodes[] = {1, 3, 2, 4, 5};
+constexpr char kStopCodes[] = {1, 3, 2};
 
 } // namespace
 
@@ -79,8 +56,8 @@ std::string TelnetCodec::lineSettings(const LineSettings& settings) {
     const std::string speed{char(baud >> 24), char(baud >> 16), char(baud >> 8), char(baud)};
     return comPort(kSetBaudRate, speed) +
            comPort(kSetDataSize, std::string(1, char(settings.dataBits))) +
-           comPort(kSetParity, std::string(1, parityCode(settings.parity))) +
-           comPort(kSetStopSize, std::string(1, stopCode(settings.stopBits)));
+           comPort(kSetParity, std::string(1, kParityCodes[static_cast<int>(settings.parity)])) +
+           comPort(kSetStopSize, std::string(1, kStopCodes[static_cast<int>(settings.stopBits)]));
 }
 
 std::string TelnetCodec::encode(std::string_view data) const {
