@@ -1,6 +1,7 @@
 // The Telnet side of a network line, on whatever a server may send: it never crashes, the
-// same stream split at every point decodes to the same data and answers, the answers never
-// outgrow what arrived, and data with 255s everywhere comes back as it went out.
+// same stream split at every point decodes to the same data and answers, the answers stay
+// within a fixed multiple of what arrived, a cut-off subnegotiation gives the stream back
+// to data, and data with 255s everywhere comes back as it went out.
 #include "line/Telnet.h"
 
 #include <cstdint>
@@ -8,38 +9,51 @@
 #include <string>
 
 namespace {
+
 void check(bool ok) {
     if (!ok) {
         std::abort();
     }
 }
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     const vk9::LineSettings settings;
 
-    vk9::TelnetCodec whole;
-    (void)whole.greeting(settings);
-    std::string wholeReplies;
+    vk9::TelnetClient whole;
+    (void)whole.chooseSettings(settings);
+    std::string wholeReplies = whole.start();
     const std::string wholeData = whole.decode(bytes, wholeReplies);
-    check(wholeData.size() <= size && wholeReplies.size() <= size);
+    // An answer is at most three bytes for three arrived, plus the settings (about 40 bytes)
+    // each time the server agrees to the COM port option, which takes three bytes to say.
+    check(wholeData.size() <= size && wholeReplies.size() <= 9 + 20 * size);
 
-    vk9::TelnetCodec pieces; // one byte at a time: every negotiation cut at every point
-    (void)pieces.greeting(settings);
-    std::string pieceReplies;
+    vk9::TelnetClient pieces; // one byte at a time: every negotiation cut at every point
+    (void)pieces.chooseSettings(settings);
+    std::string pieceReplies = pieces.start();
     std::string pieceData;
     for (const char c : bytes) {
         pieceData += pieces.decode(std::string(1, c), pieceReplies);
     }
     check(pieceData == wholeData && pieceReplies == wholeReplies);
 
+    // Whatever came before, 200 plain bytes come through, less at most one abandoned
+    // subnegotiation and the command byte that began it.
+    std::string ignored;
+    const std::string after = whole.decode(std::string(200, 'A'), ignored);
+    check(after.size() >= 200 - vk9::TelnetClient::kMaxSubnegotiation - 2);
+
     for (const bool binary : {false, true}) { // the input as data, out and back in
-        vk9::TelnetCodec out;
-        vk9::TelnetCodec in;
-        if (binary) {
-            (void)out.greeting(settings);
-            (void)in.greeting(settings);
+        vk9::TelnetClient out;
+        vk9::TelnetClient in;
+        if (binary) { // each agrees to the other's request for binary data
+            std::string toIn = out.start();
+            std::string toOut = in.start();
+            std::string more;
+            (void)in.decode(toIn, more);
+            (void)out.decode(toOut, more);
         }
         std::string replies;
         check(in.decode(out.encode(bytes), replies) == bytes && replies.empty());

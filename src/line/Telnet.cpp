@@ -12,23 +12,34 @@ constexpr char kDo = char(253);
 constexpr char kDont = char(254);
 constexpr char kIac = char(255);
 
-constexpr std::uint8_t kBinary = 0;
-constexpr std::uint8_t kSuppressGoAhead = 3;
-constexpr std::uint8_t kComPort = 44;
+constexpr std::uint8_t kComPortOption = 44;
 
-// The COM port option's client commands.
+// The COM port option's commands from the client; the server answers each with 100 more.
 constexpr char kSetBaudRate = 1;
 constexpr char kSetDataSize = 2;
 constexpr char kSetParity = 3;
 constexpr char kSetStopSize = 4;
+constexpr char kSetControl = 5;
+constexpr char kNoFlowControl = 1; // SET-CONTROL's value: no flow control, both ways
+constexpr std::uint8_t kServer = 100;
+constexpr std::uint8_t kSuspend = 8;
+constexpr std::uint8_t kResume = 9;
 
-std::string command(char verb, std::uint8_t option) {
-    return {kIac, verb, static_cast<char>(option)};
+// The COM port option's values, in the order of the enums: Parity None, Even, Odd, Mark,
+// Space; StopBits One, OneAndHalf, Two.
+constexpr char kParityCodes[] = {1, 3, 2, 4, 5};
+constexpr char kStopCodes[] = {1, 3, 2};
+
+// At most this many speeds asked for and not yet answered are remembered.
+constexpr std::size_t kMaxAsked = 8;
+
+std::string verb(char what, std::uint8_t option) {
+    return {kIac, what, static_cast<char>(option)};
 }
 
 // IAC SB COM-PORT-OPTION command value IAC SE, with any 255 in the value doubled.
 std::string comPort(char what, std::string_view value) {
-    std::string out{kIac, kSb, static_cast<char>(kComPort), what};
+    std::string out{kIac, kSb, static_cast<char>(kComPortOption), what};
     for (const char c : value) {
         out += c;
         if (c == kIac) {
@@ -38,104 +49,210 @@ std::string comPort(char what, std::string_view value) {
     return out + kIac + kSe;
 }
 
-// The COM port option's values, in the order of the enums: Parity None, Even, Odd, Mark,
-// Space; StopBits One, OneAndHalf, Two.
-constexpr char kParityCodes[] = {1, 3, 2, 4, 5};
-constexpr char kStopCodes[] = {1, 3, 2};
+std::string bigEndian(std::uint32_t value) {
+    return {char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
+}
 
 } // namespace
 
-std::string TelnetCodec::greeting(const LineSettings& settings) {
-    m_local[kBinary] = m_local[kComPort] = m_remote[kBinary] = true;
-    return command(kWill, kBinary) + command(kDo, kBinary) + command(kWill, kComPort) +
-           lineSettings(settings);
+std::string TelnetClient::start() {
+    std::string out;
+    ask(m_us, kBinary, out);
+    ask(m_him, kBinary, out);
+    ask(m_us, kComPort, out);
+    return out;
 }
 
-std::string TelnetCodec::lineSettings(const LineSettings& settings) {
-    const auto baud = static_cast<std::uint32_t>(settings.baud);
-    const std::string speed{char(baud >> 24), char(baud >> 16), char(baud >> 8), char(baud)};
-    return comPort(kSetBaudRate, speed) +
-           comPort(kSetDataSize, std::string(1, char(settings.dataBits))) +
-           comPort(kSetParity, std::string(1, kParityCodes[static_cast<int>(settings.parity)])) +
-           comPort(kSetStopSize, std::string(1, kStopCodes[static_cast<int>(settings.stopBits)]));
+std::string TelnetClient::chooseSettings(const LineSettings& settings) {
+    m_settings = settings;
+    m_settingsChosen = true;
+    return comPortAgreed() ? settingsNow() : std::string();
 }
 
-std::string TelnetCodec::encode(std::string_view data) const {
+std::string TelnetClient::settingsNow() {
+    const auto baud = static_cast<std::uint32_t>(m_settings.baud);
+    if (m_askedSpeeds.size() == kMaxAsked) {
+        m_askedSpeeds.pop_front(); // a server that never answers
+    }
+    m_askedSpeeds.push_back(baud);
+    return comPort(kSetBaudRate, bigEndian(baud)) +
+           comPort(kSetDataSize, std::string(1, char(m_settings.dataBits))) +
+           comPort(kSetParity, std::string(1, kParityCodes[static_cast<int>(m_settings.parity)])) +
+           comPort(kSetStopSize,
+                   std::string(1, kStopCodes[static_cast<int>(m_settings.stopBits)])) +
+           comPort(kSetControl, std::string(1, kNoFlowControl));
+}
+
+std::string TelnetClient::encode(std::string_view data) const {
+    const bool binary = m_us.options[kBinary].state == Q::Yes;
     std::string out;
     out.reserve(data.size() + 8);
     for (const char c : data) {
         out += c;
         if (c == kIac) {
             out += kIac;
-        } else if (c == '\r' && !m_local[kBinary]) {
+        } else if (c == '\r' && !binary) {
             out += '\0'; // a bare carriage return outside binary mode
         }
     }
     return out;
 }
 
-std::string TelnetCodec::decode(std::string_view bytes, std::string& replies) {
+std::string TelnetClient::decode(std::string_view bytes, std::string& out) {
     std::string data;
     for (const char c : bytes) {
         switch (m_state) {
         case State::Data:
             if (c == kIac) {
                 m_state = State::Command;
-            } else if (!(c == '\0' && m_afterCr && !m_remote[kBinary])) {
+            } else if (!(c == '\0' && m_afterCr && m_him.options[kBinary].state != Q::Yes)) {
                 data += c;
             }
             m_afterCr = c == '\r';
             break;
         case State::Command:
             m_afterCr = false;
-            if (c == kIac) {
-                data += kIac;
-                m_state = State::Data;
-            } else if (c == kWill || c == kWont || c == kDo || c == kDont) {
-                m_verb = static_cast<std::uint8_t>(c);
-                m_state = State::Option;
-            } else {
-                m_state = c == kSb ? State::Sub : State::Data; // other commands mean nothing here
-            }
+            command(c, data);
             break;
-        case State::Option:
-            negotiate(m_verb, static_cast<std::uint8_t>(c), replies);
+        case State::Verb:
+            received(m_verb == kWill || m_verb == kWont ? m_him : m_us,
+                     m_verb == kWill || m_verb == kDo, static_cast<std::uint8_t>(c), out);
             m_state = State::Data;
             break;
-        case State::Sub: // the server's answers and notices: nothing the panel needs
-            m_state = c == kIac ? State::SubCommand : State::Sub;
+        case State::Sub:
+            if (c == kIac) {
+                m_state = State::SubCommand;
+            } else if (m_sub.size() < kMaxSubnegotiation) {
+                m_sub += c;
+            } else {
+                m_sub.clear(); // too long to be one we know: given up, back to data
+                m_state = State::Data;
+            }
             break;
         case State::SubCommand:
-            m_state = c == kSe ? State::Data : State::Sub;
+            if (c == kSe) {
+                subnegotiation();
+                m_state = State::Data;
+            } else if (c == kIac && m_sub.size() < kMaxSubnegotiation) {
+                m_sub += kIac; // a 255 in the value
+                m_state = State::Sub;
+            } else if (c == kIac) {
+                m_sub.clear(); // too long: given up, back to data
+                m_state = State::Data;
+            } else {
+                // Not IAC SE: the subnegotiation was cut off. Given up, and this byte is
+                // the command it really is.
+                m_sub.clear();
+                command(c, data);
+            }
             break;
         }
     }
     return data;
 }
 
-// Accepts binary data and no go-ahead both ways and the COM port option on our side;
-// refuses everything else (echo above all: the server would send our frames back). Answers
-// only what changes an option's state, and refuses an option once, so that a server that
-// repeats itself cannot make the client talk more than it does.
-void TelnetCodec::negotiate(std::uint8_t verb, std::uint8_t option, std::string& replies) {
-    const bool mine = verb == std::uint8_t(kDo) || verb == std::uint8_t(kDont);
-    const bool enable = verb == std::uint8_t(kDo) || verb == std::uint8_t(kWill);
-    auto& state = mine ? m_local : m_remote;
-    auto& refused = mine ? m_refusedLocal : m_refusedRemote;
+void TelnetClient::command(char c, std::string& data) {
+    if (c == kIac) {
+        data += kIac;
+        m_state = State::Data;
+    } else if (c == kWill || c == kWont || c == kDo || c == kDont) {
+        m_verb = c;
+        m_state = State::Verb;
+    } else if (c == kSb) {
+        m_sub.clear();
+        m_state = State::Sub;
+    } else {
+        m_state = State::Data; // NOP, go-ahead and the like mean nothing here
+    }
+}
+
+// RFC 1143, section 7: the answer to WILL or DO (enable) and WONT or DONT (disable) from
+// each state of the option on that side.
+void TelnetClient::received(Side& side, bool enable, std::uint8_t option, std::string& out) {
+    Option& o = side.options[option];
+    const bool ours = &side == &m_us;
     const bool acceptable =
-        option == kBinary || option == kSuppressGoAhead || (mine && option == kComPort);
-    if (state[option] == enable) {
+        option == kBinary || option == kSuppressGoAhead || (ours && option == kComPort);
+    const Q before = o.state;
+    switch (o.state) {
+    case Q::No:
+        if (enable && acceptable) {
+            o.state = Q::Yes;
+            out += verb(side.yes, option);
+        } else if (enable) {
+            out += verb(side.no, option); // refused, as often as it is asked
+        }
+        break;
+    case Q::Yes:
+        if (!enable) {
+            o.state = Q::No;
+            out += verb(side.no, option);
+        }
+        break;
+    case Q::WantNo:
+        if (enable || !o.opposite) {
+            o.state = enable && o.opposite ? Q::Yes : Q::No;
+        } else {
+            o.state = Q::WantYes;
+            out += verb(side.yes, option);
+        }
+        o.opposite = false;
+        break;
+    case Q::WantYes:
+        if (enable && o.opposite) {
+            o.state = Q::WantNo;
+            out += verb(side.no, option);
+        } else {
+            o.state = enable ? Q::Yes : Q::No;
+        }
+        o.opposite = false;
+        break;
+    }
+    if (!ours || option != kComPort || o.state == before) {
         return;
     }
-    if (!enable) {
-        state[option] = false;
-        replies += command(mine ? kWont : kDont, option);
-    } else if (acceptable) {
-        state[option] = true;
-        replies += command(mine ? kWill : kDo, option);
-    } else if (!refused[option]) {
-        refused[option] = true;
-        replies += command(mine ? kWont : kDont, option);
+    if (o.state == Q::Yes && m_settingsChosen) {
+        out += settingsNow(); // agreed: the settings go out with the answer
+    } else if (o.state == Q::No && (before == Q::Yes || before == Q::WantYes)) {
+        m_news.comPortRefused = true;
+        m_askedSpeeds.clear();
+    }
+}
+
+void TelnetClient::ask(Side& side, std::uint8_t option, std::string& out) {
+    Option& o = side.options[option];
+    if (o.state == Q::No) {
+        o.state = Q::WantYes;
+        out += verb(side.yes, option);
+    } else if (o.state == Q::WantNo) {
+        o.opposite = true;
+    } else if (o.state == Q::WantYes) {
+        o.opposite = false;
+    }
+}
+
+void TelnetClient::subnegotiation() {
+    const std::string sub = std::exchange(m_sub, {});
+    if (sub.size() < 2 || static_cast<std::uint8_t>(sub[0]) != kComPort) {
+        return; // nothing else is ours to read
+    }
+    const auto what = static_cast<std::uint8_t>(sub[1]);
+    if (what == kServer + kSuspend || what == kServer + kResume) {
+        m_suspended = what == kServer + kSuspend;
+    } else if (what == kServer + kSetBaudRate && sub.size() == 6) {
+        std::uint32_t speed = 0;
+        for (std::size_t i = 2; i < 6; ++i) {
+            speed = (speed << 8) | static_cast<std::uint8_t>(sub[i]);
+        }
+        std::uint32_t asked = static_cast<std::uint32_t>(m_settings.baud);
+        if (!m_askedSpeeds.empty()) {
+            asked = m_askedSpeeds.front();
+            m_askedSpeeds.pop_front();
+        }
+        m_reportedSpeed = speed;
+        if (speed != asked) {
+            m_news.otherSpeed = speed;
+        }
     }
 }
 
