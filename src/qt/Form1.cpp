@@ -260,10 +260,13 @@ void Form1::wireEvents() {
     }
     m_timers.onTick([this](TimerId id) { m_panel.tick(id); });
     m_port.onReceived([this] { m_panel.comm(CommEvent::Received); });
-    m_port.onLost([this](const std::string& device, const std::string& reason) {
-        m_panel.portLost(device, reason);
+    m_port.onLost([this](const std::string& device, const std::string& reason, bool comesBack) {
+        m_panel.portLost(device, reason, comesBack);
     });
     m_port.onOpened([this](const SerialResult& result) { m_panel.opened(result); });
+    m_port.onNote([this](const std::string& device, const std::string& text, bool show) {
+        m_panel.lineNote(device, text, show);
+    });
 
     // The window sees every key press before the focused control does, and lets it pass.
     winId();

@@ -3,20 +3,57 @@
 #include <QtGlobal>
 
 #if !defined(Q_OS_WIN)
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/ioctl.h>
-#include <termios.h>
+#include <sys/socket.h>
 #endif
+
+#include <chrono>
 
 namespace vk9::qt {
 
 namespace {
-constexpr int kConnectSeconds = 3;
+
+using namespace std::chrono_literals;
+
+constexpr auto kConnectLimit = 3s;
+// A Telnet server speaks first: it offers or asks for options as soon as a client connects.
+constexpr auto kTelnetWait = 300ms;
+// A server that closes the connection this soon has refused it (its line is in use, or
+// not open to this computer); what it said on the way is kept for the operator.
+constexpr qint64 kRefusalWindowMs = 1000;
+constexpr std::size_t kSaidLimit = 80;
+// Keep-alive probes after 5 s of silence, every 2 s; unacknowledged data for 10 s ends the
+// connection. Either way a server that falls silent is a lost line within about 11 s.
+constexpr int kKeepIdleSeconds = 5;
+constexpr int kKeepIntervalSeconds = 2;
+constexpr int kKeepCount = 3;
+constexpr unsigned kUserTimeoutMs = 10000;
+
+constexpr char kIac = char(255);
+
+// What a server said, as a quotation: printable ASCII only, line ends dropped.
+std::string quoted(const std::string& said) {
+    std::string text;
+    for (const char c : said) {
+        if (c >= 32 && c < 127) {
+            text += c;
+        }
+    }
+    return text.empty() ? std::string() : ", saying \"" + text + "\"";
+}
+
 } // namespace
 
-NetworkLine::NetworkLine(QObject* parent) : QObject(parent) {
+NetworkLine::NetworkLine(LineAddress address, const LineEvents& events)
+    : Line(events), m_address(std::move(address)) {
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, [this] {
-        giveUp("no answer from " + name() + " within " + std::to_string(kConnectSeconds) + " s");
+        failOpen(m_phase == Phase::Connecting
+                     ? "no answer from " + name() + " within " +
+                           std::to_string(kConnectLimit.count()) + " s"
+                     : name() + " does not speak Telnet; try tcp://" + name());
     });
     connect(&m_socket, &QTcpSocket::connected, this, &NetworkLine::handleConnected);
     connect(&m_socket, &QTcpSocket::readyRead, this, &NetworkLine::handleReadyRead);
@@ -29,121 +66,164 @@ std::string NetworkLine::name() const {
     return m_address.host + ":" + std::to_string(m_address.port);
 }
 
-void NetworkLine::open(const LineAddress& address, const LineSettings& settings) {
-    close();
-    m_address = address;
+SerialResult NetworkLine::open(const LineSettings& settings) {
+    shut();
     m_settings = settings;
-    m_telnet = TelnetCodec{};
+    m_telnet = TelnetClient{};
+    (void)m_telnet.chooseSettings(settings); // they go out once the server agrees
+    m_said.clear();
+    m_connected.invalidate();
     m_phase = Phase::Connecting;
-    ++m_attempt;
-    m_deadline.start(kConnectSeconds * 1000);
-    m_socket.connectToHost(QString::fromStdString(address.host),
-                           static_cast<quint16>(address.port));
+    const SerialResult result = pending(); // before the connect, which may fail inside
+    m_deadline.start(kConnectLimit);
+    m_socket.connectToHost(QString::fromStdString(m_address.host),
+                           static_cast<quint16>(m_address.port));
+    return result;
 }
 
-void NetworkLine::close() {
+void NetworkLine::shut() {
     m_phase = Phase::Closed; // before abort(): what it signals is no news
     m_deadline.stop();
     m_socket.abort();
-    m_input.clear();
 }
 
-bool NetworkLine::isOpen() const {
-    return m_phase != Phase::Closed;
+void NetworkLine::failOpen(const std::string& why) {
+    m_deadline.stop();
+    tellOpened(SerialResult::failure(why)); // the line is closed before it is told
 }
 
 void NetworkLine::handleConnected() {
-    m_deadline.stop();
-    m_phase = Phase::Open;
-    m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1); // frames go out at once
-    if (telnet()) {
-        const std::string greeting = m_telnet.greeting(m_settings);
-        m_socket.write(greeting.data(), static_cast<qint64>(greeting.size()));
-    }
-    if (onOpened) {
-        onOpened(SerialResult::success());
-    }
-}
-
-void NetworkLine::giveUp(const std::string& message) {
-    if (m_phase != Phase::Connecting) {
+    if (!opening()) {
         return;
     }
-    close();
-    if (onOpened) {
-        onOpened(SerialResult::failure(message));
+    m_connected.start();
+    m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1); // frames go out at once
+    keepAlive();
+    if (telnet()) {
+        m_phase = Phase::Greeting;
+        m_deadline.start(kTelnetWait);
+        return;
+    }
+    m_deadline.stop();
+    m_phase = Phase::Open;
+    tellOpened(SerialResult::success());
+}
+
+void NetworkLine::keepAlive() {
+    m_socket.setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+#if defined(Q_OS_LINUX)
+    const auto fd = static_cast<int>(m_socket.socketDescriptor());
+    const int idle = kKeepIdleSeconds;
+    const int interval = kKeepIntervalSeconds;
+    const int count = kKeepCount;
+    const unsigned timeout = kUserTimeoutMs;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &timeout, sizeof timeout);
+#endif
+}
+
+void NetworkLine::handleReadyRead() {
+    const QByteArray arrived = m_socket.readAll();
+    std::string bytes(arrived.constData(), static_cast<std::size_t>(arrived.size()));
+    if (m_phase == Phase::Greeting && opening() && !bytes.empty()) {
+        if (bytes.front() != kIac) { // nothing of ours reaches a line that is not Telnet
+            failOpen(name() + " does not speak Telnet; try tcp://" + name());
+            return;
+        }
+        m_deadline.stop();
+        m_phase = Phase::Open;
+        std::string out;
+        bytes = m_telnet.decode(bytes, out);
+        send(out + m_telnet.start());
+        tellOpened(SerialResult::success());
+    } else if (m_phase != Phase::Open) {
+        return;
+    } else if (telnet()) {
+        std::string out;
+        bytes = m_telnet.decode(bytes, out);
+        send(out);
+    }
+    if (m_connected.elapsed() < kRefusalWindowMs && m_said.size() < kSaidLimit) {
+        m_said += bytes.substr(0, kSaidLimit - m_said.size());
+    }
+    if (telnet()) {
+        const TelnetClient::News news = m_telnet.takeNews();
+        if (news.comPortRefused) {
+            note("the server refused the COM port option: the far line runs at the "
+                 "server's speed, whatever is chosen here",
+                 false);
+        }
+        if (news.otherSpeed) {
+            note("the line runs at " + std::to_string(*news.otherSpeed) + " bit/s", true);
+        }
+    }
+    if (!bytes.empty()) {
+        take(bytes);
     }
 }
 
 void NetworkLine::handleError(QAbstractSocket::SocketError error) {
-    if (m_phase == Phase::Connecting) {
-        switch (error) {
-        case QAbstractSocket::ConnectionRefusedError:
-            giveUp(name() + ": connection refused");
-            break;
-        case QAbstractSocket::HostNotFoundError:
-            giveUp(m_address.host + ": no such host");
-            break;
-        default:
-            giveUp(name() + ": " + m_socket.errorString().toStdString());
+    const bool atOnce = m_connected.isValid() && m_connected.elapsed() < kRefusalWindowMs;
+    const bool closed = error == QAbstractSocket::RemoteHostClosedError;
+    if (m_phase == Phase::Connecting || m_phase == Phase::Greeting) {
+        if (!opening()) {
+            return;
         }
-    } else if (m_phase == Phase::Open) {
-        // Closed after this signal has returned, and reported once.
-        m_phase = Phase::Closed;
-        const std::string reason = error == QAbstractSocket::RemoteHostClosedError
-                                       ? "the server closed the connection"
-                                       : m_socket.errorString().toStdString();
-        QMetaObject::invokeMethod(
-            this, [this, attempt = m_attempt, reason] { handleLoss(attempt, reason); },
-            Qt::QueuedConnection);
+        if (error == QAbstractSocket::ConnectionRefusedError) {
+            failOpen(name() + ": connection refused");
+        } else if (error == QAbstractSocket::HostNotFoundError) {
+            failOpen(m_address.host + ": no such host");
+        } else if (closed) {
+            failOpen(name() + ": the server ended the connection at once" + quoted(m_said));
+        } else {
+            failOpen(name() + ": " + m_socket.errorString().toStdString());
+        }
+    } else if (m_phase == Phase::Open && !goingAway()) {
+        // A server that speaks and hangs up at once is refusing the connection, and what
+        // it said is why ("Port already in use").
+        tellLost(!closed ? m_socket.errorString().toStdString()
+                 : atOnce && !m_said.empty()
+                     ? "the server ended the connection at once" + quoted(m_said)
+                     : "the server closed the connection");
     }
 }
 
-void NetworkLine::handleLoss(unsigned attempt, const std::string& reason) {
-    if (attempt != m_attempt || m_phase != Phase::Closed) {
-        return; // the line was chosen again in the meantime
-    }
-    close();
-    if (onLost) {
-        onLost(reason);
-    }
-}
-
-void NetworkLine::handleReadyRead() {
-    if (m_phase != Phase::Open) {
-        return;
-    }
-    const QByteArray bytes = m_socket.readAll();
-    std::string data(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-    if (telnet()) {
-        std::string replies;
-        data = m_telnet.decode(data, replies);
-        m_socket.write(replies.data(), static_cast<qint64>(replies.size()));
-    }
-    if (!data.empty()) {
-        m_input += data;
-        if (onReceived) {
-            onReceived();
-        }
+void NetworkLine::send(const std::string& bytes) {
+    if (!bytes.empty()) {
+        m_socket.write(bytes.data(), static_cast<qint64>(bytes.size()));
+        m_socket.flush(); // to the kernel now, not on the next pass of the event loop
     }
 }
 
 SerialResult NetworkLine::write(std::string_view bytes) {
     if (m_phase != Phase::Open) {
-        return SerialResult::failure(m_phase == Phase::Connecting ? "still connecting to " + name()
-                                                                  : "no serial port is open");
+        return SerialResult::failure(m_phase == Phase::Closed ? "no serial port is open"
+                                                              : "still connecting to " + name());
+    }
+    if (suspended()) {
+        return SerialResult::failure(name() + ": the server has asked us to hold our data");
     }
     const std::string wire = telnet() ? m_telnet.encode(bytes) : std::string(bytes);
     if (m_socket.write(wire.data(), static_cast<qint64>(wire.size())) !=
         static_cast<qint64>(wire.size())) {
         return SerialResult::failure(name() + ": " + m_socket.errorString().toStdString());
     }
-    m_socket.flush(); // to the kernel now, not on the next pass of the event loop
+    m_socket.flush();
     return SerialResult::success();
 }
 
-std::string NetworkLine::readAll() {
-    return std::exchange(m_input, {});
+SerialResult NetworkLine::applySettings(const LineSettings& settings) {
+    // Over raw TCP the speed is the server's: kept, applied to nothing.
+    m_settings = settings;
+    if (telnet()) {
+        const std::string sub = m_telnet.chooseSettings(settings);
+        if (m_phase == Phase::Open) {
+            send(sub);
+        }
+    }
+    return SerialResult::success();
 }
 
 std::size_t NetworkLine::pendingOutput() const {
@@ -161,13 +241,9 @@ std::size_t NetworkLine::pendingOutput() const {
     return pending;
 }
 
-void NetworkLine::applySettings(const LineSettings& settings) {
-    m_settings = settings; // over raw TCP the speed is the server's: kept, applied to nothing
-    if (m_phase == Phase::Open && telnet()) {
-        const std::string sub = TelnetCodec::lineSettings(settings);
-        m_socket.write(sub.data(), static_cast<qint64>(sub.size()));
-        m_socket.flush();
-    }
+int NetworkLine::speed() const {
+    const auto reported = telnet() ? m_telnet.reportedSpeed() : std::nullopt;
+    return reported ? static_cast<int>(*reported) : m_settings.baud;
 }
 
 } // namespace vk9::qt

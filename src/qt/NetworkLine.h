@@ -1,55 +1,60 @@
 #pragma once
 
-#include "line/LineSettings.h"
+#include "Line.h"
 #include "line/Telnet.h"
-#include "ports/SerialPort.h"
 
+#include <QElapsedTimer>
 #include <QTcpSocket>
 #include <QTimer>
-
-#include <functional>
-#include <string>
 
 namespace vk9::qt {
 
 // A serial line behind a network device server: raw TCP, or Telnet with the COM port
-// option, on which the line settings reach the far serial port. Connecting never blocks
-// the event loop; it gives up after 3 s.
-class NetworkLine final : public QObject {
+// option, on which the line settings reach the far serial port. Opening is always pending:
+// connecting never blocks the event loop, and gives up after 3 s. A Telnet line is open
+// only once the server has shown that it speaks Telnet; until then nothing is sent. Keep-
+// alive probes and a bound on unacknowledged data make a server that falls silent a lost
+// line within 15 s.
+class NetworkLine final : public Line {
 public:
-    explicit NetworkLine(QObject* parent = nullptr);
+    NetworkLine(LineAddress address, const LineEvents& events);
+    ~NetworkLine() override { shut(); }
+    NetworkLine(const NetworkLine&) = delete;
+    NetworkLine& operator=(const NetworkLine&) = delete;
 
-    std::function<void(const SerialResult&)> onOpened; // connected, or given up
-    std::function<void()> onReceived;
-    std::function<void(const std::string&)> onLost; // the reason
-
-    void open(const LineAddress& address, const LineSettings& settings);
-    void close();
-    bool isOpen() const; // connecting or connected
-    SerialResult write(std::string_view bytes);
-    std::string readAll();
-    std::size_t pendingOutput() const;
-    void applySettings(const LineSettings& settings);
+    SerialResult open(const LineSettings& settings) override;
+    bool isOpen() const override { return m_phase != Phase::Closed; }
+    SerialResult write(std::string_view bytes) override;
+    SerialResult applySettings(const LineSettings& settings) override;
+    std::size_t pendingOutput() const override;
+    bool suspended() const override { return telnet() && m_telnet.suspended(); }
+    int speed() const override;
+    bool comesBack() const override { return true; }
 
 private:
+    enum class Phase { Closed, Connecting, Greeting, Open };
+
+    void shut() override;
     void handleConnected();
     void handleReadyRead();
     void handleError(QAbstractSocket::SocketError error);
-    void handleLoss(unsigned attempt, const std::string& reason);
-    void giveUp(const std::string& message);
+    void greet(const std::string& bytes);
+    void tellNews();
+    void send(const std::string& bytes);
+    void keepAlive();
+    void failOpen(const std::string& why);
 
     std::string name() const; // HOST:PORT
     bool telnet() const { return m_address.kind == LineAddress::Kind::Rfc2217; }
 
-    enum class Phase { Closed, Connecting, Open };
     QTcpSocket m_socket;
-    QTimer m_deadline;
-    TelnetCodec m_telnet;
+    QTimer m_deadline; // connecting, then the Telnet server's first word
+    QElapsedTimer m_connected;
+    std::string m_said; // what the server said first, for a refusal
+    TelnetClient m_telnet;
     LineAddress m_address;
     LineSettings m_settings;
     Phase m_phase = Phase::Closed;
-    unsigned m_attempt = 0; // counts opens: a loss told late belongs to one of them
-    std::string m_input;    // data arrived and not yet read
 };
 
 } // namespace vk9::qt

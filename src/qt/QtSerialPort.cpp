@@ -1,17 +1,10 @@
 #include "QtSerialPort.h"
 
-#include "line/LineSettings.h"
+#include "DeviceLine.h"
+#include "NetworkLine.h"
 
 #include <QSerialPortInfo>
 #include <QtGlobal>
-
-#if defined(Q_OS_WIN)
-#include <windows.h>
-#else
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <termios.h>
-#endif
 
 #include <cstdlib>
 
@@ -26,56 +19,36 @@ constexpr bool kWindows =
     false;
 #endif
 
-QSerialPort::Parity toQt(Parity p) {
-    switch (p) {
-    case Parity::None:
-        return QSerialPort::NoParity;
-    case Parity::Even:
-        return QSerialPort::EvenParity;
-    case Parity::Odd:
-        return QSerialPort::OddParity;
-    case Parity::Mark:
-        return QSerialPort::MarkParity;
-    case Parity::Space:
-        return QSerialPort::SpaceParity;
-    }
-    return QSerialPort::NoParity;
-}
-
-QSerialPort::StopBits toQt(StopBits s) {
-    switch (s) {
-    case StopBits::One:
-        return QSerialPort::OneStop;
-    case StopBits::OneAndHalf:
-        return QSerialPort::OneAndHalfStop;
-    case StopBits::Two:
-        return QSerialPort::TwoStop;
-    }
-    return QSerialPort::OneStop;
-}
-
 } // namespace
 
 QtSerialPort::QtSerialPort(QObject* parent) : QObject(parent) {
-    const auto received = [this] {
-        if (m_handleReceived) {
-            m_handleReceived();
+    m_events.received = [this] {
+        if (m_received) {
+            m_received();
         }
     };
-    connect(&m_port, &QSerialPort::readyRead, this, received);
-    connect(&m_port, &QSerialPort::errorOccurred, this, &QtSerialPort::handleError);
-    m_network.onReceived = received;
-    m_network.onOpened = [this](const SerialResult& result) {
-        if (m_handleOpened) {
-            m_handleOpened(result);
+    m_events.opened = [this](const SerialResult& result) {
+        if (m_opened) {
+            m_opened(result);
         }
     };
-    m_network.onLost = [this](const std::string& reason) {
-        if (m_handleLost) {
-            m_handleLost(m_device, reason);
+    m_events.lost = [this](const std::string& reason) {
+        if (m_lost) {
+            m_lost(m_device, reason, m_line->comesBack());
+        }
+    };
+    m_events.note = [this](const std::string& text, bool show) {
+        if (m_note) {
+            m_note(m_device, text, show);
         }
     };
     setPortNumber(1);
+}
+
+QtSerialPort::~QtSerialPort() {
+    m_events = {};
+    // Each line closes in its destructor; none may outlive the events it refers to.
+    qDeleteAll(findChildren<Line*>(Qt::FindDirectChildrenOnly));
 }
 
 std::string QtSerialPort::deviceFor(int number) const {
@@ -83,10 +56,6 @@ std::string QtSerialPort::deviceFor(int number) const {
     return deviceForPort(number,
                          named.empty() ? std::getenv(portVariable(number).c_str()) : named.c_str(),
                          kWindows);
-}
-
-SerialResult QtSerialPort::failure() const {
-    return SerialResult::failure(m_device + ": " + m_port.errorString().toStdString());
 }
 
 SerialResult QtSerialPort::setPortNumber(int number) {
@@ -103,14 +72,8 @@ SerialResult QtSerialPort::setSettings(std::string_view settings) {
     if (!parsed) {
         return SerialResult::failure("invalid line settings \"" + std::string(settings) + "\"");
     }
-    // Applied at once on an open port; a closed port keeps them for the next open.
-    m_settings = *parsed;
-    m_network.applySettings(*parsed);
-    const bool ok = m_port.setBaudRate(parsed->baud) && m_port.setParity(toQt(parsed->parity)) &&
-                    m_port.setDataBits(static_cast<QSerialPort::DataBits>(parsed->dataBits)) &&
-                    m_port.setStopBits(toQt(parsed->stopBits)) &&
-                    m_port.setFlowControl(QSerialPort::NoFlowControl);
-    return ok ? SerialResult::success() : failure();
+    m_settings = *parsed; // a closed port keeps them for the next open
+    return isOpen() ? m_line->applySettings(*parsed) : SerialResult::success();
 }
 
 SerialResult QtSerialPort::open() {
@@ -121,74 +84,42 @@ SerialResult QtSerialPort::open() {
     if (!parsed.address) {
         return SerialResult::failure(parsed.error);
     }
-    if (parsed.address->kind != LineAddress::Kind::Device) {
-        m_network.open(*parsed.address, m_settings);
-        return SerialResult::connecting();
+    if (m_line != nullptr) {
+        // The line may be in the middle of telling something: it goes once that is done.
+        m_line->close();
+        m_line->deleteLater();
     }
-    m_port.setPortName(QString::fromStdString(m_device));
-    if (!m_port.open(QIODevice::ReadWrite)) {
-        return failure();
+    if (parsed.address->kind == LineAddress::Kind::Device) {
+        m_line = new DeviceLine(m_device, m_events);
+    } else {
+        m_line = new NetworkLine(*parsed.address, m_events);
     }
-    return SerialResult::success();
+    m_line->setParent(this);
+    return m_line->open(m_settings);
 }
 
 SerialResult QtSerialPort::close() {
-    if (m_port.isOpen()) { // closing a closed QSerialPort reports NotOpenError
-        m_port.close();
+    if (m_line != nullptr) {
+        m_line->close();
     }
-    m_network.close();
     return SerialResult::success();
 }
 
 SerialResult QtSerialPort::write(std::string_view bytes) {
-    if (m_network.isOpen()) {
-        const SerialResult written = m_network.write(bytes);
-        m_bytesWritten += written.ok ? bytes.size() : 0;
-        return written;
-    }
-    if (!m_port.isOpen()) {
+    if (!isOpen()) {
         return SerialResult::failure("no serial port is open");
     }
-    const auto size = static_cast<qint64>(bytes.size());
-    if (m_port.write(bytes.data(), size) != size) {
-        return failure();
-    }
-    m_bytesWritten += static_cast<std::uint64_t>(size);
-    // Hand the frame to the driver now rather than on the next pass of the event loop.
-    m_port.flush();
-    return SerialResult::success();
+    const SerialResult written = m_line->write(bytes);
+    m_bytesWritten += written.ok ? bytes.size() : 0;
+    return written;
 }
 
 std::string QtSerialPort::readAll() {
-    if (m_network.isOpen()) {
-        return m_network.readAll();
-    }
-    const QByteArray data = m_port.readAll();
-    return {data.constData(), static_cast<std::size_t>(data.size())};
+    return m_line != nullptr ? m_line->readAll() : std::string();
 }
 
 std::size_t QtSerialPort::pendingOutput() const {
-    if (m_network.isOpen()) {
-        return m_network.pendingOutput();
-    }
-    if (!m_port.isOpen()) {
-        return 0;
-    }
-    auto pending = static_cast<std::size_t>(m_port.bytesToWrite());
-    // bytesToWrite() counts only Qt's buffer; the driver holds the rest.
-#if defined(Q_OS_WIN)
-    COMSTAT status{};
-    DWORD errors = 0;
-    if (ClearCommError(m_port.handle(), &errors, &status)) {
-        pending += status.cbOutQue;
-    }
-#else
-    int queued = 0;
-    if (ioctl(m_port.handle(), TIOCOUTQ, &queued) == 0 && queued > 0) {
-        pending += static_cast<std::size_t>(queued);
-    }
-#endif
-    return pending;
+    return isOpen() ? m_line->pendingOutput() : 0;
 }
 
 std::vector<std::string> QtSerialPort::portsOnMachine() const {
@@ -199,44 +130,6 @@ std::vector<std::string> QtSerialPort::portsOnMachine() const {
         ports.push_back((info.systemLocation() + about).toStdString());
     }
     return ports;
-}
-
-std::string QtSerialPort::lossReason() const {
-#if !defined(Q_OS_WIN)
-    // A hang-up (a pulled adapter, the far end of a pseudo-terminal closed) reaches Qt as a
-    // read of nothing, which it reports with whatever errno was left over: say what it is.
-    pollfd line{static_cast<int>(m_port.handle()), POLLIN, 0};
-    if (::poll(&line, 1, 0) == 1 && (line.revents & POLLHUP) != 0) {
-        return "the line hung up";
-    }
-#endif
-    return m_port.errorString().toStdString();
-}
-
-void QtSerialPort::handleError(QSerialPort::SerialPortError error) {
-    // Harmless: the call succeeded, a wait timed out, or a pseudo-terminal has no modem lines.
-    if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError ||
-        error == QSerialPort::UnsupportedOperationError) {
-        return;
-    }
-    // A vanished device keeps raising errors until the port is closed. Close it once, after
-    // this signal has returned, and report the loss once.
-    if (m_port.isOpen() && !m_lossQueued) {
-        m_lossQueued = true;
-        m_lossReason = lossReason();
-        QMetaObject::invokeMethod(this, &QtSerialPort::handleLoss, Qt::QueuedConnection);
-    }
-}
-
-void QtSerialPort::handleLoss() {
-    m_lossQueued = false;
-    if (!m_port.isOpen()) {
-        return; // closed on purpose in the meantime
-    }
-    m_port.close();
-    if (m_handleLost) {
-        m_handleLost(m_device, m_lossReason);
-    }
 }
 
 } // namespace vk9::qt

@@ -1,11 +1,10 @@
 #pragma once
 
-#include "NetworkLine.h"
+#include "Line.h"
 #include "line/LineSettings.h"
 #include "ports/SerialPort.h"
 
 #include <QObject>
-#include <QSerialPort>
 
 #include <array>
 #include <cstdint>
@@ -13,21 +12,29 @@
 
 namespace vk9::qt {
 
-// The serial-port component: port numbers map to lines as deviceForPort() says, and a line
-// is a local device on QSerialPort or a network line. Received data, the outcome of a
-// pending open and a lost line come back through the handlers.
+// The serial-port component: port numbers map to devices as deviceForPort() says, and each
+// open picks the kind of line its device names (a local device, or a network line). What
+// the line tells comes back through the handlers, with the device's name, on the terms of
+// the line contract (Line.h).
 class QtSerialPort final : public QObject, public SerialPort {
 public:
-    explicit QtSerialPort(QObject* parent = nullptr);
+    using LostHandler =
+        std::function<void(const std::string& device, const std::string& reason, bool comesBack)>;
+    using NoteHandler =
+        std::function<void(const std::string& device, const std::string& text, bool show)>;
 
-    void onReceived(std::function<void()> handler) { m_handleReceived = std::move(handler); }
+    explicit QtSerialPort(QObject* parent = nullptr);
+    ~QtSerialPort() override; // the line is closed before the handlers go
+    QtSerialPort(const QtSerialPort&) = delete;
+    QtSerialPort& operator=(const QtSerialPort&) = delete;
+
+    void onReceived(std::function<void()> handler) { m_received = std::move(handler); }
     void onOpened(std::function<void(const SerialResult&)> handler) {
-        m_handleOpened = std::move(handler);
+        m_opened = std::move(handler);
     }
-    // A lost line: the device's name and the system's reason.
-    void onLost(std::function<void(const std::string&, const std::string&)> handler) {
-        m_handleLost = std::move(handler);
-    }
+    void onLost(LostHandler handler) { m_lost = std::move(handler); }
+    void onNote(NoteHandler handler) { m_note = std::move(handler); }
+
     // The device named for port 1 or 2 on the command line, before any variable.
     void nameDevice(int number, std::string device) { m_named.at(number - 1) = std::move(device); }
     std::string deviceFor(int number) const;
@@ -35,12 +42,16 @@ public:
     SerialResult setPortNumber(int number) override;
     int portNumber() const override { return m_number; }
     SerialResult setSettings(std::string_view settings) override;
-    bool isOpen() const override { return m_port.isOpen() || m_network.isOpen(); }
+    bool isOpen() const override { return m_line != nullptr && m_line->isOpen(); }
     SerialResult open() override;
     SerialResult close() override;
     SerialResult write(std::string_view bytes) override;
     std::string readAll() override;
     std::size_t pendingOutput() const override;
+    bool suspended() const override {
+        return isOpen() && (m_line->suspended() || m_line->goingAway());
+    }
+    int lineSpeed() const override { return isOpen() ? m_line->speed() : m_settings.baud; }
     std::vector<std::string> portsOnMachine() const override;
 
     const std::string& deviceName() const { return m_device; }
@@ -48,23 +59,17 @@ public:
     std::uint64_t bytesWritten() const { return m_bytesWritten; }
 
 private:
-    void handleError(QSerialPort::SerialPortError error);
-    void handleLoss();
-    SerialResult failure() const;
-    std::string lossReason() const;
-
-    QSerialPort m_port;
-    NetworkLine m_network;
     std::array<std::string, 2> m_named;
     int m_number = 1;
-    std::string m_device; // as configured; QSerialPort shortens /dev/ names
+    std::string m_device; // as configured
     LineSettings m_settings;
     std::uint64_t m_bytesWritten = 0;
-    bool m_lossQueued = false;
-    std::string m_lossReason; // the first error's; later ones repeat it
-    std::function<void()> m_handleReceived;
-    std::function<void(const SerialResult&)> m_handleOpened;
-    std::function<void(const std::string&, const std::string&)> m_handleLost;
+    LineEvents m_events;    // what the line tells, passed on to the handlers below
+    Line* m_line = nullptr; // a child; one a device, chosen at each open
+    std::function<void()> m_received;
+    std::function<void(const SerialResult&)> m_opened;
+    LostHandler m_lost;
+    NoteHandler m_note;
 };
 
 } // namespace vk9::qt

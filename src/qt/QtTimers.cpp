@@ -9,7 +9,9 @@ QtTimers::QtTimers(QObject* parent) : QObject(parent) {
         auto& t = m_timers[static_cast<std::size_t>(i)];
         // Precise on every platform: repeat periods go down to 5 ms.
         t.setTimerType(Qt::PreciseTimer);
-        t.setInterval(kDesignedTimerIntervals[static_cast<std::size_t>(i)]);
+        if (static_cast<std::size_t>(i) < kDesignedTimerIntervals.size()) {
+            t.setInterval(kDesignedTimerIntervals[static_cast<std::size_t>(i)]);
+        }
         const auto id = static_cast<TimerId>(i);
         connect(&t, &QTimer::timeout, this, [this, id] {
             if (m_handleTick) {

@@ -253,7 +253,7 @@ int main(int argc, char* argv[]) {
     if (!opened.ok) {
         return complain(QString::fromStdString(opened.message), kUsageError);
     }
-    line.onLost([](const std::string& device, const std::string& reason) {
+    line.onLost([](const std::string& device, const std::string& reason, bool) {
         complain(QString::fromStdString(device + " went away: " + reason), kFailed);
     });
     Exchange exchange{line, std::string(*prefix), timeoutMs};

@@ -8,13 +8,11 @@
 namespace vk9 {
 
 // Outcome of a port operation: failures carry the serial component's own message. An open
-// of a network line is pending while it connects: its outcome comes later, as one
-// Panel::opened() event, unless the port is closed first.
+// may also be pending (a network line connecting): see the contract below.
 struct SerialResult {
     bool ok = true;
     std::string message;
     bool pending = false;
-
     static SerialResult success() { return {}; }
     static SerialResult failure(std::string text) { return {false, std::move(text)}; }
     static SerialResult connecting() { return {true, {}, true}; }
@@ -24,6 +22,14 @@ struct SerialResult {
 enum class CommEvent : int { Received = 2 };
 
 // The serial-port component as the panel uses it. Text on the line is bytes.
+//
+// The contract every implementation keeps, whatever the line is (a local device, a TCP or
+// Telnet line behind a device server):
+// - open() answers ok, failure or pending.
+// - A pending open's outcome arrives exactly once, later, as Panel::opened(), from the
+//   event loop, never inside open(), unless the port is closed first.
+// - A line that goes away arrives exactly once, later, as Panel::portLost(), from the
+//   event loop; the port is closed by then.
 class SerialPort {
 public:
     virtual ~SerialPort() = default;
@@ -35,8 +41,15 @@ public:
     virtual SerialResult close() = 0;
     virtual SerialResult write(std::string_view bytes) = 0; // queues the whole text at once
     virtual std::string readAll() = 0;
-    // Bytes written but not yet on the wire (our buffer plus the driver's queue).
+    // Bytes written and still waiting in the queues that the port can see (its own buffer,
+    // the driver's, a socket's). Buffers beyond (a USB chip, a device server) it cannot see.
     virtual std::size_t pendingOutput() const = 0;
+    // The line takes no data for now: the far end has asked to hold it (a device server's
+    // flow control), or the line is going away and its loss is on the way.
+    virtual bool suspended() const = 0;
+    // Bits per second on the projectors' line: the speed chosen, or the one a device server
+    // reports instead.
+    virtual int lineSpeed() const = 0;
     // The serial ports this machine has, for the operator's information.
     virtual std::vector<std::string> portsOnMachine() const = 0;
 };

@@ -5,11 +5,13 @@
 
 namespace vk9 {
 
-enum class TimerId : std::uint8_t { Timer1, Timer2, Timer3, Timer4, Timer5 };
-inline constexpr int kTimerCount = 5;
+// The five timers of the window, and the one that paces the reconnection of a line that
+// went away.
+enum class TimerId : std::uint8_t { Timer1, Timer2, Timer3, Timer4, Timer5, Reconnect };
+inline constexpr int kTimerCount = 6;
 
-// The five timers of the window. A timer, once started, ticks every interval until stopped;
-// handlers that want one tick stop it themselves.
+// A timer, once started, ticks every interval until stopped; handlers that want one tick
+// stop it themselves.
 //
 // Rules every implementation keeps:
 // - setInterval() on a running timer restarts its count from now; on a stopped timer it only
