@@ -5,6 +5,7 @@
 #include "model/Lookup.h"
 #include "panel/StartUp.h"
 #include "serial/Addressing.h"
+#include "serial/LineLoss.h"
 #include "serial/PortChoice.h"
 #include "traffic/TrafficPath.h"
 #include "traffic/TrafficTimers.h"
@@ -78,6 +79,9 @@ void Panel::tick(TimerId id) {
         break;
     case TimerId::Timer5: // never started
         break;
+    case TimerId::Reconnect:
+        retryLine(m_ctx);
+        break;
     }
 }
 
@@ -87,9 +91,13 @@ void Panel::comm(CommEvent kind) {
     }
 }
 
-void Panel::portLost(std::string_view device, std::string_view reason) {
+void Panel::portLost(std::string_view device, std::string_view reason, bool comesBack) {
     captureLost(); // nothing may keep repeating into a dead line
-    handlePortLost(m_ctx, device, reason);
+    handlePortLost(m_ctx, device, reason, comesBack);
+}
+
+void Panel::lineNote(std::string_view device, std::string_view text, bool show) {
+    tellLineNote(m_ctx, device, text, show);
 }
 
 void Panel::opened(const SerialResult& result) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/Context.h"
+#include "context/Context.h"
 #include "model/PanelState.h"
 
 #include <string_view>
@@ -28,8 +28,11 @@ public:
     void keyDown(int key, int shiftState);
     void tick(TimerId id);
     void comm(CommEvent kind);
-    void portLost(std::string_view device, std::string_view reason);
+    // The line went away; one that comes back by itself is reconnected.
+    void portLost(std::string_view device, std::string_view reason, bool comesBack);
     void opened(const SerialResult& result); // a pending open has connected or given up
+    // Something the line has to say; shown in the STATUS box too when `show`.
+    void lineNote(std::string_view device, std::string_view text, bool show);
     void captureLost(); // a press lost its mouse capture or the window its activation
     void close();       // the window's frame was closed: the same as "END"
 

@@ -2,6 +2,7 @@
 
 #include "model/Layout.h"
 #include "panel/Panel.h"
+#include "serial/LineLoss.h"
 #include "serial/PortChoice.h"
 
 namespace vk9 {
@@ -25,15 +26,18 @@ void startUp(Context& ctx) {
     std::optional<std::string> failure;
     (void)ctx.port.setPortNumber(1);
     (void)ctx.port.setSettings(s.portSettings);
-    if (auto opened = ctx.port.open(); !opened.ok) {
+    if (auto opened = ctx.port.open(); opened.pending) {
+        ctx.line.pending = PendingOpen{1, 2, OpenedBy::StartUp}; // told with the window up
+    } else if (!opened.ok) {
         failure = std::move(opened.message);
     }
 
     // Selecting "COM1" from code runs its selection just as a click would: close, set port
-    // 1, reopen if it was open, hide the settings frame. Its failure, like the open's, is
-    // told once the window is on screen: a modal box before the window would stand alone.
+    // 1, reopen if it was open, hide the settings frame; a network line still connecting is
+    // left to connect once. Its failure, like the open's, is told once the window is on
+    // screen: a modal box before the window would stand alone.
     ctx.view.selectOption(Control::Option1);
-    if (auto reopened = switchPort(ctx, kPortOptions[0], ChoiceBy::StartUp)) {
+    if (auto reopened = switchPort(ctx, kPortOptions[0], OpenedBy::StartUp)) {
         failure = std::move(reopened);
     }
     if (failure) {
@@ -42,6 +46,7 @@ void startUp(Context& ctx) {
 }
 
 void shutDown(Context& ctx) {
+    stopReconnecting(ctx);
     (void)ctx.port.close();
     ctx.view.quit();
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/Context.h"
+#include "context/Context.h"
 
 #include <array>
 #include <string_view>

@@ -1,5 +1,7 @@
 #include "serial/PortChoice.h"
 
+#include "serial/LineLoss.h"
+
 #include <optional>
 #include <string>
 #include <utility>
@@ -30,20 +32,24 @@ void hideSettingsFrame(Context& ctx) {
     ctx.timers.stop(TimerId::Timer3);
 }
 
-std::optional<std::string> switchPort(Context& ctx, const PortOptionRow& row, ChoiceBy by) {
+std::optional<std::string> switchPort(Context& ctx, const PortOptionRow& row, OpenedBy by) {
+    // A second connection to a network line that is still connecting would be refused by a
+    // device server that allows one session.
+    if (by == OpenedBy::StartUp && ctx.line.pending && ctx.line.pending->port == row.port) {
+        return std::nullopt;
+    }
+    stopReconnecting(ctx);
     FailureRecord failure;
     const bool wasOpen = ctx.port.isOpen();
     if (wasOpen) {
         failure.note(ctx.port.close()); // also gives up an open still pending
     }
-    ctx.line.pendingPort = 0;
+    ctx.line.pending.reset();
     failure.note(ctx.port.setPortNumber(row.port));
-    if (!failure.last && (wasOpen || by == ChoiceBy::Operator)) {
+    if (!failure.last && (wasOpen || by == OpenedBy::Operator)) {
         const SerialResult opened = ctx.port.open();
         if (opened.pending) { // a network line: the choice ends when it has connected
-            ctx.line.pendingPort = row.port;
-            ctx.line.otherPort = row.otherPort;
-            ctx.line.byOperator = by == ChoiceBy::Operator;
+            ctx.line.pending = PendingOpen{row.port, row.otherPort, by};
             return std::nullopt;
         }
         failure.note(opened);
@@ -57,22 +63,26 @@ std::optional<std::string> switchPort(Context& ctx, const PortOptionRow& row, Ch
 }
 
 void choosePort(Context& ctx, const PortOptionRow& row) {
-    if (const auto failure = switchPort(ctx, row, ChoiceBy::Operator)) {
+    if (const auto failure = switchPort(ctx, row, OpenedBy::Operator)) {
         ctx.view.warn(*failure);
     }
 }
 
 void finishPortChoice(Context& ctx, const SerialResult& opened) {
-    if (ctx.line.pendingPort == 0) {
+    if (!ctx.line.pending) {
         return; // closed in the meantime
     }
-    ctx.line.pendingPort = 0;
+    const PendingOpen open = *std::exchange(ctx.line.pending, std::nullopt);
+    if (open.by == OpenedBy::Reconnect) {
+        endRetry(ctx, opened);
+        return;
+    }
     if (opened.ok) {
         ctx.view.setVisible(kSettingsFrame, false);
         return;
     }
-    (void)ctx.port.setPortNumber(ctx.line.otherPort);
-    if (ctx.line.byOperator) {
+    (void)ctx.port.setPortNumber(open.otherPort);
+    if (open.by == OpenedBy::Operator) {
         ctx.view.warn(opened.message);
     } else {
         tellStartUpFailure(ctx, opened.message);
@@ -109,16 +119,6 @@ void chooseSpeed(Context& ctx, const SpeedOptionRow& row) {
                      " not applied: " + applied.message);
     }
     ctx.view.setVisible(kSettingsFrame, false);
-}
-
-void handlePortLost(Context& ctx, std::string_view device, std::string_view reason) {
-    if (ctx.port.isOpen()) {
-        (void)ctx.port.close();
-    }
-    const std::string text =
-        "The serial line " + std::string(device) + " went away: " + std::string(reason);
-    ctx.view.log(text);
-    ctx.view.warn(text);
 }
 
 } // namespace vk9

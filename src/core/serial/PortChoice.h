@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/Context.h"
+#include "context/Context.h"
 
 #include <array>
 #include <optional>
@@ -33,16 +33,16 @@ inline constexpr std::array kSpeedOptions{
     SpeedOptionRow{Control::Option10, kSlowSettings}, // "9600"
 };
 
-// Who made a port choice. Start-up reopens the port only if it was open; a choice by the
-// operator always opens the chosen port, so that a failed choice, a lost port or a start
-// without port 1 can be mended from the panel without a restart.
-enum class ChoiceBy { StartUp, Operator };
+// Start-up's port choice reopens the port only if it was open, and leaves a line that is
+// still connecting to that port as it is. The operator's always opens the chosen port, so
+// that a failed choice, a lost port or a start without port 1 can be mended from the panel
+// without a restart.
 
 void showSettingsFrame(Context& ctx); // "COM"
 void hideSettingsFrame(Context& ctx); // Timer3
 // A port choice: close, set the number, reopen. On a failure the number goes back to the
 // other port and the last failure's message is returned; the settings frame stays.
-std::optional<std::string> switchPort(Context& ctx, const PortOptionRow& row, ChoiceBy by);
+std::optional<std::string> switchPort(Context& ctx, const PortOptionRow& row, OpenedBy by);
 void choosePort(Context& ctx, const PortOptionRow& row); // the operator's, warns on failure
 // A pending open has its outcome: the pending choice ends as a choice that opened at once
 // would have.
@@ -52,10 +52,5 @@ void finishPortChoice(Context& ctx, const SerialResult& opened);
 void tellStartUpFailure(Context& ctx, std::string message);
 void windowShown(Context& ctx);
 void chooseSpeed(Context& ctx, const SpeedOptionRow& row);
-
-// The open line went away (adapter pulled, far end hung up, device error): it is closed and
-// the operator is told once, with the device and the system's reason; choosing a port again
-// reopens it.
-void handlePortLost(Context& ctx, std::string_view device, std::string_view reason);
 
 } // namespace vk9
