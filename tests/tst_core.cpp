@@ -59,27 +59,36 @@ private slots:
         QTest::addColumn<double>("width"); // of the screen, in pixels
         QTest::addColumn<double>("height");
         QTest::addColumn<int>("failingOpen"); // 1: start-up's own open, 2: COM1's reopen
+        QTest::addColumn<bool>("connects");   // a network line: the open is pending
         QTest::addColumn<QString>("calls");   // on the port
         // Opened, then closed and opened again by the selection of "COM1".
         const QString opened = "number 1,settings 19200,N,8,1,open,close,number 1,open";
-        QTest::newRow("full HD") << 1920.0 << 1080.0 << 0 << opened;
-        QTest::newRow("small screen: negative, not clamped") << 600.0 << 400.0 << 0 << opened;
+        QTest::newRow("full HD") << 1920.0 << 1080.0 << 0 << false << opened;
+        QTest::newRow("small screen: negative, not clamped")
+            << 600.0 << 400.0 << 0 << false << opened;
         QTest::newRow("port 1 does not open")
-            << 1920.0 << 1080.0 << 1 << "number 1,settings 19200,N,8,1,open,number 1";
+            << 1920.0 << 1080.0 << 1 << false << "number 1,settings 19200,N,8,1,open,number 1";
         QTest::newRow("port 1 does not reopen for COM1")
-            << 1920.0 << 1080.0 << 2 << opened + ",number 2";
+            << 1920.0 << 1080.0 << 2 << false << opened + ",number 2";
+        QTest::newRow("a network line connects once")
+            << 1920.0 << 1080.0 << 0 << true << "number 1,settings 19200,N,8,1,open";
     }
 
     void startUp() {
         QFETCH(double, width);
         QFETCH(double, height);
         QFETCH(int, failingOpen);
+        QFETCH(bool, connects);
         QFETCH(QString, calls);
         PanelHarness h;
+        h.port.connects = connects;
         h.view.screen = {width * 15, height * 15};
         h.port.failingOpen = failingOpen;
         h.port.openFailure = "/dev/ttyS0: No such file or directory";
         h.panel.load();
+        if (connects) {
+            h.panel.opened(SerialResult::success());
+        }
         QCOMPARE(h.port.calls, calls.toStdString());
         PanelState expected;
         expected.portSettings = "19200,N,8,1";
@@ -294,7 +303,7 @@ private slots:
     void nothingIsSentOnALostLine() {
         PanelHarness h;
         h.started();
-        h.panel.portLost("/dev/ttyUSB0", "the line hung up");
+        h.panel.portLost("/dev/ttyUSB0", "the line hung up", false);
         QCOMPARE(h.view.warnings,
                  Texts{"The serial line /dev/ttyUSB0 went away: the line hung up"});
         QVERIFY(!h.port.isOpen());
@@ -510,29 +519,124 @@ private slots:
         at(1600, 4, "", "", "");
     }
 
-    void backlogOnASlowLineIsAtMostOneCopy() {
-        // An addressed frame needs 8.3 ms at 9600 bit/s: the line drains 9 ms after each write.
+    // A copy goes only once the frames before it have had their time on the wire, 10 bits
+    // a character at the line's speed, so that no more than one copy ever waits in buffers
+    // the port cannot see; queues it can see, and a far end that holds our data, add to
+    // that. An arrow held for 60 ms after a D.Zoom release: a tick every 5 ms.
+    void repeatIsPacedByTheLine_data() {
+        QTest::addColumn<QString>("speed");   // the speed option
+        QTest::addColumn<QString>("address"); // the address option
+        QTest::addColumn<int>("queryAt");     // ms from the press; -1: none
+        QTest::addColumn<int>("heldFrom");    // the far end holds our data from..until
+        QTest::addColumn<int>("heldUntil");
+        QTest::addColumn<int>("drainsAfter");   // the port's own queue, ms; 0: none seen
+        QTest::addColumn<QList<int>>("copies"); // ms from the press
+        const QList<int> everyTick{0, 5, 10, 15, 20, 25, 30, 35, 40, 45, 50, 55, 60};
+        const QList<int> everyOther{0, 10, 20, 30, 40, 50, 60};
+        // clang-format off
+        QTest::newRow("19200, 4 bytes: 2.1 ms") << "Option9" << "Option3" << -1 << 0 << 0 << 0 << everyTick;
+        QTest::newRow("19200, 8 bytes: 4.2 ms") << "Option9" << "Option5" << -1 << 0 << 0 << 0 << everyTick;
+        QTest::newRow("9600, 4 bytes: 4.2 ms") << "Option10" << "Option3" << -1 << 0 << 0 << 0 << everyTick;
+        QTest::newRow("9600, 8 bytes: 8.3 ms") << "Option10" << "Option8" << -1 << 0 << 0 << 0 << everyOther;
+        QTest::newRow("9600, a query at 12 ms") << "Option10" << "Option8" << 12 << 0 << 0 << 0
+                                                 << QList<int>{0, 10, 30, 40, 50, 60};
+        QTest::newRow("held from 20 to 40 ms") << "Option9" << "Option3" << -1 << 20 << 40 << 0
+                                                << QList<int>{0, 5, 10, 15, 40, 45, 50, 55, 60};
+        QTest::newRow("a queue that drains in 9 ms") << "Option9" << "Option5" << -1 << 0 << 0 << 9 << everyOther;
+        // clang-format on
+    }
+
+    void repeatIsPacedByTheLine() {
+        QFETCH(QString, speed);
+        QFETCH(QString, address);
+        QFETCH(int, queryAt);
+        QFETCH(int, heldFrom);
+        QFETCH(int, heldUntil);
+        QFETCH(int, drainsAfter);
+        QFETCH(QList<int>, copies);
+        const auto option = [](const QString& name) {
+            return static_cast<Control>(
+                std::find(kControlNames.begin(), kControlNames.end(), name.toStdString()) -
+                kControlNames.begin());
+        };
         PanelHarness h;
         h.started();
-        h.pressAndRelease(Control::Command48); // D.Zoom release: 5 ms repeat
-        h.panel.select(Control::Option5);
+        h.panel.select(option(speed));
+        h.panel.select(option(address));
+        h.pressAndRelease(C::Command48); // D.Zoom: arrows repeat every 5 ms
+        h.port.queueWrites = drainsAfter > 0;
         h.port.clearRecords();
-        h.port.queueWrites = true;
         const milliseconds start = h.clock.now();
-        h.panel.press(Control::Command5);
-        for (int ms = 0; ms < 100; ++ms) {
-            h.clock.advance(1ms);
-            QVERIFY(h.port.pendingOutput() <= 8);
-            if (h.clock.now() - h.port.writeTimes.back() >= 9ms) {
+        h.panel.press(C::Command5);
+        for (int ms = 1; ms <= 60; ++ms) {
+            h.port.held = ms >= heldFrom && ms < heldUntil;
+            if (drainsAfter > 0 &&
+                h.clock.now() - h.port.writeTimes.back() >= milliseconds(drainsAfter)) {
                 h.port.pending = 0;
             }
+            if (ms - 1 == queryAt) {
+                h.panel.click(C::Command44);
+            }
+            h.clock.advance(1ms);
         }
-        h.panel.release(Control::Command5);
-        std::vector<milliseconds> expected;
-        for (int copy = 0; copy <= 10; ++copy) {
-            expected.push_back(start + milliseconds(10 * copy)); // every other 5 ms tick
+        h.panel.release(C::Command5);
+        QList<int> sent;
+        for (std::size_t i = 0; i < h.port.writes.size(); ++i) {
+            if (h.port.writes[i].find("C3C") != std::string::npos) {
+                sent << int((h.port.writeTimes[i] - start).count());
+            }
         }
-        QVERIFY(h.port.writeTimes == expected);
+        QCOMPARE(sent, copies);
+    }
+
+    // A network line that goes away is told once, then tried again after 1 s, 2 s, 4 s and
+    // so on up to 30 s, until it is back; choosing a port ends the retries.
+    void lostNetworkLineComesBack() {
+        PanelHarness h;
+        h.port.connects = true;
+        h.started();
+        h.panel.opened(SerialResult::success());
+        h.panel.press(C::Command15); // Zoom +
+        h.port.opened = false;
+        h.panel.portLost("rfc2217://hall:7001", "the server closed the connection", true);
+        QCOMPARE(
+            h.view.warnings,
+            Texts{
+                "The serial line rfc2217://hall:7001 went away: the server closed the connection"});
+        QCOMPARE(h.state().repeatCode, 0);
+        QCOMPARE(h.box(C::Label22), std::string(" Reconnecting to hall:7001"));
+        h.port.clearRecords();
+        const milliseconds lost = h.clock.now();
+        int opens = 0;
+        for (const int at : {1000, 3000, 7000, 15000, 31000, 61000, 91000}) {
+            h.clock.advance(lost + milliseconds(at - 1) - h.clock.now());
+            QCOMPARE(int(std::count(h.port.calls.begin(), h.port.calls.end(), 'p')), opens);
+            h.clock.advance(1ms);
+            QCOMPARE(int(std::count(h.port.calls.begin(), h.port.calls.end(), 'p')), ++opens);
+            h.port.opened = false;
+            h.panel.opened(SerialResult::failure("hall:7001: connection refused"));
+            QCOMPARE(h.box(C::Label22), std::string(" Reconnecting to hall:7001"));
+        }
+        h.panel.click(C::Command17); // meanwhile, nothing is sent
+        QCOMPARE(h.box(C::Label22), std::string(" Not sent: no serial port is open"));
+        h.clock.advance(30s);
+        h.panel.opened(SerialResult::success());
+        QCOMPARE(h.box(C::Label22), std::string(" Reconnected to hall:7001"));
+        h.panel.lineNote("rfc2217://hall:7001", "the line runs at 9600 bit/s", true);
+        QCOMPARE(h.box(C::Label22), std::string(" the line runs at 9600 bit/s"));
+        h.panel.lineNote("rfc2217://hall:7001", "the far speed is the server's", false);
+        QCOMPARE(h.view.logs.back(),
+                 std::string("rfc2217://hall:7001: the far speed is the server's"));
+        h.port.clearRecords();
+        h.clock.advance(100s);
+        QVERIFY(h.port.calls.empty() && h.view.warnings.size() == 1);
+        // A local device does not come back by itself; a port chosen ends the retries.
+        h.port.opened = false;
+        h.panel.portLost("/dev/ttyUSB0", "the line hung up", false);
+        h.panel.portLost("tcp://hall:7002", "Connection timed out", true);
+        h.panel.select(C::Option1);
+        h.clock.advance(100s);
+        QCOMPARE(h.port.calls, std::string("number 1,open"));
     }
 };
 

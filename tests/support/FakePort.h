@@ -21,6 +21,7 @@ struct FakePort final : SerialPort {
     std::string input; // waiting to be read by the receive event
     bool queueWrites = false;
     std::size_t pending = 0;
+    bool held = false; // the far end asked to hold our data
     std::function<std::chrono::milliseconds()> now;
     std::string calls; // "close,number 2,open"
     std::vector<std::string> writes;
@@ -71,6 +72,8 @@ struct FakePort final : SerialPort {
     }
     std::string readAll() override { return std::exchange(input, {}); }
     std::size_t pendingOutput() const override { return pending; }
+    bool suspended() const override { return held; }
+    int lineSpeed() const override { return settings.rfind("9600,", 0) == 0 ? 9600 : 19200; }
     std::vector<std::string> portsOnMachine() const override { return machinePorts; }
 };
 

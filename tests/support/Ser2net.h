@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Fixture.h"
+
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -8,54 +10,85 @@
 
 namespace vk9::test {
 
-inline int freePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    return probe.serverPort();
-}
-
-// ser2net on 127.0.0.1 with a Telnet (RFC 2217) line before one device and, if a second
-// is given, a raw TCP line before it.
+// ser2net on a loopback address with a Telnet (RFC 2217) line before one device and, if a
+// second is given, a raw TCP line before it. Each line starts at 9600 bit/s and lets two
+// clients share it. Ports are probed free; a server that cannot take them is started again
+// on others.
 struct Ser2net {
     QTemporaryDir dir;
-    int telnetPort = freePort();
-    int tcpPort = freePort();
+    QString host;
+    QString devices[2];
+    int telnetPort = 0;
+    int tcpPort = 0;
     QProcess process;
 
-    explicit Ser2net(const QString& telnetDevice, const QString& tcpDevice = {}) {
-        QFile config(dir.filePath("ser2net.yaml"));
-        QVERIFY(config.open(QIODevice::WriteOnly));
-        // Both lines start at 9600: the panel's 19200 has to reach the Telnet one.
-        const QString line = QStringLiteral("connection: &%1\n  accepter: %2,127.0.0.1,%3\n"
-                                            "  connector: serialdev,%4,9600n81,local\n"
-                                            "  options:\n    kickolduser: true\n");
-        config.write(
-            ("%YAML 1.1\n---\n" +
-             line.arg("telnet", "telnet(rfc2217),tcp").arg(telnetPort).arg(telnetDevice) +
-             (tcpDevice.isEmpty() ? QString() : line.arg("tcp", "tcp").arg(tcpPort).arg(tcpDevice)))
-                .toUtf8());
-        config.close();
-        start();
+    explicit Ser2net(const QString& telnetDevice, const QString& tcpDevice = {},
+                     const QString& at = QStringLiteral("127.0.0.1"))
+        : host(at), devices{telnetDevice, tcpDevice} {
+        for (int attempt = 0; attempt < 5 && telnetPort == 0; ++attempt) {
+            telnetPort = probe();
+            tcpPort = probe();
+            if (!start()) {
+                telnetPort = 0;
+            }
+        }
+        if (telnetPort == 0) {
+            cannotStart("ser2net did not listen on " + host);
+        }
     }
     ~Ser2net() { stop(); }
-    void start() {
+    Ser2net(const Ser2net&) = delete;
+    Ser2net& operator=(const Ser2net&) = delete;
+
+    int probe() const {
+        QTcpServer server;
+        server.listen(QHostAddress(host));
+        return server.serverPort();
+    }
+    // Started again on the same ports: whether it listens within 3 s.
+    bool start() {
+        QFile config(dir.filePath("ser2net.yaml"));
+        if (!config.open(QIODevice::WriteOnly)) {
+            return false;
+        }
+        const QString line = QStringLiteral("connection: &%1\n  accepter: %2,%3,%4\n"
+                                            "  connector: serialdev,%5,9600n81,local\n"
+                                            "  options:\n    max-connections: 2\n");
+        QString text =
+            "%YAML 1.1\n---\n" +
+            line.arg("telnet", "telnet(rfc2217),tcp", host).arg(telnetPort).arg(devices[0]);
+        if (!devices[1].isEmpty()) {
+            text += line.arg("tcp", "tcp", host).arg(tcpPort).arg(devices[1]);
+        }
+        config.write(text.toUtf8());
+        config.close();
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process.start("ser2net", {"-n", "-d", "-c", dir.filePath("ser2net.yaml")});
-        QVERIFY(process.waitForStarted());
-        QTRY_VERIFY(accepts(telnetPort));
+        if (!process.waitForStarted()) {
+            return false;
+        }
+        QDeadlineTimer deadline(3000);
+        while (!deadline.hasExpired() && process.state() == QProcess::Running) {
+            if (accepts(telnetPort)) {
+                return true;
+            }
+            QTest::qWait(20);
+        }
+        stop();
+        return false;
     }
     void stop() {
         process.terminate();
         process.waitForFinished(3000);
     }
-    static bool accepts(int port) {
+    bool accepts(int port) const {
         QTcpSocket probe;
-        probe.connectToHost(QHostAddress::LocalHost, quint16(port));
+        probe.connectToHost(QHostAddress(host), quint16(port));
         return probe.waitForConnected(100);
     }
     QString address(bool telnet) const {
-        return QStringLiteral("%1://127.0.0.1:%2")
-            .arg(telnet ? "rfc2217" : "tcp")
+        return QStringLiteral("%1://%2:%3")
+            .arg(telnet ? "rfc2217" : "tcp", host)
             .arg(telnet ? telnetPort : tcpPort);
     }
 };

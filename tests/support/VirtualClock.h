@@ -20,7 +20,7 @@ using std::chrono::milliseconds;
 class VirtualClock final : public Timers {
 public:
     VirtualClock() {
-        for (std::size_t i = 0; i < m_slots.size(); ++i) {
+        for (std::size_t i = 0; i < kDesignedTimerIntervals.size(); ++i) {
             m_slots[i].interval = milliseconds(kDesignedTimerIntervals[i]);
         }
     }

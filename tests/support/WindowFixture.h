@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Fixture.h"
 #include "Form1.h"
 
 #include <QAbstractButton>
@@ -26,7 +27,9 @@ struct Pty {
         char name[256] = {};
         termios raw{};
         cfmakeraw(&raw);
-        openpty(&master, &slave, name, &raw, nullptr);
+        if (openpty(&master, &slave, name, &raw, nullptr) != 0) {
+            cannotStart("no pseudo-terminal");
+        }
         device = QString::fromLocal8Bit(name);
         fcntl(master, F_SETFL, O_NONBLOCK);
     }
@@ -75,7 +78,9 @@ struct PanelWindow {
         form = std::make_unique<qt::Form1>(options);
         form->show();
         form->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        if (!QTest::qWaitForWindowActive(form.get())) {
+            cannotStart("the window did not become active");
+        }
     }
 
     template <class W = QWidget> W* get(const QString& name) const {
