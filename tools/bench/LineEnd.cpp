@@ -6,11 +6,12 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <utility>
 
 namespace vk9::bench {
 
-LineEnd::LineEnd() {
+LineEnd::LineEnd(int bytesPerSecond) : m_bytesPerSecond(bytesPerSecond) {
     char name[256] = {};
     if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
         m_master = m_slave = -1;
@@ -56,14 +57,26 @@ std::vector<LineEnd::Frame> LineEnd::takeFrames() {
 void LineEnd::run() {
     char buf[4096];
     pollfd pfd{m_master, POLLIN, 0};
+    const auto characterTime =
+        m_bytesPerSecond > 0 ? std::chrono::nanoseconds(1000000000 / m_bytesPerSecond)
+                             : std::chrono::nanoseconds(0);
+    Clock::time_point lineFree{};
     while (!m_stop) {
         if (::poll(&pfd, 1, 5) <= 0) {
             continue;
         }
-        const ssize_t n = ::read(m_master, buf, sizeof buf);
-        const Clock::time_point now = Clock::now();
+        // At a line's rate one byte at a time: the rest waits in the pseudo-terminal, as it
+        // would wait in an adapter's or a device server's buffer.
+        const ssize_t n = ::read(m_master, buf, m_bytesPerSecond > 0 ? 1 : sizeof buf);
+        Clock::time_point now = Clock::now();
         if (n <= 0) {
             continue;
+        }
+        if (m_bytesPerSecond > 0) {
+            const Clock::time_point start = std::max(now, lineFree);
+            lineFree = start + characterTime;
+            std::this_thread::sleep_until(lineFree);
+            now = lineFree;
         }
         m_bytes += static_cast<std::size_t>(n);
         std::lock_guard lock(m_mutex);
@@ -73,6 +86,7 @@ void LineEnd::run() {
             }
             m_partial.text += buf[i];
             if (buf[i] == '\r') {
+                m_partial.lastByte = now;
                 m_frames.push_back(std::exchange(m_partial, {}));
             }
         }

@@ -12,15 +12,18 @@ namespace vk9::bench {
 using Clock = std::chrono::steady_clock;
 
 // The far end of a pseudo-terminal: a thread that reads every byte as it arrives and
-// timestamps each frame (up to its carriage return) by its first byte.
+// timestamps each frame (up to its carriage return) by its first byte. Given a rate, it
+// takes the bytes as a serial line would, one per character time, and a frame is in when
+// its last byte has had its time.
 class LineEnd {
 public:
     struct Frame {
         Clock::time_point firstByte;
+        Clock::time_point lastByte;
         std::string text;
     };
 
-    LineEnd();
+    explicit LineEnd(int bytesPerSecond = 0);
     ~LineEnd();
     LineEnd(const LineEnd&) = delete;
     LineEnd& operator=(const LineEnd&) = delete;
@@ -34,6 +37,7 @@ public:
 private:
     void run();
 
+    int m_bytesPerSecond = 0;
     int m_master = -1;
     int m_slave = -1;
     std::string m_device;

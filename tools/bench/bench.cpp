@@ -270,40 +270,62 @@ std::string latencies(Driver& d, LineEnd& line, bool quick) {
     return out.str();
 }
 
-// The same presses through ser2net over Telnet with the COM port option on 127.0.0.1, in
-// front of a pseudo-terminal, beside the direct pseudo-terminal path, in turns.
-std::string networkPath(Driver& direct, LineEnd& directLine, bool quick) {
+// ser2net on 127.0.0.1 in front of a device, as Telnet with the COM port option.
+struct Ser2netLine {
     QTemporaryDir dir;
-    LineEnd farLine;
-    QTcpServer probe; // a free port for ser2net
-    probe.listen(QHostAddress::LocalHost);
-    const int port = probe.serverPort();
-    probe.close();
-    QFile config(dir.filePath("ser2net.yaml"));
-    config.open(QIODevice::WriteOnly);
-    config.write(QStringLiteral("%YAML 1.1\n---\nconnection: &line\n"
-                                "  accepter: telnet(rfc2217),tcp,127.0.0.1,%1\n"
-                                "  connector: serialdev,%2,19200n81,local\n")
-                     .arg(port)
-                     .arg(QString::fromStdString(farLine.device()))
-                     .toUtf8());
-    config.close();
-    QProcess server;
-    server.start(QStringLiteral("ser2net"), {"-n", "-c", dir.filePath("ser2net.yaml")});
-    if (!server.waitForStarted()) {
-        return "ser2net could not be started; install Debian's ser2net package.\n";
+    QProcess process;
+    int port = 0;
+
+    explicit Ser2netLine(const std::string& device) {
+        QTcpServer probe; // a free port for ser2net
+        probe.listen(QHostAddress::LocalHost);
+        port = probe.serverPort();
+        probe.close();
+        QFile config(dir.filePath("ser2net.yaml"));
+        config.open(QIODevice::WriteOnly);
+        config.write(QStringLiteral("%YAML 1.1\n---\nconnection: &line\n"
+                                    "  accepter: telnet(rfc2217),tcp,127.0.0.1,%1\n"
+                                    "  connector: serialdev,%2,19200n81,local\n")
+                         .arg(port)
+                         .arg(QString::fromStdString(device))
+                         .toUtf8());
+        config.close();
+        process.start(QStringLiteral("ser2net"), {"-n", "-c", dir.filePath("ser2net.yaml")});
     }
+    ~Ser2netLine() {
+        process.terminate();
+        process.waitForFinished(3000);
+    }
+    bool started() { return process.waitForStarted(); }
+    std::string address() const { return "rfc2217://127.0.0.1:" + std::to_string(port); }
+};
+
+// A window whose port 1 is the line given, once the line is open (a server may take a
+// moment to listen).
+std::unique_ptr<qt::Form1> windowOn(const std::string& device) {
     qt::LaunchOptions options;
-    options.devices[0] = "rfc2217://127.0.0.1:" + std::to_string(port);
+    options.devices[0] = device;
     const Clock::time_point start = Clock::now();
     std::unique_ptr<qt::Form1> form;
-    while (Clock::now() - start < std::chrono::seconds(10)) { // until ser2net listens
+    while (Clock::now() - start < std::chrono::seconds(10)) {
         form = std::make_unique<qt::Form1>(options);
         Driver(*form).wait(milliseconds(200));
         if (form->serialPort().write("").ok) { // an empty write succeeds once connected
             break;
         }
     }
+    return form;
+}
+
+// The same presses through ser2net over Telnet with the COM port option on 127.0.0.1, in
+// front of a pseudo-terminal, beside the direct pseudo-terminal path, in turns.
+std::string networkPath(Driver& direct, LineEnd& directLine, bool quick) {
+    LineEnd farLine;
+    Ser2netLine server(farLine.device());
+    if (!server.started()) {
+        return "ser2net could not be started; install Debian's ser2net package.\n";
+    }
+    const auto form = windowOn(server.address());
     Driver network(*form);
     network.wait(milliseconds(200));
     const int rounds = quick ? 3 : 10;
@@ -316,9 +338,6 @@ std::string networkPath(Driver& direct, LineEnd& directLine, bool quick) {
         byDirect.insert(byDirect.end(), a.begin(), a.end());
         byNetwork.insert(byNetwork.end(), b.begin(), b.end());
     }
-    form.reset();
-    server.terminate();
-    server.waitForFinished(3000);
     std::ostringstream out;
     out << "| Path to the first byte at the far end | Samples | Median (ms) | p99 (ms) |\n"
         << "|---|---|---|---|\n"
@@ -330,6 +349,74 @@ std::string networkPath(Driver& direct, LineEnd& directLine, bool quick) {
         << fixed(percentile(byNetwork, 99), 3) << " |\n\nThe network path adds "
         << fixed(percentile(byNetwork, 50) - percentile(byDirect, 50), 3)
         << " ms at the median (target: at most 1 ms).\n";
+    return out.str();
+}
+
+// A cursor arrow held after a D.Zoom release (a 5 ms repeat) on a line whose far end takes
+// the bytes at the line's own rate: how much of the line the hold uses, and how soon after
+// the release the line falls silent.
+std::string pacingRow(const std::string& path, int bitsPerSecond, bool addressed,
+                      milliseconds hold) {
+    LineEnd far(bitsPerSecond / 10);
+    std::unique_ptr<Ser2netLine> server;
+    std::string device = far.device();
+    if (path != "direct") {
+        server = std::make_unique<Ser2netLine>(far.device());
+        if (!server->started()) {
+            return "| " + path + " | ser2net could not be started |\n";
+        }
+        device = server->address();
+    }
+    const auto form = windowOn(device);
+    Driver d(*form);
+    d.click(bitsPerSecond == 9600 ? Control::Option10 : Control::Option9);
+    d.click(addressed ? Control::Option5 : Control::Option3);
+    d.tap(Control::Command48); // D.Zoom: arrows repeat every 5 ms
+    d.wait(milliseconds(300));
+    far.takeFrames();
+    const Clock::time_point pressed = Clock::now();
+    d.press(Control::Command5);
+    d.wait(hold);
+    d.release(Control::Command5);
+    const Clock::time_point released = Clock::now();
+    d.wait(milliseconds(3000)); // long enough for any backlog to drain
+    const std::size_t frameBytes = addressed ? 8 : 4;
+    std::vector<double> periods;
+    int frames = 0;
+    Clock::time_point last{};
+    for (const auto& f : far.takeFrames()) {
+        if (f.text.size() != frameBytes || f.lastByte < pressed) {
+            continue;
+        }
+        if (frames++ > 0) {
+            periods.push_back(ms(f.lastByte - last));
+        }
+        last = f.lastByte;
+    }
+    const double heldMs = ms(released - pressed);
+    const double frameMs = double(frameBytes) * 10 * 1000 / bitsPerSecond;
+    const double capacity = heldMs / frameMs;
+    std::ostringstream out;
+    out << "| " << path << " | " << bitsPerSecond << " | " << frameBytes << " bytes, "
+        << fixed(frameMs, 2) << " ms | " << fixed(heldMs, 0) << " | " << frames << " | "
+        << fixed(100.0 * frames / capacity, 0) << " % | " << fixed(ms(last - released), 1)
+        << " | " << fixed(frameMs + 20, 1) << " | " << fixed(percentile(periods, 50), 3)
+        << " |\n";
+    return out.str();
+}
+
+std::string pacing(bool quick) {
+    const milliseconds hold(quick ? 1000 : 2000);
+    std::ostringstream out;
+    out << "| Line | bit/s | Frame | Held (ms) | Frames at the far end | Line capacity used | "
+           "Last frame after the release (ms) | Limit: a frame + 20 ms | Median period (ms) "
+           "|\n|---|---|---|---|---|---|---|---|---|\n";
+    for (const char* path : {"direct", "ser2net, RFC 2217"}) {
+        out << pacingRow(path, 9600, true, hold);
+    }
+    for (const char* path : {"direct", "ser2net, RFC 2217"}) {
+        out << pacingRow(path, 19200, false, hold);
+    }
     return out.str();
 }
 
@@ -554,7 +641,10 @@ int main(int argc, char* argv[]) {
               "frame.\n\n## Repeat accuracy\n\n"
            << repeatAccuracy(driver, line, quick) << "\n## Latency\n\n"
            << latencies(driver, line, quick) << "\n## Serial line over the network\n\n"
-           << networkPath(driver, line, quick) << "\n## Receive flood\n\n"
+           << networkPath(driver, line, quick) << "\n## Pacing by the line's own speed\n\n"
+           << "The far end takes the bytes at the line's rate, one per character time (10 "
+              "bits), behind a pseudo-terminal, directly and through ser2net.\n\n"
+           << pacing(quick) << "\n## Receive flood\n\n"
            << receiveFlood(driver, line);
     if (haveDisplay && !panelPath.empty() && !barePath.empty()) {
         report << "\n## Start-up, memory and idle cost\n\nEach program is started on the X "
