@@ -23,9 +23,10 @@ ensure_packages() {
 
 BUILD_PACKAGES=(cmake make g++ qt6-base-dev qt6-serialport-dev libqt6serialport6-dev
                 qt6-qpa-plugins fonts-ipafont-gothic libxcb1-dev)
-# The tests also run a real network device server in front of pseudo-terminals, drop its
-# packets in a network namespace of their own, and build and check the Debian package.
-TEST_PACKAGES=(ser2net nftables iproute2 util-linux dpkg-dev lintian appstream)
+# The tests also run real network device servers (ser2net, and sredird behind socat) in
+# front of pseudo-terminals, drop their packets in a network namespace of their own, and
+# build and check the Debian package.
+TEST_PACKAGES=(ser2net sredird socat nftables iproute2 util-linux dpkg-dev lintian appstream)
 
 # Configures and builds the whole tree; extra arguments go to CMake.
 build_tree() {

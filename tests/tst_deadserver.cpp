@@ -51,8 +51,8 @@ private slots:
         silent.start();
         QTRY_COMPARE_WITH_TIMEOUT(p.warnings.texts.size(), 1, 15000);
         qInfo("told %.1f s after the server fell silent", double(silent.elapsed()) / 1000);
-        QCOMPARE(p.warnings.texts[0], "The serial line " + server.address(true) +
-                                          " went away: Connection timed out");
+        QCOMPARE(p.warnings.texts[0],
+                 "The serial line " + server.address(true) + " went away: Connection timed out");
         QCOMPARE(p.form->state().repeatCode, 0); // the hold stopped with the line
         const auto written = p.form->serialPort().bytesWritten();
         QTest::qWait(300);

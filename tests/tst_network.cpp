@@ -229,23 +229,35 @@ private slots:
         QVERIFY(!caller.port.isOpen());
     }
 
-    void framesAndRepliesThroughBothKinds_data() {
-        QTest::addColumn<bool>("telnet");
-        QTest::newRow("rfc2217") << true;
-        QTest::newRow("raw TCP") << false;
+    // Two conforming Telnet servers and a raw TCP line, each in front of a pseudo-terminal.
+    void framesAndRepliesThroughEachServer_data() {
+        QTest::addColumn<QString>("server");
+        QTest::newRow("ser2net, RFC 2217") << "ser2net";
+        QTest::newRow("ser2net, raw TCP") << "tcp";
+        QTest::newRow("sredird, RFC 2217") << "sredird";
     }
 
-    void framesAndRepliesThroughBothKinds() {
-        QFETCH(bool, telnet);
-        Pty telnetLine;
-        Pty tcpLine;
-        Ser2net server(telnetLine.device, tcpLine.device);
-        Pty& far = telnet ? telnetLine : tcpLine;
-        PanelWindow p(server.address(telnet));
+    void framesAndRepliesThroughEachServer() {
+        QFETCH(QString, server);
+        Pty far;
+        Pty other;
+        const bool tcp = server == "tcp";
+        std::unique_ptr<Ser2net> ser2net;
+        std::unique_ptr<Sredird> sredird;
+        QString address;
+        if (server == "sredird") {
+            sredird = std::make_unique<Sredird>(far.device);
+            address = sredird->address();
+        } else {
+            ser2net = std::make_unique<Ser2net>(tcp ? other.device : far.device,
+                                                tcp ? far.device : other.device);
+            address = ser2net->address(!tcp);
+        }
+        PanelWindow p(address);
         QTRY_VERIFY(p.form->serialPort().write("").ok); // connected
         // Over Telnet the speed chosen reached the far line at open; over TCP it is the
-        // server's.
-        QTRY_COMPARE(speedOf(far), speed_t(telnet ? B19200 : B9600));
+        // server's (9600).
+        QTRY_COMPARE(speedOf(far), speed_t(tcp ? B9600 : B19200));
         p.click("Command44");
         QByteArray atFarEnd;
         QTRY_COMPARE((atFarEnd += far.read()), QByteArray("CR0\r"));
@@ -257,7 +269,7 @@ private slots:
         p.click("Command33");
         QTest::mouseClick(p.get("Option10"), Qt::LeftButton); // 9600 while open
         QTRY_COMPARE(speedOf(far), speed_t(B9600));
-        if (telnet) {
+        if (!tcp) {
             QTest::mouseClick(p.get("Option9"), Qt::LeftButton);
             QTRY_COMPARE(speedOf(far), speed_t(B19200));
         }

@@ -93,4 +93,49 @@ struct Ser2net {
     }
 };
 
+// sredird, another RFC 2217 server, behind socat on 127.0.0.1: a sredird for each client.
+struct Sredird {
+    QTemporaryDir dir;
+    QProcess process;
+    int port = 0;
+
+    explicit Sredird(const QString& device) {
+        process.setProcessChannelMode(QProcess::SeparateChannels);
+        for (int attempt = 0; attempt < 5 && port == 0; ++attempt) {
+            QTcpServer probe;
+            probe.listen(QHostAddress::LocalHost);
+            port = probe.serverPort();
+            probe.close();
+            // -d -d: socat says "listening on" once it does.
+            process.start("socat",
+                          {"-d", "-d",
+                           QStringLiteral("TCP-LISTEN:%1,bind=127.0.0.1,reuseaddr,fork").arg(port),
+                           "EXEC:sredird 5 " + device + " " + dir.filePath("lock")});
+            process.setReadChannel(QProcess::StandardError);
+            QByteArray said;
+            QDeadlineTimer deadline(3000);
+            while (!said.contains("listening on") && !deadline.hasExpired() &&
+                   process.state() != QProcess::NotRunning) {
+                process.waitForReadyRead(100);
+                said += process.readAllStandardError();
+            }
+            if (!said.contains("listening on")) {
+                process.kill();
+                process.waitForFinished(1000);
+                port = 0;
+            }
+        }
+        if (port == 0) {
+            cannotStart("socat and sredird did not listen");
+        }
+    }
+    ~Sredird() {
+        process.terminate();
+        process.waitForFinished(3000);
+    }
+    Sredird(const Sredird&) = delete;
+    Sredird& operator=(const Sredird&) = delete;
+    QString address() const { return QStringLiteral("rfc2217://127.0.0.1:%1").arg(port); }
+};
+
 } // namespace vk9::test

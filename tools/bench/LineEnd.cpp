@@ -57,9 +57,9 @@ std::vector<LineEnd::Frame> LineEnd::takeFrames() {
 void LineEnd::run() {
     char buf[4096];
     pollfd pfd{m_master, POLLIN, 0};
-    const auto characterTime =
-        m_bytesPerSecond > 0 ? std::chrono::nanoseconds(1000000000 / m_bytesPerSecond)
-                             : std::chrono::nanoseconds(0);
+    const auto characterTime = m_bytesPerSecond > 0
+                                   ? std::chrono::nanoseconds(1000000000 / m_bytesPerSecond)
+                                   : std::chrono::nanoseconds(0);
     Clock::time_point lineFree{};
     while (!m_stop) {
         if (::poll(&pfd, 1, 5) <= 0) {

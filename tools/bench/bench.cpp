@@ -399,9 +399,8 @@ std::string pacingRow(const std::string& path, int bitsPerSecond, bool addressed
     std::ostringstream out;
     out << "| " << path << " | " << bitsPerSecond << " | " << frameBytes << " bytes, "
         << fixed(frameMs, 2) << " ms | " << fixed(heldMs, 0) << " | " << frames << " | "
-        << fixed(100.0 * frames / capacity, 0) << " % | " << fixed(ms(last - released), 1)
-        << " | " << fixed(frameMs + 20, 1) << " | " << fixed(percentile(periods, 50), 3)
-        << " |\n";
+        << fixed(100.0 * frames / capacity, 0) << " % | " << fixed(ms(last - released), 1) << " | "
+        << fixed(frameMs + 20, 1) << " | " << fixed(percentile(periods, 50), 3) << " |\n";
     return out.str();
 }
 
