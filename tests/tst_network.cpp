@@ -3,6 +3,7 @@
 // port option and as raw TCP, in front of pseudo-terminals whose far end the test plays.
 #include "line/Telnet.h"
 #include "support/Ser2net.h"
+#include "support/Simulator.h"
 #include "support/WindowFixture.h"
 
 #include <arpa/inet.h>
@@ -39,7 +40,7 @@ struct RefusingPort {
         socklen_t size = sizeof at;
         if (::bind(fd, reinterpret_cast<sockaddr*>(&at), size) != 0 ||
             ::getsockname(fd, reinterpret_cast<sockaddr*>(&at), &size) != 0) {
-            cannotStart("no loopback port to refuse on");
+            failTest("no loopback port to refuse on");
         }
         port = ntohs(at.sin_port);
     }
@@ -53,7 +54,7 @@ struct ScriptedServer {
     QByteArray received;
     ScriptedServer(const QByteArray& says, bool hangsUp) {
         if (!server.listen(QHostAddress::LocalHost)) {
-            cannotStart("no loopback port to listen on");
+            failTest("no loopback port to listen on");
         }
         QObject::connect(&server, &QTcpServer::newConnection, [this, says, hangsUp] {
             QTcpSocket* client = server.nextPendingConnection();
@@ -183,10 +184,12 @@ private slots:
         QTest::newRow("silent, as Telnet") << "rfc2217://127.0.0.1:%1" << QByteArray() << false << false << QStringList{notTelnet};
         QTest::newRow("not Telnet") << "rfc2217://127.0.0.1:%1" << QByteArray("hello\r\n") << false << false << QStringList{notTelnet};
         QTest::newRow("dropped while pending") << "rfc2217://127.0.0.1:%1" << QByteArray() << true << false
-            << QStringList{"failed: 127.0.0.1:%1: the server ended the connection at once"};
+            << QStringList{"failed: 127.0.0.1:%1: the line is in use, or not open to this computer: "
+                           "the server hung up at once"};
         QTest::newRow("dropped at once, saying why") << "tcp://127.0.0.1:%1" << QByteArray("Port already in use\r\n") << true << false
             << QStringList{"opened", "received: Port already in use\r\n",
-                           "lost: the server ended the connection at once, saying \"Port already in use\""};
+                           "lost: the line is in use, or not open to this computer: the server "
+                           "hung up at once, saying \"Port already in use\""};
         // clang-format on
     }
 
@@ -299,6 +302,27 @@ private slots:
         QByteArray atFarEnd;
         QTRY_COMPARE((atFarEnd += far.read()), QByteArray("C00\r"));
         QCOMPARE(p.warnings.texts.size(), 1);
+    }
+
+    // The panel and vk9ctl share one ser2net line: each one's frames reach the projectors,
+    // every reply goes to both, and each believes only its own.
+    void panelAndScriptShareALine() {
+        Simulator sim({});
+        Ser2net server(sim.link);
+        PanelWindow p(server.address(true));
+        QTRY_VERIFY(p.form->serialPort().write("").ok);
+        p.click("Command28"); // MODE SET 2
+        QTRY_VERIFY(sim.log().contains(" rx 1 C06<0D>"));
+        const Ran r = runProgram(VK9CTL_PATH, {"--port", server.address(true), "status"});
+        QCOMPARE(r.out,
+                 QStringLiteral(" Stand by\n Input 2\n Normally\n 0 1 2 0 0 CR  Hour Use\n"
+                                "  S1= 0 2 5 . 0 C  ,   S2=  2 4 . 5 C\n All OFF : 4 Lamp mode\n"));
+        QCOMPARE(r.status, 0);
+        p.click("Command45"); // its reply window empties what vk9ctl's replies left
+        QTest::qWait(600);
+        p.click("Command45");
+        QTRY_COMPARE(p.text("Label22"), QStringLiteral(" Input 2"));
+        QVERIFY(p.warnings.texts.isEmpty() && p.form->serialPort().isOpen());
     }
 
     // A server that never answers: its queue is full, so the connection hangs. The window

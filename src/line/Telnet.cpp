@@ -214,7 +214,7 @@ void TelnetClient::received(Side& side, bool enable, std::uint8_t option, std::s
     if (o.state == Q::Yes && m_settingsChosen) {
         out += settingsNow(); // agreed: the settings go out with the answer
     } else if (o.state == Q::No && (before == Q::Yes || before == Q::WantYes)) {
-        m_news.comPortRefused = true;
+        m_news.comPortRefused = m_refused = true;
         m_askedSpeeds.clear();
     }
 }
@@ -239,7 +239,10 @@ void TelnetClient::subnegotiation() {
     const auto what = static_cast<std::uint8_t>(sub[1]);
     if (what == kServer + kSuspend || what == kServer + kResume) {
         m_suspended = what == kServer + kSuspend;
-    } else if (what == kServer + kSetBaudRate && sub.size() == 6) {
+    } else if (what == kServer + kSetBaudRate) {
+        m_speedAnswered = true;
+    }
+    if (what == kServer + kSetBaudRate && sub.size() == 6) {
         std::uint32_t speed = 0;
         for (std::size_t i = 2; i < 6; ++i) {
             speed = (speed << 8) | static_cast<std::uint8_t>(sub[i]);

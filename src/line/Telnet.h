@@ -48,6 +48,9 @@ public:
     News takeNews() { return std::exchange(m_news, {}); }
 
     bool comPortAgreed() const { return m_us.options[kComPort].state == Q::Yes; }
+    // The server has answered the speed asked for, or refused the COM port option: the far
+    // line runs at the speed it will run at, and data may go.
+    bool settled() const { return m_speedAnswered || m_refused; }
     bool suspended() const { return m_suspended; } // the server asked us to hold our data
     // The speed the far line runs at, as the server last answered, if it did.
     std::optional<std::uint32_t> reportedSpeed() const { return m_reportedSpeed; }
@@ -87,6 +90,8 @@ private:
     std::deque<std::uint32_t> m_askedSpeeds; // sent, not yet answered
     std::optional<std::uint32_t> m_reportedSpeed;
     bool m_suspended = false;
+    bool m_speedAnswered = false; // in any form, even one we cannot read
+    bool m_refused = false;
     News m_news;
 };
 

@@ -126,6 +126,13 @@ SerialResult DeviceLine::write(std::string_view bytes) {
     return SerialResult::success();
 }
 
+void DeviceLine::discardInput() {
+    if (m_port.isOpen()) {
+        m_port.clear(QSerialPort::Input); // Qt's buffer and the driver's
+    }
+    Line::discardInput();
+}
+
 SerialResult DeviceLine::applySettings(const LineSettings& settings) {
     m_settings = settings;
     const bool ok = m_port.setBaudRate(settings.baud) && m_port.setParity(toQt(settings.parity)) &&

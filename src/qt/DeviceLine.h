@@ -21,6 +21,7 @@ public:
     SerialResult write(std::string_view bytes) override;
     SerialResult applySettings(const LineSettings& settings) override;
     std::size_t pendingOutput() const override;
+    void discardInput() override;
     int speed() const override { return m_settings.baud; }
 
 private:

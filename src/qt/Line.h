@@ -38,6 +38,8 @@ public:
     virtual bool isOpen() const = 0; // open, or still opening
     virtual SerialResult write(std::string_view bytes) = 0;
     std::string readAll() { return std::exchange(m_input, {}); }
+    // Throws away whatever has arrived and not been read, down to the driver's buffer.
+    virtual void discardInput() { m_input.clear(); }
     virtual SerialResult applySettings(const LineSettings& settings) = 0;
     // Bytes written and still waiting in a queue that this line can see.
     virtual std::size_t pendingOutput() const = 0;

@@ -24,6 +24,8 @@ constexpr auto kTelnetWait = 300ms;
 // not open to this computer); what it said on the way is kept for the operator.
 constexpr qint64 kRefusalWindowMs = 1000;
 constexpr std::size_t kSaidLimit = 80;
+constexpr const char* kTurnedAway =
+    "the line is in use, or not open to this computer: the server hung up at once";
 // Keep-alive probes after 5 s of silence, every 2 s; unacknowledged data for 10 s ends the
 // connection. Either way a server that falls silent is a lost line within about 11 s.
 constexpr int kKeepIdleSeconds = 5;
@@ -50,10 +52,14 @@ NetworkLine::NetworkLine(LineAddress address, const LineEvents& events)
     : Line(events), m_address(std::move(address)) {
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, [this] {
-        failOpen(m_phase == Phase::Connecting
-                     ? "no answer from " + name() + " within " +
-                           std::to_string(kConnectLimit.count()) + " s"
-                     : name() + " does not speak Telnet; try tcp://" + name());
+        if (m_phase == Phase::Negotiating) {
+            becomeOpen(); // a server that does not answer the settings: they stay as they are
+        } else {
+            failOpen(m_phase == Phase::Connecting
+                         ? "no answer from " + name() + " within " +
+                               std::to_string(kConnectLimit.count()) + " s"
+                         : name() + " does not speak Telnet; try tcp://" + name());
+        }
     });
     connect(&m_socket, &QTcpSocket::connected, this, &NetworkLine::handleConnected);
     connect(&m_socket, &QTcpSocket::readyRead, this, &NetworkLine::handleReadyRead);
@@ -104,6 +110,10 @@ void NetworkLine::handleConnected() {
         m_deadline.start(kTelnetWait);
         return;
     }
+    becomeOpen();
+}
+
+void NetworkLine::becomeOpen() {
     m_deadline.stop();
     m_phase = Phase::Open;
     tellOpened(SerialResult::success());
@@ -127,23 +137,28 @@ void NetworkLine::keepAlive() {
 void NetworkLine::handleReadyRead() {
     const QByteArray arrived = m_socket.readAll();
     std::string bytes(arrived.constData(), static_cast<std::size_t>(arrived.size()));
-    if (m_phase == Phase::Greeting && opening() && !bytes.empty()) {
+    if (m_phase == Phase::Greeting) {
+        if (!opening() || bytes.empty()) {
+            return;
+        }
         if (bytes.front() != kIac) { // nothing of ours reaches a line that is not Telnet
             failOpen(name() + " does not speak Telnet; try tcp://" + name());
             return;
         }
-        m_deadline.stop();
-        m_phase = Phase::Open;
+        m_phase = Phase::Negotiating;
+        m_deadline.start(kTelnetWait); // for the answer to the settings
         std::string out;
         bytes = m_telnet.decode(bytes, out);
         send(out + m_telnet.start());
-        tellOpened(SerialResult::success());
-    } else if (m_phase != Phase::Open) {
-        return;
-    } else if (telnet()) {
+    } else if (m_phase == Phase::Negotiating || (m_phase == Phase::Open && telnet())) {
         std::string out;
         bytes = m_telnet.decode(bytes, out);
         send(out);
+    } else if (m_phase != Phase::Open) {
+        return;
+    }
+    if (m_phase == Phase::Negotiating && opening() && m_telnet.settled()) {
+        becomeOpen();
     }
     if (m_connected.elapsed() < kRefusalWindowMs && m_said.size() < kSaidLimit) {
         m_said += bytes.substr(0, kSaidLimit - m_said.size());
@@ -167,7 +182,8 @@ void NetworkLine::handleReadyRead() {
 void NetworkLine::handleError(QAbstractSocket::SocketError error) {
     const bool atOnce = m_connected.isValid() && m_connected.elapsed() < kRefusalWindowMs;
     const bool closed = error == QAbstractSocket::RemoteHostClosedError;
-    if (m_phase == Phase::Connecting || m_phase == Phase::Greeting) {
+    if (m_phase == Phase::Connecting || m_phase == Phase::Greeting ||
+        m_phase == Phase::Negotiating) {
         if (!opening()) {
             return;
         }
@@ -176,17 +192,16 @@ void NetworkLine::handleError(QAbstractSocket::SocketError error) {
         } else if (error == QAbstractSocket::HostNotFoundError) {
             failOpen(m_address.host + ": no such host");
         } else if (closed) {
-            failOpen(name() + ": the server ended the connection at once" + quoted(m_said));
+            failOpen(name() + ": " + kTurnedAway + quoted(m_said));
         } else {
             failOpen(name() + ": " + m_socket.errorString().toStdString());
         }
     } else if (m_phase == Phase::Open && !goingAway()) {
-        // A server that speaks and hangs up at once is refusing the connection, and what
-        // it said is why ("Port already in use").
-        tellLost(!closed ? m_socket.errorString().toStdString()
-                 : atOnce && !m_said.empty()
-                     ? "the server ended the connection at once" + quoted(m_said)
-                     : "the server closed the connection");
+        // A server that speaks and hangs up at once is turning the connection away, and
+        // what it said is why ("Port already in use").
+        tellLost(!closed                     ? m_socket.errorString().toStdString()
+                 : atOnce && !m_said.empty() ? kTurnedAway + quoted(m_said)
+                                             : "the server closed the connection");
     }
 }
 
@@ -224,6 +239,13 @@ SerialResult NetworkLine::applySettings(const LineSettings& settings) {
         }
     }
     return SerialResult::success();
+}
+
+void NetworkLine::discardInput() {
+    if (m_phase == Phase::Open && m_socket.bytesAvailable() > 0) {
+        handleReadyRead(); // the server's Telnet commands are still answered
+    }
+    Line::discardInput();
 }
 
 std::size_t NetworkLine::pendingOutput() const {

@@ -27,12 +27,15 @@ public:
     SerialResult write(std::string_view bytes) override;
     SerialResult applySettings(const LineSettings& settings) override;
     std::size_t pendingOutput() const override;
+    void discardInput() override;
     bool suspended() const override { return telnet() && m_telnet.suspended(); }
     int speed() const override;
     bool comesBack() const override { return true; }
 
 private:
-    enum class Phase { Closed, Connecting, Greeting, Open };
+    // Telnet: Greeting until the server's first word, Negotiating until it has answered the
+    // settings (or refused them), so that no frame goes out at the wrong speed.
+    enum class Phase { Closed, Connecting, Greeting, Negotiating, Open };
 
     void shut() override;
     void handleConnected();
@@ -43,6 +46,7 @@ private:
     void send(const std::string& bytes);
     void keepAlive();
     void failOpen(const std::string& why);
+    void becomeOpen();
 
     std::string name() const; // HOST:PORT
     bool telnet() const { return m_address.kind == LineAddress::Kind::Rfc2217; }

@@ -54,6 +54,12 @@ public:
     int lineSpeed() const override { return isOpen() ? m_line->speed() : m_settings.baud; }
     std::vector<std::string> portsOnMachine() const override;
 
+    // Throws away whatever has arrived and not been read, down to the driver's buffer.
+    void discardInput() {
+        if (m_line != nullptr) {
+            m_line->discardInput();
+        }
+    }
     const std::string& deviceName() const { return m_device; }
     // Bytes accepted for the line since start-up, for diagnostics and the benchmark.
     std::uint64_t bytesWritten() const { return m_bytesWritten; }

@@ -7,11 +7,12 @@
 
 namespace vk9::test {
 
-// A fixture that cannot start fails its test: QVERIFY in a constructor would only return
-// from the constructor and let the test go on. Qt Test reports the exception as a failure.
-[[noreturn]] inline void cannotStart(const QString& what) {
-    qCritical("fixture: %s", qPrintable(what));
-    throw std::runtime_error(what.toStdString());
+// A fixture that cannot start, or a program that hangs or crashes, fails its test at once:
+// QVERIFY in a constructor or a helper would only return from it and let the test go on.
+// Qt Test reports the exception as a failure and stops.
+[[noreturn]] inline void failTest(const QString& why) {
+    qCritical("%s", qPrintable(why));
+    throw std::runtime_error(why.toStdString());
 }
 
 } // namespace vk9::test

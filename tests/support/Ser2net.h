@@ -33,7 +33,7 @@ struct Ser2net {
             }
         }
         if (telnetPort == 0) {
-            cannotStart("ser2net did not listen on " + host);
+            failTest("ser2net did not listen on " + host);
         }
     }
     ~Ser2net() { stop(); }
@@ -126,7 +126,7 @@ struct Sredird {
             }
         }
         if (port == 0) {
-            cannotStart("socat and sredird did not listen");
+            failTest("socat and sredird did not listen");
         }
     }
     ~Sredird() {

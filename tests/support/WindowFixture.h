@@ -28,7 +28,7 @@ struct Pty {
         termios raw{};
         cfmakeraw(&raw);
         if (openpty(&master, &slave, name, &raw, nullptr) != 0) {
-            cannotStart("no pseudo-terminal");
+            failTest("no pseudo-terminal");
         }
         device = QString::fromLocal8Bit(name);
         fcntl(master, F_SETFL, O_NONBLOCK);
@@ -79,7 +79,7 @@ struct PanelWindow {
         form->show();
         form->activateWindow();
         if (!QTest::qWaitForWindowActive(form.get())) {
-            cannotStart("the window did not become active");
+            failTest("the window did not become active");
         }
     }
 

@@ -1,7 +1,13 @@
 // vk9ctl: the panel's commands for scripts. It opens the line the panel's port 1 would
-// open (or the one named), sends frames built as the panel builds them, and decodes the
-// replies to the status queries as the STATUS box shows them.
+// open (or the one named), sends frames built as the panel builds them, and believes a
+// reply only when it is whole, fresh and of its query's shape. Exit status: 0 every reply
+// came in its shape, 1 a reply missing or unexpected (or a wait ran out), 2 a usage error,
+// 3 the line could not be opened, is in use, or went away.
+#include "Json.h"
 #include "QtSerialPort.h"
+#include "Replies.h"
+#include "Session.h"
+#include "UnixSignals.h"
 #include "adjust/Adjust.h"
 #include "commands/Catalogue.h"
 #include "model/Layout.h"
@@ -14,251 +20,470 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QEventLoop>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 
 using namespace vk9;
+using namespace vk9::ctl;
 
 namespace {
 
-constexpr int kFailed = 1;     // a reply missing or not understood
-constexpr int kUsageError = 2; // or a line that does not open
+constexpr int kDone = 0;
+constexpr int kFailed = 1;     // a reply missing or unexpected, a wait that ran out
+constexpr int kUsageError = 2; // nothing was sent
+constexpr int kLineError = 3;  // the line could not be opened, is in use, or went away
 
-int complain(const QString& message, int status) {
-    std::fprintf(stderr, "vk9ctl: %s\n", qPrintable(message));
-    return status;
-}
+constexpr int kLongestMs = 600000;                   // --timeout and --for
+constexpr auto kPollEvery = std::chrono::seconds(1); // --wait asks for the status this often
+constexpr int kDefaultWaitSeconds = 60;
 
-QString text(std::string_view s) {
-    return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
-}
+// What a COMMAND stands for.
+struct Command {
+    std::string code; // empty: the six status queries
+    bool hold = false;
+    milliseconds period{0}; // a hold's repeat, as a fresh panel repeats it
+};
 
-// Every code a button of the panel sends.
-bool panelSends(std::string_view code) {
-    const auto has = [&](const auto& table) {
-        return std::any_of(table.begin(), table.end(),
-                           [&](const auto& r) { return r.code == code; });
+// A frame and what came of it.
+struct Result {
+    std::string address;
+    std::string code;
+    std::optional<std::string> reply; // raw; none when nothing came
+    Reading reading;
+    std::string error;
+    int copies = 0; // a hold's
+    bool hold = false;
+};
+
+struct Run {
+    Session& session;
+    std::string where; // the device and where it was named
+    bool multiple = false;
+    std::vector<Result> results;
+};
+
+std::optional<Command> commandFor(std::string_view nameOrCode, bool byCode) {
+    const auto matches = [&](const auto& row) {
+        return (byCode ? row.code : row.name) == nameOrCode;
     };
-    return has(kOneShots) || has(kSelectors) || has(kHoldButtons);
-}
-
-// The prefix of the address option captioned "ALL" or "00N", for --address all or N.
-std::optional<std::string_view> prefixFor(const QString& address) {
-    const QString caption = address == "all" ? "ALL" : address.rightJustified(3, '0');
-    for (const auto& option : kOptions) {
-        if (text(option.caption) == caption) {
-            if (const auto* row = findRow(kAddressOptions, option.id)) {
-                return row->prefix;
-            }
+    for (const auto& row : kOneShots) {
+        if (matches(row)) {
+            return Command{std::string(row.code)};
+        }
+    }
+    for (const auto& row : kSelectors) {
+        if (matches(row)) {
+            return Command{std::string(row.code)};
+        }
+    }
+    for (const auto& row : kHoldButtons) {
+        if (matches(row)) {
+            // A cursor arrow repeats at the period the last selector gave; a fresh panel has
+            // the designed 200 ms.
+            const milliseconds period =
+                row.kind == HoldKind::Timed ? row.repeat : milliseconds(kDesignedTimerIntervals[0]);
+            return Command{std::string(row.code), true, period};
         }
     }
     return std::nullopt;
 }
 
-// One frame out, and what came back up to its carriage return or the deadline.
-struct Exchange {
-    qt::QtSerialPort& port;
-    std::string prefix;
-    int timeoutMs;
-
-    std::optional<std::string> ask(std::string_view code) {
-        (void)port.readAll(); // nothing left over from an earlier frame
-        if (const auto written = port.write(commandFrame(prefix, code)); !written.ok) {
-            complain(QString::fromStdString(written.message), kFailed);
-            return std::nullopt;
-        }
-        std::string reply;
-        QEventLoop loop;
-        QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-        port.onReceived([&] {
-            reply += port.readAll();
-            if (reply.find('\r') != std::string::npos) {
-                loop.quit();
-            }
+// The prefixes for --address: "all", or projector numbers 1 to 4 separated by commas.
+std::optional<std::vector<std::string>> prefixesFor(const QString& who) {
+    std::vector<std::string> prefixes;
+    const QStringList parts = who.split(',');
+    for (const QString& part : parts) {
+        // The address option captioned "ALL", or "001" to "004".
+        const QString caption = part == "all" && parts.size() == 1 ? QStringLiteral("ALL")
+                                : part.size() == 1                 ? "00" + part
+                                                                   : QString();
+        const auto* option = std::find_if(kOptions.begin(), kOptions.end(), [&](const auto& o) {
+            return QString::fromUtf8(o.caption.data(), qsizetype(o.caption.size())) == caption;
         });
-        loop.exec();
-        port.onReceived({});
-        if (reply.empty()) {
-            complain(QStringLiteral("no reply to %1 within %2 ms").arg(text(code)).arg(timeoutMs),
-                     kFailed);
+        const auto* row = option == kOptions.end() ? nullptr : findRow(kAddressOptions, option->id);
+        if (row == nullptr) {
             return std::nullopt;
         }
-        return reply;
+        prefixes.emplace_back(row->prefix);
     }
-};
-
-// The text the STATUS box would show for the reply to a query, or nothing.
-std::optional<std::string> decoded(const Exchange& line, std::string_view code,
-                                   const std::string& reply) {
-    return decodeReply(trafficText(reply), commandFrame(line.prefix, code), line.prefix);
+    return prefixes;
 }
 
-bool isQuery(std::string_view code) {
-    return std::any_of(kQueries.begin(), kQueries.end(),
-                       [&](const auto& q) { return q.code == code; });
+Result exchange(Run& run, const std::string& prefix, std::string_view code) {
+    Result r;
+    r.address = prefix;
+    r.code = code;
+    const Session::Reply reply = run.session.ask(commandFrame(prefix, code));
+    if (!reply.bytes.empty()) {
+        r.reply = reply.bytes;
+    }
+    const std::string who = prefix.empty() ? std::string() : prefix + ": ";
+    const std::string ms = std::to_string(run.session.timeout().count()) + " ms";
+    if (run.session.ended()) {
+        r.error = *run.session.ended();
+    } else if (!reply.whole) {
+        r.error = who + (reply.bytes.empty()
+                             ? "no reply to " + r.code + " within " + ms + " on " + run.where
+                             : "reply to " + r.code + " cut off at " + ms + ":" +
+                                   trafficText(reply.bytes) + " on " + run.where);
+    } else if (r.reading = readReply(code, reply.bytes); !r.reading.ok) {
+        r.error = who + "unexpected reply to " + r.code + ":" + trafficText(reply.bytes);
+    }
+    return r;
 }
 
-// Sends one code. A query prints its decoded text; an operation wants an acknowledgement.
-int sendOne(Exchange& line, std::string_view code, bool json) {
-    const auto reply = line.ask(code);
-    if (!reply) {
-        return kFailed;
-    }
-    const auto message = isQuery(code) ? decoded(line, code, *reply) : std::nullopt;
-    if (json) {
-        QJsonObject out{{"code", text(code)}, {"reply", text(*reply)}};
-        if (message) {
-            out["text"] = text(*message);
+Result holdFor(Run& run, const std::string& prefix, const Command& c, milliseconds span) {
+    Result r;
+    r.address = prefix;
+    r.code = c.code;
+    r.hold = true;
+    const auto acks = [](const std::string& replies) {
+        int n = 0;
+        for (auto at = replies.find("\x06\r"); at != std::string::npos;
+             at = replies.find("\x06\r", at + 2)) {
+            ++n;
         }
-        std::printf("%s\n", QJsonDocument(out).toJson(QJsonDocument::Compact).constData());
-    } else if (message) {
-        std::printf("%s\n", message->c_str());
+        return n;
+    };
+    const Session::Held held = run.session.hold(commandFrame(prefix, c.code), c.period, span, acks);
+    r.copies = held.copies;
+    if (!held.replies.empty()) {
+        r.reply = held.replies;
     }
-    const bool understood = isQuery(code) ? message.has_value() : reply->front() == '\x06';
-    return understood
-               ? 0
-               : complain("reply to " + text(code) + " not understood:" + text(trafficText(*reply)),
-                          kFailed);
+    const int answered = acks(held.replies);
+    if (run.session.ended()) {
+        r.error = *run.session.ended();
+    } else if (answered < held.copies || held.replies.size() != std::size_t(2 * answered)) {
+        r.error = (prefix.empty() ? std::string() : prefix + ": ") + std::to_string(answered) +
+                  " of " + std::to_string(held.copies) + " copies of " + c.code +
+                  " acknowledged on " + run.where;
+    } else {
+        r.reading.ok = true;
+    }
+    return r;
 }
 
-// The six status queries in turn, each by the caption of its button.
-int status(Exchange& line, bool json) {
-    int result = 0;
-    QJsonObject out;
-    for (const auto& query : kQueries) {
-        const auto* row = std::find_if(kOneShots.begin(), kOneShots.end(),
-                                       [&](const auto& r) { return r.code == query.code; });
-        const QString name = text(findRow(kButtons, row->id)->caption).toLower();
-        const auto reply = line.ask(query.code);
-        const auto message = reply ? decoded(line, query.code, *reply) : std::nullopt;
-        if (!message) {
-            result = kFailed;
-            if (reply) {
-                complain("reply to " + text(query.code) +
-                             " not understood:" + text(trafficText(*reply)),
-                         kFailed);
-            }
+// power-on or power-off, then the status asked every second until it is as wanted.
+void waitFor(Run& run, const std::string& prefix, std::string_view code, int seconds) {
+    const std::string wanted = code == "C00" ? " Power ON" : " Stand by";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    Result status;
+    while (true) {
+        status = exchange(run, prefix, "CR0");
+        if (run.session.ended() || (status.reading.ok && status.reading.text == wanted) ||
+            std::chrono::steady_clock::now() + kPollEvery > deadline) {
+            break;
         }
-        if (json) {
-            out[name] = QJsonObject{{"code", text(query.code)},
-                                    {"reply", reply ? text(*reply) : QJsonValue()},
-                                    {"text", message ? text(*message) : QJsonValue()}};
-        } else {
-            std::printf("%s\n", message ? message->c_str() : "");
-        }
+        run.session.pause(kPollEvery);
     }
-    if (json) {
-        std::printf("%s\n", QJsonDocument(out).toJson(QJsonDocument::Compact).constData());
+    if (status.error.empty() && status.reading.text != wanted) {
+        status.error = (prefix.empty() ? std::string() : prefix + ": ") + "not" + wanted +
+                       " within " + std::to_string(seconds) + " s; the last status was" +
+                       status.reading.text;
     }
-    return result;
+    run.results.push_back(status);
+}
+
+std::string resultJson(const Result& r) {
+    JsonObject o;
+    o.add("address", jsonString(r.address))
+        .add("code", jsonString(r.code))
+        .add("reply", r.reply ? jsonString(*r.reply) : "null")
+        .add("text", r.reading.ok && isQuery(r.code) ? jsonString(r.reading.text) : "null")
+        .add("error", r.error.empty() ? "null" : jsonString(r.error));
+    for (const std::string& key : valueKeys(r.code)) {
+        const auto value = std::find_if(r.reading.values.begin(), r.reading.values.end(),
+                                        [&](const auto& v) { return v.first == key; });
+        o.add(key, r.reading.ok && value != r.reading.values.end() ? value->second : "null");
+    }
+    if (r.hold) {
+        o.add("copies", std::to_string(r.copies));
+    }
+    return o.text();
+}
+
+std::string resultLine(const Run& run, const Result& r) {
+    const std::string text =
+        isQuery(r.code) ? r.reading.text
+        : r.hold        ? " " + r.code + " acknowledged, " + std::to_string(r.copies) + " copies"
+                        : " " + r.code + " acknowledged";
+    return run.multiple ? r.address + text : text.substr(isQuery(r.code) ? 0 : 1);
 }
 
 QString commandList() {
-    QString list = "Commands:\n  status            the six status queries, decoded\n"
-                   "  send CODE         any code the panel's buttons send\n";
-    for (const auto& row : kOneShots) {
-        list += QStringLiteral("  %1%2\n")
-                    .arg(QString::fromStdString(commandName(row)).leftJustified(18))
-                    .arg(text(row.code));
+    QString list = "\nCommands:\n  status              the six status queries, decoded\n"
+                   "  send CODE           any code a button of the panel sends\n";
+    const auto add = [&](std::string_view name, std::string_view code, Control id,
+                         const QString& note) {
+        const ButtonRow* button = findRow(kButtons, id);
+        const std::string_view label =
+            button->accessibleName.empty() ? button->caption : button->accessibleName;
+        list += QStringLiteral("  %1%2%3%4\n")
+                    .arg(QString::fromUtf8(name.data(), qsizetype(name.size())).leftJustified(20))
+                    .arg(QString::fromUtf8(code.data(), qsizetype(code.size())).leftJustified(6))
+                    .arg(QString::fromUtf8(label.data(), qsizetype(label.size())))
+                    .arg(note);
+    };
+    for (const bool queries : {false, true}) {
+        list += queries ? "\nStatus queries, decoded as the STATUS box shows them:\n"
+                        : "\nButtons that send once:\n";
+        for (const auto& row : kOneShots) {
+            if (isQuery(row.code) == queries) {
+                add(row.name, row.code, row.id, {});
+            }
+        }
+    }
+    list += "\nSelectors (the panel also tunes its cursor pad with them):\n";
+    for (const auto& row : kSelectors) {
+        add(row.name, row.code, row.id, {});
+    }
+    list += "\nHold buttons: one copy, or with --for MS copies at the panel's period:\n";
+    for (const auto& row : kHoldButtons) {
+        const auto period = commandFor(row.name, false)->period.count();
+        add(row.name, row.code, row.id, QStringLiteral(", every %1 ms").arg(period));
     }
     return list;
+}
+
+// --wait takes an optional number of seconds: "--wait" alone, or followed by one.
+QStringList withWaitValue(QStringList args) {
+    for (int i = 1; i < args.size(); ++i) {
+        if (args[i] == "--wait") {
+            bool number = false;
+            if (i + 1 < args.size()) {
+                args[i + 1].toInt(&number);
+            }
+            args[i] =
+                "--wait=" + (number ? args.takeAt(i + 1) : QString::number(kDefaultWaitSeconds));
+        }
+    }
+    return args;
+}
+
+int usageError(const QString& reason) {
+    std::fprintf(stderr, "vk9ctl: %s\nTry 'vk9ctl --help'\n", qPrintable(reason));
+    return kUsageError;
+}
+
+std::optional<int> millisecondsIn(const QString& text) {
+    bool number = false;
+    const int value = text.toInt(&number);
+    return number && value >= 1 && value <= kLongestMs ? std::optional(value) : std::nullopt;
 }
 
 } // namespace
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("vk9ctl"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VK9RSC_VERSION));
+    std::signal(SIGPIPE, SIG_IGN); // a closed standard output is told, not a silent death
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        "The projector panel's commands for scripts. DEVICE is as for vk9rsc: a serial device,\n"
-        "tcp://HOST:PORT or rfc2217://HOST:PORT; by default the panel's port 1.\n"
-        "Exit status: 0 every reply came, 1 a reply missing or not understood, 2 a usage\n"
-        "error or a line that does not open.");
+        "The projector panel's commands for scripts.\n\n"
+        "DEVICE is as for vk9rsc: a serial device, tcp://HOST:PORT or rfc2217://HOST:PORT;\n"
+        "by default the panel's port 1 (VK9RSC_COM1, else /dev/ttyS0).\n"
+        "Exit status: 0 every reply came in its shape; 1 a reply missing or unexpected, or a\n"
+        "wait that ran out; 2 a usage error; 3 the line could not be opened, is in use, or\n"
+        "went away.");
     const QCommandLineOption port("port", "The line.", "DEVICE");
     const QCommandLineOption speed("speed", "19200 (default) or 9600 bit/s.", "BAUD", "19200");
-    const QCommandLineOption address("address", "Projector 1, 2, 3, 4 or all; none by default.",
-                                     "WHO");
-    const QCommandLineOption json("json", "Print the results as JSON, with the raw replies.");
+    const QCommandLineOption address(
+        "address", "Projectors 1 to 4, one or a list (1,2,4), or all; none by default.", "WHO");
+    const QCommandLineOption json("json", "Print one JSON object, whatever happens.");
     const QCommandLineOption timeout("timeout", "Wait this long for each reply (500).", "MS",
                                      "500");
+    const QCommandLineOption hold("for", "Hold the button this long.", "MS");
+    const QCommandLineOption wait("wait",
+                                  "After power-on or power-off, ask for the status until it is "
+                                  "on or in stand by, for at most SECONDS (60).",
+                                  "SECONDS");
+    const QCommandLineOption verbose("verbose", "Trace every frame and reply on standard error.");
     const QCommandLineOption help({"h", "help"}, "Show this help and the commands.");
-    parser.addOptions({port, speed, address, json, timeout, help});
+    const QCommandLineOption version({"v", "version"}, "Show the version.");
+    parser.addOptions({port, speed, address, json, timeout, hold, wait, verbose, help, version});
     parser.addPositionalArgument("COMMAND", "status, send CODE, or a name below.");
-    const auto usageError = [&](const QString& reason) {
-        complain(reason, kUsageError);
-        std::fprintf(stderr, "\n%s\n%s", qPrintable(parser.helpText()), qPrintable(commandList()));
-        return kUsageError;
-    };
-    if (!parser.parse(QCoreApplication::arguments())) {
+    if (!parser.parse(withWaitValue(QCoreApplication::arguments()))) {
         return usageError(parser.errorText());
     }
     if (parser.isSet(help)) {
-        std::printf("%s\n%s", qPrintable(parser.helpText()), qPrintable(commandList()));
-        return 0;
+        std::printf("%s%s", qPrintable(parser.helpText()), qPrintable(commandList()));
+        return std::fflush(stdout) == 0 ? kDone : kFailed;
+    }
+    if (parser.isSet(version)) {
+        std::printf("vk9ctl %s\n", VK9RSC_VERSION);
+        return std::fflush(stdout) == 0 ? kDone : kFailed;
+    }
+
+    // Every value is checked before anything is opened or sent.
+    const auto speedRow = std::find_if(kSpeedOptions.begin(), kSpeedOptions.end(), [&](auto& r) {
+        return QString::fromLatin1(r.settings.data(), qsizetype(r.settings.size()))
+            .startsWith(parser.value(speed) + ",");
+    });
+    if (speedRow == kSpeedOptions.end()) {
+        return usageError("--speed " + parser.value(speed) + ": 19200 or 9600");
+    }
+    const auto prefixes =
+        parser.isSet(address) ? prefixesFor(parser.value(address)) : std::vector<std::string>{""};
+    if (!prefixes) {
+        return usageError("--address " + parser.value(address) +
+                          ": a projector 1 to 4, a list such as 1,2,4, or all");
+    }
+    const auto timeoutMs = millisecondsIn(parser.value(timeout));
+    if (!timeoutMs) {
+        return usageError("--timeout " + parser.value(timeout) + ": milliseconds, from 1 to " +
+                          QString::number(kLongestMs));
     }
     const QStringList args = parser.positionalArguments();
-    const auto settings = std::find_if(kSpeedOptions.begin(), kSpeedOptions.end(), [&](auto& r) {
-        return text(r.settings).startsWith(parser.value(speed) + ",");
-    });
-    const auto prefix = parser.isSet(address) ? prefixFor(parser.value(address))
-                                              : std::optional<std::string_view>("");
-    bool numeric = false;
-    const int timeoutMs = parser.value(timeout).toInt(&numeric);
-    if (args.isEmpty() || settings == kSpeedOptions.end() || !prefix || !numeric ||
-        timeoutMs <= 0) {
-        return usageError(args.isEmpty() ? "no command" : "a bad --speed, --address or --timeout");
+    if (args.isEmpty()) {
+        return usageError("no COMMAND: status, send CODE, or a name that --help lists");
     }
-    std::string code;
-    const QString command = args.constFirst();
-    if (command == "send" && args.size() == 2) {
-        code = args[1].toStdString();
-        if (!panelSends(code)) {
-            return usageError("no button of the panel sends " + args[1]);
+    std::optional<Command> command;
+    if (args[0] == "status" && args.size() == 1) {
+        command = Command{};
+    } else if (args[0] == "send") {
+        if (args.size() < 2) {
+            return usageError("send: which CODE? For example: send C00");
         }
-    } else if (command != "status" || args.size() != 1) {
-        const auto* row = std::find_if(kOneShots.begin(), kOneShots.end(), [&](const auto& r) {
-            return QString::fromStdString(commandName(r)) == command;
-        });
-        if (row == kOneShots.end() || args.size() != 1) {
-            return usageError("unknown command " + args.join(' '));
+        command = commandFor(args[1].toStdString(), true);
+        if (!command) {
+            return usageError("send " + args[1] + ": no button of the panel sends " + args[1]);
         }
-        code = row->code;
+    } else if (args.size() == 1) {
+        command = commandFor(args[0].toStdString(), false);
+        if (!command) {
+            return usageError("unknown command " + args[0] + " (--help lists them all)");
+        }
+    }
+    if (!command || args.size() > (args[0] == "send" ? 2 : 1)) {
+        return usageError("unexpected " + args.last());
+    }
+    std::optional<int> holdMs;
+    if (parser.isSet(hold)) {
+        holdMs = millisecondsIn(parser.value(hold));
+        if (!command->hold) {
+            return usageError("--for goes with a hold button, such as zoom-plus");
+        }
+        if (!holdMs) {
+            return usageError("--for " + parser.value(hold) + ": milliseconds, from 1 to " +
+                              QString::number(kLongestMs));
+        }
+    }
+    int waitSeconds = 0;
+    if (parser.isSet(wait)) {
+        bool number = false;
+        waitSeconds = parser.value(wait).toInt(&number);
+        if (command->code != "C00" && command->code != "C02") {
+            return usageError("--wait goes with power-on or power-off");
+        }
+        if (!number || waitSeconds < 1 || waitSeconds > 3600) {
+            return usageError("--wait " + parser.value(wait) + ": seconds, from 1 to 3600");
+        }
     }
 
     qt::QtSerialPort line;
+    std::string from = "the default";
     if (parser.isSet(port)) {
         const auto parsed = parseLineAddress(parser.value(port).toStdString());
         if (!parsed.address) {
-            return usageError(QString::fromStdString(parsed.error));
+            return usageError("--port " + QString::fromStdString(parsed.error));
         }
         line.nameDevice(1, parser.value(port).toStdString());
+        from = "from --port";
+    } else if (!qEnvironmentVariableIsEmpty(portVariable(1).c_str())) {
+        from = "from " + portVariable(1);
     }
     (void)line.setPortNumber(1);
-    (void)line.setSettings(settings->settings);
-    SerialResult opened = line.open();
-    if (opened.pending) { // a network line: until it has connected or given up
-        QEventLoop loop;
-        line.onOpened([&](const SerialResult& result) {
-            opened = result;
-            loop.quit();
-        });
-        loop.exec();
-    }
-    if (!opened.ok) {
-        return complain(QString::fromStdString(opened.message), kUsageError);
-    }
-    line.onLost([](const std::string& device, const std::string& reason, bool) {
-        complain(QString::fromStdString(device + " went away: " + reason), kFailed);
+    (void)line.setSettings(speedRow->settings);
+
+    Session session(line, std::chrono::milliseconds(*timeoutMs), parser.isSet(verbose));
+    Run run{session, line.deviceName() + " (" + from + ")", prefixes->size() > 1, {}};
+    line.onLost([&](const std::string&, const std::string& reason, bool) {
+        session.end(run.where + " went away: " + reason);
     });
-    Exchange exchange{line, std::string(*prefix), timeoutMs};
-    const int result = code.empty() ? status(exchange, parser.isSet(json))
-                                    : sendOne(exchange, code, parser.isSet(json));
-    line.close();
-    return result;
+    qt::UnixSignals stopping({SIGTERM, SIGINT, SIGHUP}, [&](int number) {
+        session.end(std::string("ended by signal ") + strsignal(number));
+    });
+
+    std::string error;
+    int status = kDone;
+    if (const auto failed = session.open()) {
+        error = session.ended() ? *failed : "cannot open " + run.where + ": " + *failed;
+        status = kLineError;
+    }
+    for (const std::string& prefix : status == kDone ? *prefixes : std::vector<std::string>{}) {
+        if (command->code.empty()) {
+            for (const auto& query : kQueries) {
+                run.results.push_back(exchange(run, prefix, query.code));
+            }
+        } else if (command->hold && holdMs) {
+            run.results.push_back(
+                holdFor(run, prefix, *command, std::chrono::milliseconds(*holdMs)));
+        } else {
+            run.results.push_back(exchange(run, prefix, command->code));
+            if (waitSeconds > 0 && run.results.back().error.empty()) {
+                waitFor(run, prefix, command->code, waitSeconds);
+            }
+        }
+        if (session.ended()) {
+            break;
+        }
+    }
+    const bool failed = std::any_of(run.results.begin(), run.results.end(),
+                                    [](const Result& r) { return !r.error.empty(); });
+    if (failed && !session.ended()) {
+        // A device server that turns a raw TCP client away says why as data and hangs up:
+        // the hang-up, a moment behind, is the real answer.
+        session.pause(std::chrono::milliseconds(50));
+    }
+    (void)line.close();
+    if (session.ended() && status == kDone) {
+        error = *session.ended();
+        status = kLineError;
+    }
+    // Each failure once on standard error; the first (the line's before any reply's) is the
+    // run's error.
+    std::vector<std::string> told;
+    const auto tell = [&](const std::string& message) {
+        if (!message.empty() && std::find(told.begin(), told.end(), message) == told.end()) {
+            told.push_back(message);
+            std::fprintf(stderr, "vk9ctl: %s\n", message.c_str());
+        }
+    };
+    for (const Result& r : run.results) {
+        tell(r.error);
+        if (!r.error.empty() && status == kDone) {
+            status = kFailed;
+            error = r.error;
+        }
+    }
+    tell(error);
+    if (parser.isSet(json)) {
+        std::vector<std::string> results;
+        for (const Result& r : run.results) {
+            results.push_back(resultJson(r));
+        }
+        const std::string out = JsonObject()
+                                    .add("ok", status == kDone ? "true" : "false")
+                                    .add("error", error.empty() ? "null" : jsonString(error))
+                                    .add("results", jsonArray(results))
+                                    .text();
+        std::printf("%s\n", out.c_str());
+    } else {
+        for (const Result& r : run.results) {
+            if (r.error.empty()) {
+                std::printf("%s\n", resultLine(run, r).c_str());
+            }
+        }
+    }
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "vk9ctl: standard output: %s\n", std::strerror(errno));
+        return status == kDone ? kFailed : status;
+    }
+    return status;
 }

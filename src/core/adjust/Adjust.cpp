@@ -29,7 +29,7 @@ void pressHold(Context& ctx, const HoldRow& row) {
         }
     }
     ctx.state.repeatCode = row.repeatCode;
-    ctx.line.owed = {}; // the line is taken to be idle when a hold begins
+    ctx.line.pacing.restart();
     if (!sendCommand(ctx, row.code)) {
         return; // nothing repeats after a failed first send
     }
@@ -78,15 +78,10 @@ void repeatTick(Context& ctx) {
     if (held == nullptr) {
         return; // a tick that fell due just before the release
     }
-    // One copy waiting between the panel and the projector at most, whatever buffers lie
-    // between (a USB chip, a device server): a copy goes only once the frames before it have
-    // had their time on the wire at the line's own speed. At 9600 bit/s an addressed frame
-    // needs 8.3 ms, longer than the fastest period, and a backlog would keep the lens moving
-    // after the release. Queues that the port can measure, and a device server that asked
-    // to hold our data, only add to that.
-    ctx.line.owed -= ctx.timers.interval(TimerId::Timer1); // one period since the last tick
-    if (ctx.line.owed > std::chrono::microseconds{0} || ctx.port.pendingOutput() > 0 ||
-        ctx.port.suspended()) {
+    // One copy waiting on the line at most: at 9600 bit/s an addressed frame needs 8.3 ms,
+    // longer than the fastest period, and a backlog would keep the lens moving after the
+    // release.
+    if (!ctx.line.pacing.mayRepeat(ctx.timers.interval(TimerId::Timer1), ctx.port)) {
         return;
     }
     // Timer1 runs on: starting it again here would push every later tick back by the time

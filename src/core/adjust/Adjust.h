@@ -14,20 +14,22 @@ using std::chrono::milliseconds;
 using namespace std::chrono_literals;
 
 // Selectors: send their code, then tune the repeat period and the cursor arrows' target.
+// The name is the button's for scripts.
 struct SelectorRow {
     Control id;
     std::string_view code;
     milliseconds repeat; // Timer1's interval from now on
     std::uint8_t target; // adjustTarget
+    std::string_view name;
 };
 
 inline constexpr std::array kSelectors{
-    SelectorRow{Control::Command10, "C80", 50ms, 2},  // ZOOM
-    SelectorRow{Control::Command11, "C87", 100ms, 2}, // FOCUS
-    SelectorRow{Control::Command41, "C88", 50ms, 2},  // Lens shift
-    SelectorRow{Control::Command43, "C4F", 30ms, 2},  // CURSOL
-    SelectorRow{Control::Command13, "C89", 200ms, 1}, // A-IMAGE
-    SelectorRow{Control::Command23, "C1C", 200ms, 1}, // MENU ON
+    SelectorRow{Control::Command10, "C80", 50ms, 2, "zoom-select"},       // ZOOM
+    SelectorRow{Control::Command11, "C87", 100ms, 2, "focus-select"},     // FOCUS
+    SelectorRow{Control::Command41, "C88", 50ms, 2, "lens-shift-select"}, // Lens shift
+    SelectorRow{Control::Command43, "C4F", 30ms, 2, "cursol-select"},     // CURSOL
+    SelectorRow{Control::Command13, "C89", 200ms, 1, "a-image-select"},   // A-IMAGE
+    SelectorRow{Control::Command23, "C1C", 200ms, 1, "menu-on"},          // MENU ON
 };
 
 // Reply window (Timer2) and box clearing (Timer4) while a button is held.
@@ -48,11 +50,13 @@ enum class HoldKind : std::uint8_t {
     CursorArrow, // keeps the repeat period, traffic timing by adjustTarget
 };
 
-// Hold-to-repeat buttons. repeatCode is the row the repeat timer resends while held.
+// Hold-to-repeat buttons. repeatCode is the row the repeat timer resends while held; the
+// name is the button's for scripts.
 struct HoldRow {
     Control id;
     std::uint8_t repeatCode;
     std::string_view code;
+    std::string_view name;
     HoldKind kind;
     milliseconds repeat = 0ms; // Timed only
     TrafficTiming timing{};    // Timed only
@@ -62,27 +66,29 @@ struct HoldRow {
 inline constexpr TrafficTiming kSlowHold{200ms, 245ms};
 inline constexpr TrafficTiming kFastHold{25ms, 25ms};
 
+// clang-format off
 inline constexpr std::array kHoldButtons{
-    HoldRow{Control::Command1, 1, "C09", HoldKind::Timed, 250ms, kSlowHold},         // VOL +
-    HoldRow{Control::Command2, 2, "C0A", HoldKind::Timed, 250ms, kSlowHold},         // VOL -
-    HoldRow{Control::Command5, 3, "C3C", HoldKind::CursorArrow},                     // cursor up
-    HoldRow{Control::Command7, 4, "C3D", HoldKind::CursorArrow},                     // cursor down
-    HoldRow{Control::Command9, 5, "C3B", HoldKind::CursorArrow},                     // cursor left
-    HoldRow{Control::Command8, 6, "C3A", HoldKind::CursorArrow},                     // cursor right
-    HoldRow{Control::Command15, 7, "C47", HoldKind::Timed, 50ms, kFastHold},         // Zoom +
-    HoldRow{Control::Command35, 8, "C46", HoldKind::Timed, 50ms, kFastHold},         // Zoom -
-    HoldRow{Control::Command36, 9, "C4B", HoldKind::Timed, 50ms, kFastHold},         // Focus +
-    HoldRow{Control::Command37, 10, "C4A", HoldKind::Timed, 50ms, kFastHold},        // Focus -
-    HoldRow{Control::Command6, 13, "C3F", HoldKind::Timed, 500ms, kSlowHold},        // SELECT
-    HoldRow{Control::Command48, 17, "C30", HoldKind::Timed, 250ms, kSlowHold, true}, // D.Zoom +
-    HoldRow{Control::Command49, 18, "C31", HoldKind::Timed, 250ms, kSlowHold, true}, // D.Zoom -
-    HoldRow{Control::Command50, 19, "C8E", HoldKind::Timed, 250ms, kSlowHold},       // Keystone +
-    HoldRow{Control::Command51, 20, "C8F", HoldKind::Timed, 250ms, kSlowHold},       // Keystone -
-    HoldRow{Control::Command59, 21, "C5D", HoldKind::Timed, 50ms, kFastHold}, // LENS SHIFT up
-    HoldRow{Control::Command62, 22, "C5E", HoldKind::Timed, 50ms, kFastHold}, // LENS SHIFT down
-    HoldRow{Control::Command60, 23, "C5F", HoldKind::Timed, 50ms, kFastHold}, // LENS SHIFT left
-    HoldRow{Control::Command61, 24, "C60", HoldKind::Timed, 50ms, kFastHold}, // LENS SHIFT right
+    HoldRow{Control::Command1, 1, "C09", "vol-plus", HoldKind::Timed, 250ms, kSlowHold},
+    HoldRow{Control::Command2, 2, "C0A", "vol-minus", HoldKind::Timed, 250ms, kSlowHold},
+    HoldRow{Control::Command5, 3, "C3C", "cursor-up", HoldKind::CursorArrow},
+    HoldRow{Control::Command7, 4, "C3D", "cursor-down", HoldKind::CursorArrow},
+    HoldRow{Control::Command9, 5, "C3B", "cursor-left", HoldKind::CursorArrow},
+    HoldRow{Control::Command8, 6, "C3A", "cursor-right", HoldKind::CursorArrow},
+    HoldRow{Control::Command15, 7, "C47", "zoom-plus", HoldKind::Timed, 50ms, kFastHold},
+    HoldRow{Control::Command35, 8, "C46", "zoom-minus", HoldKind::Timed, 50ms, kFastHold},
+    HoldRow{Control::Command36, 9, "C4B", "focus-plus", HoldKind::Timed, 50ms, kFastHold},
+    HoldRow{Control::Command37, 10, "C4A", "focus-minus", HoldKind::Timed, 50ms, kFastHold},
+    HoldRow{Control::Command6, 13, "C3F", "cursor-select", HoldKind::Timed, 500ms, kSlowHold},
+    HoldRow{Control::Command48, 17, "C30", "d-zoom-plus", HoldKind::Timed, 250ms, kSlowHold, true},
+    HoldRow{Control::Command49, 18, "C31", "d-zoom-minus", HoldKind::Timed, 250ms, kSlowHold, true},
+    HoldRow{Control::Command50, 19, "C8E", "keystone-plus", HoldKind::Timed, 250ms, kSlowHold},
+    HoldRow{Control::Command51, 20, "C8F", "keystone-minus", HoldKind::Timed, 250ms, kSlowHold},
+    HoldRow{Control::Command59, 21, "C5D", "lens-shift-up", HoldKind::Timed, 50ms, kFastHold},
+    HoldRow{Control::Command62, 22, "C5E", "lens-shift-down", HoldKind::Timed, 50ms, kFastHold},
+    HoldRow{Control::Command60, 23, "C5F", "lens-shift-left", HoldKind::Timed, 50ms, kFastHold},
+    HoldRow{Control::Command61, 24, "C60", "lens-shift-right", HoldKind::Timed, 50ms, kFastHold},
 };
+// clang-format on
 
 inline constexpr auto kDigitalZoomRepeat = 5ms;
 inline constexpr std::uint8_t kDigitalZoomTarget = 3;

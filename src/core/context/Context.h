@@ -4,6 +4,7 @@
 #include "ports/SerialPort.h"
 #include "ports/Timers.h"
 #include "ports/View.h"
+#include "context/LinePacing.h"
 
 #include <chrono>
 #include <cstdint>
@@ -31,10 +32,7 @@ struct LineStatus {
     // next try. Empty: not reconnecting.
     std::string reconnecting;
     std::chrono::milliseconds retryIn{0};
-    // Line time still owed to the frames written since the last press: what they need on
-    // the wire (10 bits a character at the line's speed), less the repeat periods that
-    // have passed since.
-    std::chrono::microseconds owed{0};
+    LinePacing pacing; // of the repeat, by the frames written since the last press
 };
 
 // What every handler works on: the state record, the line's status and the three ports.

@@ -22,9 +22,7 @@ bool passTraffic(Context& ctx, const std::string& text, Direction direction) {
             reportNotSent(ctx, text, written.message);
             return false;
         }
-        // The frame starts on the wire once those before it are done.
-        ctx.line.owed = std::max(ctx.line.owed, std::chrono::microseconds{0}) +
-                        lineTime(text.size(), ctx.port.lineSpeed());
+        ctx.line.pacing.sent(text.size(), ctx.port.lineSpeed());
         const std::string shown = trafficText(text);
         ctx.view.setCaption(kTxdBox, shown);
         ctx.timers.start(TimerId::Timer2);

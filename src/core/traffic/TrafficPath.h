@@ -2,7 +2,6 @@
 
 #include "context/Context.h"
 
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -21,16 +20,6 @@ inline constexpr std::size_t kReceiveBufferCap = 1024;
 
 // The operator's notice in the STATUS box when a frame could not be written.
 inline constexpr std::string_view kNotSentPrefix = " Not sent: ";
-
-// How long a frame takes on the wire at a line speed: 10 bits a character (start bit, 8
-// data bits, stop bit), rounded up to the microsecond.
-constexpr std::chrono::microseconds lineTime(std::size_t bytes, int bitsPerSecond) {
-    if (bitsPerSecond <= 0) {
-        return std::chrono::microseconds{0};
-    }
-    const auto bits = static_cast<long long>(bytes) * 10 * 1000000;
-    return std::chrono::microseconds{(bits + bitsPerSecond - 1) / bitsPerSecond};
-}
 
 // The one routine all traffic passes through. Transmit: write the text, show it in the TXD
 // box, open the reply window, and count the frame's time on the line. Receive: show the
