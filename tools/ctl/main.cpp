@@ -406,8 +406,10 @@ int main(int argc, char* argv[]) {
     line.onLost([&](const std::string&, const std::string& reason, bool) {
         session.end(run.where + " went away: " + reason);
     });
+    int signalled = 0;
     qt::UnixSignals stopping({SIGTERM, SIGINT, SIGHUP}, [&](int number) {
-        session.end(std::string("ended by signal ") + strsignal(number));
+        signalled = number;
+        session.end(std::string("ended by SIG") + sigabbrev_np(number));
     });
 
     std::string error;
@@ -419,7 +421,9 @@ int main(int argc, char* argv[]) {
     for (const std::string& prefix : status == kDone ? *prefixes : std::vector<std::string>{}) {
         if (command->code.empty()) {
             for (const auto& query : kQueries) {
-                run.results.push_back(exchange(run, prefix, query.code));
+                if (!session.ended()) {
+                    run.results.push_back(exchange(run, prefix, query.code));
+                }
             }
         } else if (command->hold && holdMs) {
             run.results.push_back(
@@ -445,6 +449,9 @@ int main(int argc, char* argv[]) {
     if (session.ended() && status == kDone) {
         error = *session.ended();
         status = kLineError;
+    }
+    if (signalled != 0) {
+        status = 128 + signalled;
     }
     // Each failure once on standard error; the first (the line's before any reply's) is the
     // run's error.
