@@ -2,7 +2,7 @@
 // pseudo-terminal whose other end timestamps every frame. Writes a Markdown report.
 //
 // Usage: vk9rsc-bench [--quick] [--out FILE] [--panel PATH --bare PATH]
-//                     [--sim PATH --soak MINUTES]
+//                     [--sim PATH --soak MINUTES] [--ctl PATH]
 // The start-up, memory and idle figures need an X display ($DISPLAY) and the paths of
 // the panel and of the bare window program; without them those rows are left out.
 #include "LineEnd.h"
@@ -575,6 +575,60 @@ std::string soak(const std::string& simPath, double minutes) {
     return out.str();
 }
 
+// vk9ctl status, as a script runs it, against the simulator: directly, and through ser2net
+// as Telnet and as raw TCP. Process start included.
+std::string scriptTimes(const std::string& ctlPath, const std::string& simPath, bool quick) {
+    QTemporaryDir dir;
+    const QString link = dir.filePath("com1");
+    QProcess sim;
+    sim.start(QString::fromStdString(simPath), {"--log", dir.filePath("sim.log"), link});
+    while (sim.waitForStarted() && !QFileInfo::exists(link)) {
+        std::this_thread::sleep_for(milliseconds(10));
+    }
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    const int port = probe.serverPort();
+    probe.close();
+    QFile config(dir.filePath("ser2net.yaml"));
+    config.open(QIODevice::WriteOnly);
+    const QString line = QStringLiteral("connection: &%1\n  accepter: %2,127.0.0.1,%3\n"
+                                        "  connector: serialdev,%4,19200n81,local\n");
+    config.write(("%YAML 1.1\n---\n" + line.arg("a", "telnet(rfc2217),tcp").arg(port).arg(link) +
+                  line.arg("b", "tcp").arg(port + 1).arg(link))
+                     .toUtf8());
+    config.close();
+    QProcess server;
+    server.start(QStringLiteral("ser2net"), {"-n", "-c", dir.filePath("ser2net.yaml")});
+    server.waitForStarted();
+    std::this_thread::sleep_for(milliseconds(500));
+    std::ostringstream out;
+    out << "| Line | Runs | Median (ms) | p90 (ms) |\n|---|---|---|---|\n";
+    const std::pair<const char*, QString> lines[] = {
+        {"direct: pseudo-terminal", link},
+        {"ser2net, RFC 2217, 127.0.0.1", QStringLiteral("rfc2217://127.0.0.1:%1").arg(port)},
+        {"ser2net, raw TCP, 127.0.0.1", QStringLiteral("tcp://127.0.0.1:%1").arg(port + 1)},
+    };
+    for (const auto& [what, device] : lines) {
+        std::vector<double> times;
+        for (int run = 0; run < (quick ? 10 : 40); ++run) {
+            QProcess ctl;
+            const Clock::time_point t0 = Clock::now();
+            ctl.start(QString::fromStdString(ctlPath), {"--port", device, "status"});
+            ctl.waitForFinished(10000);
+            if (ctl.exitCode() == 0) {
+                times.push_back(ms(Clock::now() - t0));
+            }
+        }
+        out << "| " << what << " | " << times.size() << " | " << fixed(percentile(times, 50), 1)
+            << " | " << fixed(percentile(times, 90), 1) << " |\n";
+    }
+    server.terminate();
+    server.waitForFinished(3000);
+    sim.terminate();
+    sim.waitForFinished(3000);
+    return out.str();
+}
+
 std::string machine() {
     utsname u{};
     uname(&u);
@@ -599,6 +653,7 @@ int main(int argc, char* argv[]) {
     std::string panelPath;
     std::string barePath;
     std::string simPath;
+    std::string ctlPath;
     double soakMinutes = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -612,6 +667,8 @@ int main(int argc, char* argv[]) {
             barePath = argv[++i];
         } else if (arg == "--sim" && i + 1 < argc) {
             simPath = argv[++i];
+        } else if (arg == "--ctl" && i + 1 < argc) {
+            ctlPath = argv[++i];
         } else if (arg == "--soak" && i + 1 < argc) {
             soakMinutes = std::atof(argv[++i]);
         }
@@ -650,6 +707,11 @@ int main(int argc, char* argv[]) {
                   "display, timed to its first mapped window, left alone 2 s, then watched "
                   "for 10 s.\n\n"
                << processFigures(panelPath, barePath, quick ? 2 : 5);
+    }
+    if (!simPath.empty() && !ctlPath.empty()) {
+        report << "\n## vk9ctl status\n\n`vk9ctl status` run as a script runs it (the process "
+                  "start included) against the simulator, every reply coming.\n\n"
+               << scriptTimes(ctlPath, simPath, quick);
     }
     if (!simPath.empty() && soakMinutes > 0) {
         report << "\n## Soak against the simulator\n\nAlternating 2 s holds of a cursor arrow "
