@@ -1,7 +1,9 @@
 // vk9sim: up to four projectors behind one serial line, on a pseudo-terminal.
 //
 // Usage: vk9sim [options] LINK
-//   LINK                 path of a symbolic link to the pseudo-terminal, for VK9RSC_COM1
+//   LINK                 where to make a symbolic link to the pseudo-terminal, for
+//                        VK9RSC_COM1; an existing path is never replaced, but a stale link
+//                        (to a pseudo-terminal that no longer exists)
 //   --projectors N       projectors on the line, 1 to 4 (default 4)
 //   --warm-up MS         count down after power on (default 5000)
 //   --cool-down MS       cooling down after power off (default 5000)
@@ -10,17 +12,22 @@
 //   --split N:GAP        send replies in pieces of N bytes, GAP ms apart
 //   --garbage N          put N random bytes (128 to 255) before every reply
 //   --drop-after N       the line goes away after N frames: the simulator closes it and ends
-//   --log FILE           frame log (default: standard error)
-//   --help               this text, on standard output
+//   --log FILE           frame log, appended to (default: standard error)
+//   --help, --version    on standard output
+// Exit status: 0 stopped by a signal or the line dropped as asked; 1 no pseudo-terminal;
+// 2 a usage error, a log that cannot be opened or a LINK that cannot be made.
 #include "Simulator.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -45,7 +52,7 @@ struct Faults {
     std::size_t pieceSize = 0; // 0: whole replies
     std::int64_t pieceGapMs = 0;
     int garbage = 0;
-    long dropAfter = -1;
+    long dropAfter = 0; // 0: never
 };
 
 struct Pending {
@@ -54,21 +61,58 @@ struct Pending {
 };
 
 constexpr std::int64_t kPartialTimeoutMs = 500; // a frame that never gets its CR
+constexpr long kLongestMs = 3600000;            // an hour: any wait longer is a mistake
 
 constexpr const char* kUsage =
     "usage: vk9sim [--projectors N] [--warm-up MS] [--cool-down MS] [--no-reply]\n"
     "              [--delay MS] [--split N:GAP] [--garbage N] [--drop-after N]\n"
-    "              [--log FILE] LINK\n";
+    "              [--log FILE] [--help] [--version] LINK\n";
 
-int usage() {
-    std::cerr << kUsage;
+int usage(const std::string& reason) {
+    std::cerr << "vk9sim: " << reason << "\n" << kUsage;
     return 2;
 }
 
-bool number(const char* text, long& out) {
+// A whole number from `least` to `most`, or nothing.
+bool number(const std::string& text, long least, long most, long& out) {
     char* end = nullptr;
-    out = std::strtol(text, &end, 10);
-    return end != text && *end == '\0' && out >= 0;
+    errno = 0;
+    out = std::strtol(text.c_str(), &end, 10);
+    return end != text.c_str() && *end == '\0' && errno == 0 && out >= least && out <= most;
+}
+
+// Where a symbolic link points, or nothing when the path is not one.
+std::string linkTarget(const std::string& path) {
+    char target[PATH_MAX];
+    const ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
+    return n < 0 ? std::string() : std::string(target, std::size_t(n));
+}
+
+// A link that an earlier simulator left behind: to a pseudo-terminal that is gone.
+bool staleLink(const std::string& path) {
+    const std::string target = linkTarget(path);
+    struct stat info {};
+    return target.rfind("/dev/pts/", 0) == 0 && ::stat(target.c_str(), &info) != 0;
+}
+
+// Makes the link, never over anything but a stale link; the reason when it cannot.
+std::string makeLink(const std::string& target, const std::string& link) {
+    if (::symlink(target.c_str(), link.c_str()) == 0) {
+        return {};
+    }
+    int error = errno;
+    if (error == EEXIST && staleLink(link)) {
+        error = ::unlink(link.c_str()) == 0 && ::symlink(target.c_str(), link.c_str()) == 0
+                    ? 0
+                    : errno;
+    }
+    if (error == 0) {
+        return {};
+    }
+    if (error == EEXIST) {
+        return link + " exists, and is not a stale link of vk9sim's: choose another path";
+    }
+    return "cannot make the link " + link + ": " + std::strerror(error);
 }
 
 } // namespace
@@ -80,49 +124,78 @@ int main(int argc, char* argv[]) {
     std::string logPath;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        long value = 0;
+        const bool valued = arg == "--projectors" || arg == "--warm-up" || arg == "--cool-down" ||
+                            arg == "--delay" || arg == "--split" || arg == "--garbage" ||
+                            arg == "--drop-after" || arg == "--log";
+        if (valued && i + 1 >= argc) {
+            return usage(arg + ": a value is missing");
+        }
+        const std::string value = valued ? argv[++i] : std::string();
+        const auto bad = [&](const std::string& what) {
+            return usage(arg + " " + value + ": " + what);
+        };
+        long n = 0;
         if (arg == "--help" || arg == "-h") {
             std::cout << kUsage;
             return 0;
-        }
-        if (arg == "--no-reply") {
+        } else if (arg == "--version") {
+            std::cout << "vk9sim " << VK9RSC_VERSION << "\n";
+            return 0;
+        } else if (arg == "--no-reply") {
             faults.noReply = true;
-        } else if (arg == "--projectors" && hasValue && number(argv[++i], value) && value >= 1 &&
-                   value <= 4) {
-            options.projectors = int(value);
-        } else if (arg == "--warm-up" && hasValue && number(argv[++i], value)) {
-            options.warmUpMs = value;
-        } else if (arg == "--cool-down" && hasValue && number(argv[++i], value)) {
-            options.coolDownMs = value;
-        } else if (arg == "--delay" && hasValue && number(argv[++i], value)) {
-            faults.delayMs = value;
-        } else if (arg == "--garbage" && hasValue && number(argv[++i], value)) {
-            faults.garbage = int(value);
-        } else if (arg == "--drop-after" && hasValue && number(argv[++i], value)) {
-            faults.dropAfter = value;
-        } else if (arg == "--split" && hasValue) {
-            const std::string split = argv[++i];
-            const auto colon = split.find(':');
-            long size = 0;
-            long gap = 0;
-            if (colon == std::string::npos || !number(split.substr(0, colon).c_str(), size) ||
-                !number(split.substr(colon + 1).c_str(), gap) || size == 0) {
-                return usage();
+        } else if (arg == "--projectors") {
+            if (!number(value, 1, 4, n)) {
+                return bad("1 to 4");
             }
-            faults.pieceSize = std::size_t(size);
+            options.projectors = int(n);
+        } else if (arg == "--warm-up" || arg == "--cool-down" || arg == "--delay") {
+            if (!number(value, 0, kLongestMs, n)) {
+                return bad("milliseconds, 0 to " + std::to_string(kLongestMs));
+            }
+            (arg == "--warm-up"     ? options.warmUpMs
+             : arg == "--cool-down" ? options.coolDownMs
+                                    : faults.delayMs) = n;
+        } else if (arg == "--garbage") {
+            if (!number(value, 0, 1024, n)) {
+                return bad("0 to 1024 bytes");
+            }
+            faults.garbage = int(n);
+        } else if (arg == "--drop-after") {
+            if (!number(value, 1, LONG_MAX, n)) {
+                return bad("1 frame or more");
+            }
+            faults.dropAfter = n;
+        } else if (arg == "--split") {
+            const auto colon = value.find(':');
+            long gap = 0;
+            if (colon == std::string::npos || !number(value.substr(0, colon), 1, 4096, n) ||
+                !number(value.substr(colon + 1), 0, kLongestMs, gap)) {
+                return bad("N:GAP, pieces of 1 to 4096 bytes, 0 to " + std::to_string(kLongestMs) +
+                           " ms apart");
+            }
+            faults.pieceSize = std::size_t(n);
             faults.pieceGapMs = gap;
-        } else if (arg == "--log" && hasValue) {
-            logPath = argv[++i];
-        } else if (!arg.empty() && arg[0] != '-' && link.empty()) {
-            link = arg;
+        } else if (arg == "--log") {
+            logPath = value;
+        } else if (!arg.empty() && arg[0] == '-') {
+            return usage("unknown option " + arg);
+        } else if (!link.empty()) {
+            return usage("one LINK only: " + link + " or " + arg);
         } else {
-            return usage();
+            link = arg;
         }
     }
     if (link.empty()) {
-        return usage();
+        return usage("no LINK: the path for a link to the pseudo-terminal");
     }
+    std::ofstream logFile;
+    if (!logPath.empty()) {
+        logFile.open(logPath, std::ios::app);
+        if (!logFile) {
+            return usage("--log " + logPath + ": " + std::strerror(errno));
+        }
+    }
+    std::ostream& log = logPath.empty() ? std::cerr : logFile;
 
     int master = -1;
     int slave = -1;
@@ -136,18 +209,13 @@ int main(int argc, char* argv[]) {
     cfmakeraw(&tio);
     tcsetattr(slave, TCSANOW, &tio);
     // Our own copy of the slave keeps the line up while the panel closes and reopens it.
-    ::unlink(link.c_str());
-    if (::symlink(name, link.c_str()) != 0) {
-        std::perror("vk9sim: symlink");
-        return 1;
+    if (const std::string refused = makeLink(name, link); !refused.empty()) {
+        std::cerr << "vk9sim: " << refused << "\n";
+        return 2;
     }
-    std::ofstream logFile;
-    if (!logPath.empty()) {
-        logFile.open(logPath, std::ios::app);
+    for (const int number : {SIGINT, SIGTERM, SIGHUP}) {
+        std::signal(number, [](int) { g_stop = 1; });
     }
-    std::ostream& log = logPath.empty() ? std::cerr : logFile;
-    std::signal(SIGINT, [](int) { g_stop = 1; });
-    std::signal(SIGTERM, [](int) { g_stop = 1; });
     std::signal(SIGPIPE, SIG_IGN);
 
     const Clock::time_point start = Clock::now();
@@ -208,7 +276,7 @@ int main(int argc, char* argv[]) {
                         }
                     }
                     log << std::endl;
-                    if (faults.dropAfter >= 0 && frames >= faults.dropAfter) {
+                    if (faults.dropAfter > 0 && frames >= faults.dropAfter) {
                         log << nowUs() << " line dropped after " << frames << " frames"
                             << std::endl;
                         g_stop = 1;
@@ -227,8 +295,11 @@ int main(int argc, char* argv[]) {
             out.pop_front();
         }
     }
+    // Only our own link goes: another simulator may have taken the path since.
+    if (linkTarget(link) == name) {
+        ::unlink(link.c_str());
+    }
     ::close(master);
     ::close(slave);
-    ::unlink(link.c_str());
     return 0;
 }
