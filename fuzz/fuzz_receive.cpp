@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     test::VirtualClock clock;
     test::FakePort port;
     test::RecordingView view;
-    Panel panel(clock, port, view);
+    Panel panel(clock, port, view, view);
     clock.onTick([&](TimerId id) { panel.tick(id); });
     panel.load();
     panel.shown();

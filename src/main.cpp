@@ -1,12 +1,14 @@
 // vk9rsc: the panel. The command line names the lines and the traffic log; --help,
 // --version and --list-ports answer without a window.
 #include "Form1.h"
+#include "UnixSignals.h"
 #include "line/LineSettings.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QSerialPortInfo>
 
+#include <csignal>
 #include <cstdio>
 #include <variant>
 
@@ -87,6 +89,25 @@ std::variant<vk9::qt::LaunchOptions, int> parse(const QStringList& arguments) {
     return options;
 }
 
+// Whether the platform Qt will pick can show a window. Without a display Qt aborts, with
+// advice to reinstall it; the operator is better told what is missing.
+bool displayReachable() {
+    const bool x = !qEnvironmentVariableIsEmpty("DISPLAY");
+    const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    const QString platforms = qEnvironmentVariable("QT_QPA_PLATFORM");
+    if (platforms.isEmpty()) {
+        return x || wayland;
+    }
+    for (const QString& platform : platforms.split(';')) {
+        const QString name = platform.section(':', 0, 0);
+        if ((name == "xcb" && x) || (name.startsWith("wayland") && wayland) ||
+            (name != "xcb" && !name.startsWith("wayland"))) {
+            return true; // offscreen, vnc and the like need no display
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -99,9 +120,17 @@ int main(int argc, char* argv[]) {
     if (const int* status = std::get_if<int>(&parsed)) {
         return *status;
     }
+    if (!displayReachable()) {
+        std::fprintf(stderr, "vk9rsc: no display: set DISPLAY or WAYLAND_DISPLAY, or "
+                             "QT_QPA_PLATFORM=offscreen\n");
+        return 1;
+    }
     QApplication app(argc, argv);
     vk9::qt::prepareApplication(app);
     vk9::qt::Form1 form(std::get<vk9::qt::LaunchOptions>(parsed));
+    // A logout, systemctl stop or kill ends the panel as "END" does: the hold released, the
+    // line closed with its lock, the traffic log written out.
+    const vk9::qt::UnixSignals ending({SIGTERM, SIGINT, SIGHUP}, [&form](int) { form.close(); });
     form.show();
     return QApplication::exec();
 }

@@ -5,6 +5,7 @@
 #include "adjust/Adjust.h"
 #include "model/Layout.h"
 #include "model/Lookup.h"
+#include "window/WindowHeight.h"
 
 #include <QButtonGroup>
 #include <QCloseEvent>
@@ -118,7 +119,7 @@ void prepareApplication(QApplication& app) {
 }
 
 Form1::Form1(const LaunchOptions& options, QWidget* parent)
-    : QWidget(parent), m_view(*this, m_widgets), m_panel(m_timers, m_port, m_view) {
+    : QWidget(parent), m_view(*this, m_widgets), m_panel(m_timers, m_port, m_view, m_diagnostics) {
     m_widgets[static_cast<std::size_t>(Control::Form1)] = this;
     setObjectName(toQString(controlName(Control::Form1)));
     setWindowTitle(toQString(kWindowTitle));
@@ -138,7 +139,7 @@ Form1::Form1(const LaunchOptions& options, QWidget* parent)
                              .arg(QString::fromStdString(m_port.deviceFor(port))));
     }
     if (!options.trafficLog.isEmpty()) {
-        m_view.keepLog(options.trafficLog);
+        m_diagnostics.keepLog(options.trafficLog);
     }
 
     m_panel.load();
@@ -293,33 +294,33 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
+// Raw presses and releases go to the core, which keeps the one hold: the first mouse button
+// down is the press and the last one up the release; Qt delivers the release to the pressed
+// button wherever the pointer is. Whatever takes the mouse from a hold button is a lost
+// release.
 bool Form1::handleHoldButtonEvent(Control id, QEvent* event) {
     switch (event->type()) {
     case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonDblClick: // a quick second press arrives as a double click
-        if (!m_held) {
-            m_held = id;
+    case QEvent::MouseButtonDblClick: { // a quick second press arrives as a double click
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->buttons() == mouse->button()) {
             m_panel.press(id);
         }
         break;
+    }
     case QEvent::MouseButtonRelease:
-        // Qt delivers the release to the pressed button wherever the pointer is.
-        if (m_held == id && static_cast<QMouseEvent*>(event)->buttons() == Qt::NoButton) {
-            m_held.reset();
+        if (static_cast<QMouseEvent*>(event)->buttons() == Qt::NoButton) {
             m_panel.release(id);
         }
         break;
     case QEvent::Hide:
     case QEvent::EnabledChange:
-        if (m_held == id) {
-            handleCaptureLost();
-        }
+        m_panel.captureLost(id);
         break;
     case QEvent::FocusOut: {
         const auto reason = static_cast<QFocusEvent*>(event)->reason();
-        if (m_held == id &&
-            (reason == Qt::PopupFocusReason || reason == Qt::ActiveWindowFocusReason)) {
-            handleCaptureLost(); // a popup or another window took the mouse
+        if (reason == Qt::PopupFocusReason || reason == Qt::ActiveWindowFocusReason) {
+            m_panel.captureLost(id); // a popup or another window took the mouse
         }
         break;
     }
@@ -336,15 +337,9 @@ bool Form1::handleHoldButtonEvent(Control id, QEvent* event) {
     return false;
 }
 
-void Form1::handleCaptureLost() {
-    // The release will never come: act as if it had, so nothing keeps moving.
-    m_held.reset();
-    m_panel.captureLost();
-}
-
 void Form1::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::ActivationChange && !isActiveWindow() && m_held) {
-        handleCaptureLost();
+    if (event->type() == QEvent::ActivationChange && !isActiveWindow()) {
+        m_panel.captureLost();
     }
     QWidget::changeEvent(event);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "QtDiagnostics.h"
 #include "QtSerialPort.h"
 #include "QtTimers.h"
 #include "QtView.h"
@@ -9,7 +10,6 @@
 #include <QWidget>
 
 #include <array>
-#include <optional>
 
 namespace vk9::qt {
 
@@ -44,14 +44,13 @@ private:
     void setTabOrder();
     void wireEvents();
     bool handleHoldButtonEvent(Control id, QEvent* event);
-    void handleCaptureLost();
 
     std::array<QWidget*, kControlCount> m_widgets{};
     QtTimers m_timers;
     QtSerialPort m_port;
     QtView m_view;
+    QtDiagnostics m_diagnostics;
     Panel m_panel;
-    std::optional<Control> m_held; // the hold button that got the press, until its release
     bool m_shownOnce = false;
     bool m_closed = false;
 };

@@ -9,8 +9,6 @@
 #include <QMessageBox>
 #include <QScreen>
 
-#include <iostream>
-
 namespace vk9::qt {
 
 void QtView::setCaption(Control control, std::string_view text) {
@@ -74,10 +72,6 @@ void QtView::warn(std::string_view message) {
                     QMessageBox::Ok, &m_window);
     box.setObjectName(QStringLiteral("warningBox"));
     box.exec();
-}
-
-void QtView::log(std::string_view line) {
-    std::cerr << "vk9rsc: " << line << std::endl;
 }
 
 void QtView::quit() {

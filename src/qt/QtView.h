@@ -1,12 +1,10 @@
 #pragma once
 
-#include "TrafficLog.h"
 #include "ports/View.h"
 
 #include <QWidget>
 
 #include <array>
-#include <memory>
 
 namespace vk9::qt {
 
@@ -25,14 +23,7 @@ public:
     void moveWindow(double left, double top) override;
     ScreenSize screenSize() const override;
     void warn(std::string_view message) override;
-    void log(std::string_view line) override;
     void quit() override;
-    void traffic(bool sent, std::string_view shown, std::string_view status) override {
-        if (m_log) {
-            m_log->record(sent, shown, status);
-        }
-    }
-    void keepLog(const QString& path) { m_log = std::make_unique<TrafficLog>(path); }
 
 private:
     QWidget* widget(Control c) const { return m_widgets[static_cast<std::size_t>(c)]; }
@@ -40,7 +31,6 @@ private:
     QWidget& m_window;
     const std::array<QWidget*, kControlCount>& m_widgets;
     int m_outerHeight = 0; // twips, as last set
-    std::unique_ptr<TrafficLog> m_log;
 };
 
 } // namespace vk9::qt

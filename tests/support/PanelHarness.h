@@ -18,7 +18,7 @@ struct PanelHarness {
     VirtualClock clock;
     FakePort port;
     RecordingView view;
-    Panel panel{clock, port, view};
+    Panel panel{clock, port, view, view};
 
     PanelHarness() {
         clock.onTick([this](TimerId id) { panel.tick(id); });

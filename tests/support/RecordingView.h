@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/Layout.h"
+#include "ports/Diagnostics.h"
 #include "ports/View.h"
 
 #include <map>
@@ -9,9 +10,9 @@
 
 namespace vk9::test {
 
-// A View that remembers what the handlers did to it. Buttons, frames and labels start with
-// the captions and visibility of the layout.
-struct RecordingView final : View {
+// A View, and the diagnostics beside it, that remember what the handlers did to them.
+// Buttons, frames and labels start with the captions and visibility of the layout.
+struct RecordingView final : View, Diagnostics {
     std::map<Control, std::string> captions;
     std::map<Control, bool> visible;
     int height = 0;
@@ -48,9 +49,11 @@ struct RecordingView final : View {
     void warn(std::string_view message) override { warnings.emplace_back(message); }
     void log(std::string_view line) override { logs.emplace_back(line); }
     void quit() override { ++quits; }
-    void traffic(bool sent, std::string_view shown, std::string_view status) override {
-        trafficLog.push_back((sent ? "TX|" : "RX|") + std::string(shown) + "|" +
-                             std::string(status));
+    void frameSent(std::string_view shown) override {
+        trafficLog.push_back("TX|" + std::string(shown) + "|");
+    }
+    void replyShown(std::string_view shown, std::string_view status) override {
+        trafficLog.push_back("RX|" + std::string(shown) + "|" + std::string(status));
     }
 };
 

@@ -23,6 +23,11 @@ void selectTarget(Context& ctx, const SelectorRow& row) {
 }
 
 void pressHold(Context& ctx, const HoldRow& row) {
+    // One hold at a time, as the mouse that presses captures the button until its release:
+    // the held button pressed again (another mouse button) starts nothing new.
+    if (heldButton(ctx.state) == &row && ctx.timers.isRunning(TimerId::Timer1)) {
+        return;
+    }
     if (row.kind == HoldKind::CursorArrow && ctx.state.adjustTarget < kArrowTimings.size()) {
         if (const auto& timing = kArrowTimings[ctx.state.adjustTarget]) {
             setTrafficTiming(ctx, *timing);
@@ -41,6 +46,9 @@ void pressHold(Context& ctx, const HoldRow& row) {
 }
 
 void releaseHold(Context& ctx, const HoldRow& row) {
+    if (ctx.state.repeatCode == 0) {
+        return; // nothing held: its hold ended with a lost mouse or line, and has been told
+    }
     ctx.state.repeatCode = 0;
     ctx.timers.stop(TimerId::Timer1);
     ctx.timers.stop(TimerId::Timer2); // no " X X X X" for the last copy

@@ -94,6 +94,8 @@ inline constexpr auto kDigitalZoomRepeat = 5ms;
 inline constexpr std::uint8_t kDigitalZoomTarget = 3;
 
 void selectTarget(Context& ctx, const SelectorRow& row);
+// One hold at a time: a press of the held button starts nothing new, and a release with
+// nothing held does nothing.
 void pressHold(Context& ctx, const HoldRow& row);
 void releaseHold(Context& ctx, const HoldRow& row);
 // The button whose repeat runs, if any (found from repeatCode).

@@ -1,10 +1,11 @@
 #pragma once
 
+#include "context/LinePacing.h"
 #include "model/PanelState.h"
+#include "ports/Diagnostics.h"
 #include "ports/SerialPort.h"
 #include "ports/Timers.h"
 #include "ports/View.h"
-#include "context/LinePacing.h"
 
 #include <chrono>
 #include <cstdint>
@@ -35,13 +36,14 @@ struct LineStatus {
     LinePacing pacing; // of the repeat, by the frames written since the last press
 };
 
-// What every handler works on: the state record, the line's status and the three ports.
+// What every handler works on: the state record, the line's status and the four ports.
 struct Context {
     PanelState& state;
     LineStatus& line;
     Timers& timers;
     SerialPort& port;
     View& view;
+    Diagnostics& diagnostics;
 };
 
 } // namespace vk9

@@ -3,17 +3,18 @@
 #include "adjust/Adjust.h"
 #include "commands/Catalogue.h"
 #include "model/Lookup.h"
-#include "panel/StartUp.h"
+#include "panel/Lifecycle.h"
 #include "serial/Addressing.h"
 #include "serial/LineLoss.h"
 #include "serial/PortChoice.h"
 #include "traffic/TrafficPath.h"
 #include "traffic/TrafficTimers.h"
+#include "window/WindowHeight.h"
 
 namespace vk9 {
 
-Panel::Panel(Timers& timers, SerialPort& port, View& view)
-    : m_ctx{m_state, m_line, timers, port, view} {}
+Panel::Panel(Timers& timers, SerialPort& port, View& view, Diagnostics& diagnostics)
+    : m_ctx{m_state, m_line, timers, port, view, diagnostics} {}
 
 void Panel::load() {
     startUp(m_ctx);
@@ -104,8 +105,11 @@ void Panel::opened(const SerialResult& result) {
     finishPortChoice(m_ctx, result);
 }
 
-void Panel::captureLost() {
-    releaseHeldButton(m_ctx);
+void Panel::captureLost(std::optional<Control> id) {
+    const HoldRow* held = heldButton(m_state);
+    if (held != nullptr && (!id || held->id == *id)) {
+        releaseHold(m_ctx, *held);
+    }
 }
 
 void Panel::close() {

@@ -3,28 +3,25 @@
 #include "context/Context.h"
 #include "model/PanelState.h"
 
+#include <optional>
 #include <string_view>
 
 namespace vk9 {
 
-// Shift state bits of a key press, as the key handler masks them.
-inline constexpr int kShiftBit = 1;
-inline constexpr int kCtrlBit = 2;
-inline constexpr int kAltBit = 4;
-inline constexpr int kKeyJ = 'J';
-
-// The window's behaviour: owns the state record and routes every event to the handler of
-// its subsystem. It holds no behaviour of its own beyond that routing.
+// The window's behaviour: owns the state record and the line's status, and routes every
+// event to the handler of its subsystem. It holds no behaviour of its own beyond that.
 class Panel {
 public:
-    Panel(Timers& timers, SerialPort& port, View& view);
+    Panel(Timers& timers, SerialPort& port, View& view, Diagnostics& diagnostics);
 
     void load();  // start-up, before the window is first shown
     void shown(); // the window is on screen
     void click(Control id);
-    void press(Control id);   // mouse down, any mouse button
-    void release(Control id); // mouse up, delivered to the pressed button
-    void select(Control id);  // an option button was selected
+    // Mouse down and up on a hold button, for any mouse button: the first button down and
+    // the last one up. One hold at a time; a release with nothing held does nothing.
+    void press(Control id);
+    void release(Control id);
+    void select(Control id); // an option button was selected
     void keyDown(int key, int shiftState);
     void tick(TimerId id);
     void comm(CommEvent kind);
@@ -33,8 +30,10 @@ public:
     void opened(const SerialResult& result); // a pending open has connected or given up
     // Something the line has to say; shown in the STATUS box too when `show`.
     void lineNote(std::string_view device, std::string_view text, bool show);
-    void captureLost(); // a press lost its mouse capture or the window its activation
-    void close();       // the window's frame was closed: the same as "END"
+    // The press's release will never come: a hold button (given) lost the mouse, or the
+    // window lost its activation (none given). Only the held button is released.
+    void captureLost(std::optional<Control> id = std::nullopt);
+    void close(); // the window's frame was closed: the same as "END"
 
     const PanelState& state() const { return m_state; }
 

@@ -28,12 +28,7 @@ public:
     virtual ScreenSize screenSize() const = 0;
     // A modal warning box titled "VK9RSC" with an exclamation icon and one OK button.
     virtual void warn(std::string_view message) = 0;
-    // A line for whoever watches the program's output; never blocks the operator.
-    virtual void log(std::string_view line) = 0;
-    // Each frame sent and each piece received, as the TXD or RXD box shows it, with the
-    // STATUS text it decoded to (empty for none): for the traffic log.
-    virtual void traffic(bool sent, std::string_view shown, std::string_view status) = 0;
-    virtual void quit() = 0;
+    virtual void quit() = 0; // the window goes, and the program ends
 };
 
 } // namespace vk9

@@ -28,7 +28,7 @@ void handlePortLost(Context& ctx, std::string_view device, std::string_view reas
     }
     const std::string text =
         "The serial line " + std::string(device) + " went away: " + std::string(reason);
-    ctx.view.log(text);
+    ctx.diagnostics.log(text);
     if (comesBack) { // before the box, which waits for the operator
         ctx.line.reconnecting = hostAndPort(device);
         ctx.line.retryIn = kFirstRetry;
@@ -57,7 +57,7 @@ void endRetry(Context& ctx, const SerialResult& opened) {
     }
     if (opened.ok) {
         const std::string back = "Reconnected to " + ctx.line.reconnecting;
-        ctx.view.log(back);
+        ctx.diagnostics.log(back);
         ctx.view.setCaption(kStatusBox, " " + back);
         ctx.line.reconnecting.clear();
         return;
@@ -72,7 +72,7 @@ void stopReconnecting(Context& ctx) {
 }
 
 void tellLineNote(Context& ctx, std::string_view device, std::string_view text, bool show) {
-    ctx.view.log(std::string(device) + ": " + std::string(text));
+    ctx.diagnostics.log(std::string(device) + ": " + std::string(text));
     if (show) {
         ctx.view.setCaption(kStatusBox, " " + std::string(text));
     }

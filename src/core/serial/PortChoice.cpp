@@ -95,7 +95,7 @@ void tellStartUpFailure(Context& ctx, std::string message) {
     for (const auto& port : ports) {
         known += (known.empty() ? "" : ", ") + port;
     }
-    ctx.view.log("port 1 not opened: " + message);
+    ctx.diagnostics.log("port 1 not opened: " + message);
     message += ports.empty() ? "\n\nThis machine has no serial ports that it lists."
                              : "\n\nSerial ports on this machine: " + known + ".";
     ctx.line.untold = message + "\nName the line for port 1 with --com1 DEVICE.";
@@ -115,8 +115,8 @@ void chooseSpeed(Context& ctx, const SpeedOptionRow& row) {
     ctx.state.portSettings = row.settings;
     // Both texts are valid line settings; a driver that still refuses one is only logged.
     if (const auto applied = ctx.port.setSettings(ctx.state.portSettings); !applied.ok) {
-        ctx.view.log("line settings " + ctx.state.portSettings +
-                     " not applied: " + applied.message);
+        ctx.diagnostics.log("line settings " + ctx.state.portSettings +
+                            " not applied: " + applied.message);
     }
     ctx.view.setVisible(kSettingsFrame, false);
 }

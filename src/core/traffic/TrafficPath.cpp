@@ -11,34 +11,34 @@ namespace {
 
 void reportNotSent(Context& ctx, const std::string& frame, const std::string& message) {
     ctx.view.setCaption(kStatusBox, std::string(kNotSentPrefix) + message);
-    ctx.view.log("not sent:" + trafficText(frame) + "- " + message);
+    ctx.diagnostics.log("not sent:" + trafficText(frame) + "- " + message);
 }
 
 } // namespace
 
-bool passTraffic(Context& ctx, const std::string& text, Direction direction) {
-    if (direction == Direction::Transmit) {
-        if (const auto written = ctx.port.write(text); !written.ok) {
-            reportNotSent(ctx, text, written.message);
-            return false;
-        }
-        ctx.line.pacing.sent(text.size(), ctx.port.lineSpeed());
-        const std::string shown = trafficText(text);
-        ctx.view.setCaption(kTxdBox, shown);
-        ctx.timers.start(TimerId::Timer2);
-        ctx.state.awaitingReply = 1;
-        ctx.timers.start(TimerId::Timer4);
-        ctx.view.traffic(true, shown, {});
-        return true;
+bool transmit(Context& ctx, const std::string& frame) {
+    if (const auto written = ctx.port.write(frame); !written.ok) {
+        reportNotSent(ctx, frame, written.message);
+        return false;
     }
+    ctx.line.pacing.sent(frame.size(), ctx.port.lineSpeed());
+    const std::string shown = trafficText(frame);
+    ctx.view.setCaption(kTxdBox, shown);
+    ctx.timers.start(TimerId::Timer2);
+    ctx.state.awaitingReply = 1;
+    ctx.timers.start(TimerId::Timer4);
+    ctx.diagnostics.frameSent(shown);
+    return true;
+}
+
+void showReceived(Context& ctx, const std::string& text) {
     ctx.view.setCaption(kRxdBox, trafficText(text));
     const std::string shown = ctx.view.caption(kRxdBox);
     const auto message = decodeReply(shown, ctx.state.commandText, ctx.state.addressPrefix);
     if (message) {
         ctx.view.setCaption(kStatusBox, *message);
     }
-    ctx.view.traffic(false, shown, message.value_or(""));
-    return true;
+    ctx.diagnostics.replyShown(shown, message.value_or(""));
 }
 
 std::string commandFrame(std::string_view addressPrefix, std::string_view code) {
@@ -50,7 +50,7 @@ std::string commandFrame(std::string_view addressPrefix, std::string_view code) 
 
 bool sendCommand(Context& ctx, std::string_view code) {
     ctx.state.commandText = commandFrame(ctx.state.addressPrefix, code);
-    return passTraffic(ctx, ctx.state.commandText, Direction::Transmit);
+    return transmit(ctx, ctx.state.commandText);
 }
 
 void receive(Context& ctx) {
@@ -58,7 +58,7 @@ void receive(Context& ctx) {
     auto& buffer = ctx.state.receiveBuffer;
     buffer.append(arrived, 0, kReceiveBufferCap - std::min(buffer.size(), kReceiveBufferCap));
     ctx.state.awaitingReply = 0;
-    passTraffic(ctx, buffer, Direction::Receive);
+    showReceived(ctx, buffer);
 }
 
 } // namespace vk9

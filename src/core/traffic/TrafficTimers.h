@@ -14,11 +14,8 @@ inline constexpr auto kReplyWindow = 500ms;
 inline constexpr auto kClearDelay = 1000ms;
 
 inline constexpr std::string_view kNoReplyMark = " X X X X";
-inline constexpr std::string_view kShowDataCaption = "データを表示する";   // show data
-inline constexpr std::string_view kHideDataCaption = "データを表示しない"; // hide data
 
-void endReplyWindow(Context& ctx);    // Timer2
-void clearBoxes(Context& ctx);        // Timer4
-void toggleDataDisplay(Context& ctx); // Command34
+void endReplyWindow(Context& ctx); // Timer2
+void clearBoxes(Context& ctx);     // Timer4
 
 } // namespace vk9

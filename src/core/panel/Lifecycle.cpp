@@ -1,7 +1,7 @@
-#include "panel/StartUp.h"
+#include "panel/Lifecycle.h"
 
+#include "adjust/Adjust.h"
 #include "model/Layout.h"
-#include "panel/Panel.h"
 #include "serial/LineLoss.h"
 #include "serial/PortChoice.h"
 
@@ -46,18 +46,10 @@ void startUp(Context& ctx) {
 }
 
 void shutDown(Context& ctx) {
+    releaseHeldButton(ctx); // nothing keeps moving once the panel is gone
     stopReconnecting(ctx);
     (void)ctx.port.close();
     ctx.view.quit();
-}
-
-void handleKeyDown(Context& ctx, int key, int shiftState) {
-    if (key != kKeyJ || (shiftState & (kShiftBit | kCtrlBit | kAltBit)) != kCtrlBit) {
-        return; // the key goes on to the focused control either way
-    }
-    ctx.view.setWindowHeight(kFullHeight);
-    ctx.view.setCaption(kDataButton, "CLOSE");
-    ctx.view.setVisible(kDataButton, true);
 }
 
 } // namespace vk9
