@@ -2,6 +2,8 @@
 #include "support/Simulator.h"
 #include "support/WindowFixture.h"
 
+#include <QTemporaryDir>
+
 using namespace vk9;
 
 namespace {
@@ -66,21 +68,25 @@ private slots:
         }
     }
 
-    // Each copy of a hold restarts the reply window, so copies that the projectors answer
-    // are never marked unanswered, however fast they follow one another.
-    void heldArrowAfterZoomIsNeverMarked() {
-        Setup s({"--delay", "10"});   // each copy answered 10 ms after it went out
-        s.window->click("Command10"); // ZOOM: 50 ms repeat, 50 ms reply window
-        QTest::qWait(1100);
-        int marked = 0;
-        QTimer sampler;
-        QObject::connect(&sampler, &QTimer::timeout, [&] { marked += s.rxd() == " X X X X"; });
-        sampler.start(1);
-        s.window->mouse(true, "Command5");
-        QTest::qWait(1000);
-        s.window->mouse(false, "Command5");
-        QCOMPARE(marked, 0);
-        QTRY_VERIFY(s.log().count(" rx 1 C3C<0D> -> <06><0D>") >= 15);
+    // A logout, systemctl stop or kill ends the panel as "END" does: the line closed with
+    // its lock removed, the traffic log written out, exit status 0.
+    void signalEndsThePanelAsEndDoes() {
+        test::Pty far;
+        QTemporaryDir dir;
+        QProcess panel;
+        panel.start(QStringLiteral(VK9RSC_PATH),
+                    {"--com1", far.device, "--log", dir.filePath("traffic.log")});
+        const QString lock = "/run/lock/LCK.." + far.device.mid(5).replace('/', '_');
+        QTRY_VERIFY(QFileInfo::exists(lock)); // port 1 is open
+        far.send("00\r");                     // unasked: shown and logged
+        QTest::qWait(300);
+        panel.terminate();
+        QVERIFY(panel.waitForFinished(5000));
+        QCOMPARE(panel.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(panel.exitCode(), 0);
+        QVERIFY(!QFileInfo::exists(lock));
+        QFile log(dir.filePath("traffic.log"));
+        QVERIFY(log.open(QIODevice::ReadOnly) && log.readAll().endsWith(" RX | 0 0 CR |\n"));
     }
 };
 

@@ -22,6 +22,10 @@ public:
     void start(TimerId id) override;
     void stop(TimerId id) override;
     bool isRunning(TimerId id) const override;
+    // Until the next tick, for a look from outside (tests).
+    std::chrono::milliseconds remaining(TimerId id) const {
+        return timer(id).remainingTimeAsDuration();
+    }
 
 private:
     QTimer& timer(TimerId id) { return m_timers[static_cast<std::size_t>(id)]; }

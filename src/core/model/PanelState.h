@@ -6,7 +6,8 @@
 namespace vk9 {
 
 // The window's state record. Every handler reads and writes it directly, on the one event
-// thread; nothing else holds state that the behaviour depends on.
+// thread. What the panel keeps about its line beside it (a pending open, a reconnection,
+// the repeat's pacing) is the line's status, in context/.
 struct PanelState {
     std::uint8_t repeatCode = 0;    // row of the repeat table that Timer1 resends; 0 = none
     std::uint8_t awaitingReply = 0; // 1 from a transmission until a reply or the window's end
