@@ -15,11 +15,12 @@ namespace vk9::ctl {
 
 namespace {
 
+// The word of the decoding table's row for the STATUS text.
 template <std::size_t N>
-std::string wordFor(const std::array<Word, N>& words, std::string_view message) {
-    for (const Word& w : words) {
-        if (w.message == message) {
-            return jsonString(w.word);
+std::string wordFor(const std::array<ReplyRow, N>& rows, std::string_view message) {
+    for (const ReplyRow& row : rows) {
+        if (row.message == message) {
+            return jsonString(row.word);
         }
     }
     return "null";
@@ -88,7 +89,7 @@ Reading readReply(std::string_view code, std::string_view reply) {
     }
     Reading r{true, *text, {}};
     if (code == "CR0") {
-        r.values = {{"power", wordFor(kPowerWords, *text)}};
+        r.values = {{"power", wordFor(kPowerReplies, *text)}};
     } else if (code == "CR1") {
         r.values = {{"input", std::string(body)}};
     } else if (code == "CR3") {
@@ -96,7 +97,7 @@ Reading readReply(std::string_view code, std::string_view reply) {
         r.values = {{"lamp_hours",
                      hours == std::string_view::npos ? "0" : std::string(body.substr(hours))}};
     } else if (code == "CR4") {
-        r.values = {{"reversal", wordFor(kReversalWords, *text)}};
+        r.values = {{"reversal", wordFor(kReversalReplies, *text)}};
     } else if (code == "CR6") {
         std::string s1;
         std::string s2;
@@ -107,10 +108,10 @@ Reading readReply(std::string_view code, std::string_view reply) {
     } else if (code == "CR7") {
         const std::string_view mode = *text;
         std::string word = "null";
-        for (const Word& w : kLampModeWords) {
-            if (mode.size() >= w.message.size() &&
-                mode.substr(mode.size() - w.message.size()) == w.message) {
-                word = jsonString(w.word);
+        for (const LampMode& m : kLampModes) {
+            if (mode.size() >= m.text.size() &&
+                mode.substr(mode.size() - m.text.size()) == m.text) {
+                word = jsonString(m.word);
             }
         }
         const int lit = std::stoi(std::string(body.substr(1, 1)), nullptr, 16);

@@ -24,36 +24,6 @@ inline constexpr std::array kReplyShapes{
     ReplyShape{"CR7", "[0-2][0-9A-F]"},              // lamp mode, lamps lit
 };
 
-// The values a script can use, in JSON, keyed by what the STATUS box shows. These words
-// are vk9ctl's own, kept apart from the panel's messages so that scripts do not have to
-// parse display text.
-struct Word {
-    std::string_view message;
-    std::string_view word;
-};
-
-inline constexpr std::array kPowerWords{
-    Word{" Power ON", "on"},
-    Word{" Stand by", "standby"},
-    Word{" Count down", "countdown"},
-    Word{" Cooling down", "cooling"},
-    Word{" Power abnormality", "power-abnormality"},
-    Word{" Temperature abnormality", "temperature-abnormality"},
-};
-
-inline constexpr std::array kReversalWords{
-    Word{" Normally", "none"},
-    Word{" Top/Bottom reversal", "top-bottom"},
-    Word{" Left/Right reversal", "left-right"},
-    Word{" Top/Bottom , Left/Right reversal", "both"},
-};
-
-inline constexpr std::array kLampModeWords{
-    Word{"4 Lamp mode", "4-lamp"},
-    Word{"2 Lamp mode(1,4)", "2-lamp-1-4"},
-    Word{"2 Lamp mode(2,3)", "2-lamp-2-3"},
-};
-
 // What a whole reply (up to and with its carriage return) came to.
 struct Reading {
     bool ok = false;  // a query's reply has its shape and decodes; an operation's is ACK CR

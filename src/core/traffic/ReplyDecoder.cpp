@@ -36,7 +36,7 @@ std::optional<std::string> lampMode(std::string_view compared) {
         return std::nullopt;
     }
     return std::string(kLitLamps[static_cast<std::size_t>(*lamps)]) +
-           std::string(kLampModes[static_cast<std::size_t>(mode - '0')]);
+           std::string(kLampModes[static_cast<std::size_t>(mode - '0')].text);
 }
 
 std::optional<std::string> decodeAs(QueryKind kind, std::string_view rxd) {
