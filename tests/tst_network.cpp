@@ -130,7 +130,8 @@ private slots:
         row("RFC 855: another option's subnegotiation", "fffa1801fff041", "", "41", "", "");
         row("FLOWCONTROL-SUSPEND", "fffa2c6cfff0", "", "", "", "suspended");
         row("FLOWCONTROL-RESUME", "fffa2c6cfff0fffa2c6dfff0", "", "", "", "");
-        row("a subnegotiation without IAC SE", "fffa2c" + QByteArray(70, 'A').toHex(), "", "414141414141", "", "");
+        row("a long subnegotiation is none of the data", "fffa2c64" + QByteArray(70, 'x').toHex() + "38300dfff041", "", "41", "", "");
+        row("one without IAC SE is given up", "fffa2c" + QByteArray(1100, 'A').toHex(), "", QByteArray(12, 'A').toHex(), "", "");
         row("a subnegotiation cut by a command", "fffa2c65fffb0142", "fffe01", "42", "", "");
         // clang-format on
     }

@@ -102,8 +102,8 @@ private slots:
             QTest::qWait(pauseMs);
         }
         const Ran r = vk9ctl(port + args);
-        QCOMPARE(r.err, err.arg(simulator.link));
-        QCOMPARE(r.out, out.arg(simulator.link));
+        QCOMPARE(r.err, err.replace("%1", simulator.link));
+        QCOMPARE(r.out, out.replace("%1", simulator.link));
         QCOMPARE(r.status, status);
     }
 

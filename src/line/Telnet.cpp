@@ -122,23 +122,20 @@ std::string TelnetClient::decode(std::string_view bytes, std::string& out) {
         case State::Sub:
             if (c == kIac) {
                 m_state = State::SubCommand;
-            } else if (m_sub.size() < kMaxSubnegotiation) {
-                m_sub += c;
             } else {
-                m_sub.clear(); // too long to be one we know: given up, back to data
-                m_state = State::Data;
+                keepInSub(c);
             }
             break;
         case State::SubCommand:
             if (c == kSe) {
-                subnegotiation();
+                if (m_subLength <= kMaxSubnegotiation) {
+                    subnegotiation(); // a longer one is none we know
+                }
+                m_sub.clear();
                 m_state = State::Data;
-            } else if (c == kIac && m_sub.size() < kMaxSubnegotiation) {
-                m_sub += kIac; // a 255 in the value
-                m_state = State::Sub;
             } else if (c == kIac) {
-                m_sub.clear(); // too long: given up, back to data
-                m_state = State::Data;
+                m_state = State::Sub;
+                keepInSub(kIac); // a 255 in the value
             } else {
                 // Not IAC SE: the subnegotiation was cut off. Given up, and this byte is
                 // the command it really is.
@@ -151,6 +148,20 @@ std::string TelnetClient::decode(std::string_view bytes, std::string& out) {
     return data;
 }
 
+// Every byte up to IAC SE belongs to the subnegotiation (RFC 855), and none of it is data:
+// the first kMaxSubnegotiation are kept, the rest only counted. One that runs on for
+// kMaxSkipped more bytes without its end is given up, so that a server that never ends it
+// cannot swallow the line for good.
+void TelnetClient::keepInSub(char c) {
+    ++m_subLength;
+    if (m_subLength <= kMaxSubnegotiation) {
+        m_sub += c;
+    } else if (m_subLength > kMaxSubnegotiation + kMaxSkipped) {
+        m_sub.clear();
+        m_state = State::Data;
+    }
+}
+
 void TelnetClient::command(char c, std::string& data) {
     if (c == kIac) {
         data += kIac;
@@ -160,6 +171,7 @@ void TelnetClient::command(char c, std::string& data) {
         m_state = State::Verb;
     } else if (c == kSb) {
         m_sub.clear();
+        m_subLength = 0;
         m_state = State::Sub;
     } else {
         m_state = State::Data; // NOP, go-ahead and the like mean nothing here

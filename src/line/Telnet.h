@@ -22,11 +22,13 @@ namespace vk9 {
 // - The line settings reach the far serial port only once the server has agreed to the COM
 //   port option, and never after it refused. The server's answers are read: a speed other
 //   than the one asked for is news for the operator.
-// - A subnegotiation holds at most kMaxSubnegotiation bytes; a longer one is given up and
-//   the stream goes on as data, so memory stays constant whatever the server sends.
+// - A subnegotiation keeps at most kMaxSubnegotiation bytes; a longer one is read to its
+//   end and ignored, and one that never ends is given up after kMaxSkipped more bytes.
+//   Memory stays constant whatever the server sends.
 class TelnetClient {
 public:
     static constexpr std::size_t kMaxSubnegotiation = 64;
+    static constexpr std::size_t kMaxSkipped = 1024;
 
     // What the server's bytes changed that the operator may need to know.
     struct News {
@@ -74,6 +76,7 @@ private:
     enum class State : std::uint8_t { Data, Command, Verb, Sub, SubCommand };
 
     void command(char c, std::string& data);
+    void keepInSub(char c);
     void received(Side& side, bool enable, std::uint8_t option, std::string& out);
     static void ask(Side& side, std::uint8_t option, std::string& out);
     void subnegotiation();
@@ -85,6 +88,7 @@ private:
     char m_verb = 0;
     bool m_afterCr = false;
     std::string m_sub; // the subnegotiation being read, option byte first
+    std::size_t m_subLength = 0;
     LineSettings m_settings;
     bool m_settingsChosen = false;
     std::deque<std::uint32_t> m_askedSpeeds; // sent, not yet answered

@@ -59,8 +59,9 @@ std::string lockHolder(const QString& realPath) {
     Q_UNUSED(realPath);
     return {};
 #else
-    // QSerialPort's lock: LCK.. and the name below /dev/, with '/' as '_'. The file holds
-    // the process id, then the program's name.
+    // The lock of a serial device: LCK.. and the name below /dev/, with '/' as '_'. It holds
+    // the process id, alone (the old UUCP way, often padded with spaces) or followed by the
+    // program's name (QSerialPort's way).
     QString name = realPath.startsWith(QStringLiteral("/dev/")) ? realPath.mid(5) : realPath;
     name.replace(QLatin1Char('/'), QLatin1Char('_'));
     for (const char* dir : {"/run/lock", "/var/lock"}) {
@@ -69,12 +70,19 @@ std::string lockHolder(const QString& realPath) {
             continue;
         }
         const QList<QByteArray> lines = lock.read(512).split('\n');
-        const QByteArray pid = lines.value(0).trimmed();
-        if (pid.isEmpty() || !QFileInfo::exists(QStringLiteral("/proc/") + pid)) {
-            return {}; // stale: the next open takes it over
+        bool number = false;
+        const qint64 pid = lines.value(0).trimmed().toLongLong(&number);
+        if (!number || pid <= 0) {
+            return "whoever wrote " + lock.fileName().toStdString() +
+                   ", which names no process: remove it if no program uses the line";
         }
-        const QByteArray program = lines.value(1).trimmed();
-        return "process " + pid.toStdString() +
+        QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+        if (!comm.open(QIODevice::ReadOnly)) {
+            return {}; // stale: its process is gone, and the open takes it over
+        }
+        const QByteArray program =
+            lines.value(1).trimmed().isEmpty() ? comm.readAll().trimmed() : lines[1].trimmed();
+        return "process " + std::to_string(pid) +
                (program.isEmpty() ? std::string() : " (" + program.toStdString() + ")");
     }
     return {};
@@ -96,13 +104,15 @@ SerialResult DeviceLine::failure() const {
 
 SerialResult DeviceLine::open(const LineSettings& settings) {
     const QString real = realPath(m_device);
+    // Asked before QSerialPort is: it takes a lock in another program's format for stale
+    // and removes it.
+    if (const std::string holder = lockHolder(real); !holder.empty()) {
+        return SerialResult::failure(m_device + " is in use by " + holder);
+    }
     m_port.setPortName(real);
     (void)applySettings(settings); // kept by a closed port for its open
     if (m_port.open(QIODevice::ReadWrite)) {
         return SerialResult::success();
-    }
-    if (const std::string holder = lockHolder(real); !holder.empty()) {
-        return SerialResult::failure(m_device + " is in use by " + holder);
     }
     return failure();
 }

@@ -114,6 +114,18 @@ std::optional<std::vector<std::string>> prefixesFor(const QString& who) {
     return prefixes;
 }
 
+// A reply as the RXD box renders it; a long one (a flood of garbage) by its head and tail.
+std::string shown(const std::string& reply) {
+    constexpr std::size_t kHead = 8;
+    constexpr std::size_t kTail = 16;
+    if (reply.size() <= 2 * (kHead + kTail)) {
+        return trafficText(reply);
+    }
+    return trafficText(reply.substr(0, kHead)) + "... " +
+           std::to_string(reply.size() - kHead - kTail) + " bytes more ..." +
+           trafficText(reply.substr(reply.size() - kTail));
+}
+
 Result exchange(Run& run, const std::string& prefix, std::string_view code) {
     Result r;
     r.address = prefix;
@@ -130,9 +142,9 @@ Result exchange(Run& run, const std::string& prefix, std::string_view code) {
         r.error = who + (reply.bytes.empty()
                              ? "no reply to " + r.code + " within " + ms + " on " + run.where
                              : "reply to " + r.code + " cut off at " + ms + ":" +
-                                   trafficText(reply.bytes) + " on " + run.where);
+                                   shown(reply.bytes) + " on " + run.where);
     } else if (r.reading = readReply(code, reply.bytes); !r.reading.ok) {
-        r.error = who + "unexpected reply to " + r.code + ":" + trafficText(reply.bytes);
+        r.error = who + "unexpected reply to " + r.code + ":" + shown(reply.bytes);
     }
     return r;
 }

@@ -11,7 +11,8 @@
 //   --delay MS           answer this late (default 0)
 //   --split N:GAP        send replies in pieces of N bytes, GAP ms apart
 //   --garbage N          put N random bytes (128 to 255) before every reply
-//   --drop-after N       the line goes away after N frames: the simulator closes it and ends
+//   --drop-after N       the line goes away with the Nth frame (unanswered): the simulator
+//                        closes it and ends
 //   --log FILE           frame log, appended to (default: standard error)
 //   --help, --version    on standard output
 // Exit status: 0 stopped by a signal or the line dropped as asked; 1 no pseudo-terminal;
@@ -75,6 +76,10 @@ int usage(const std::string& reason) {
 
 // A whole number from `least` to `most`, or nothing.
 bool number(const std::string& text, long least, long most, long& out) {
+    const bool digits = !text.empty() && text.find_first_not_of("-0123456789") == std::string::npos;
+    if (!digits) {
+        return false;
+    }
     char* end = nullptr;
     errno = 0;
     out = std::strtol(text.c_str(), &end, 10);
@@ -102,9 +107,8 @@ std::string makeLink(const std::string& target, const std::string& link) {
     }
     int error = errno;
     if (error == EEXIST && staleLink(link)) {
-        error = ::unlink(link.c_str()) == 0 && ::symlink(target.c_str(), link.c_str()) == 0
-                    ? 0
-                    : errno;
+        error =
+            ::unlink(link.c_str()) == 0 && ::symlink(target.c_str(), link.c_str()) == 0 ? 0 : errno;
     }
     if (error == 0) {
         return {};
@@ -176,6 +180,9 @@ int main(int argc, char* argv[]) {
             faults.pieceSize = std::size_t(n);
             faults.pieceGapMs = gap;
         } else if (arg == "--log") {
+            if (value.empty()) {
+                return bad("a file name");
+            }
             logPath = value;
         } else if (!arg.empty() && arg[0] == '-') {
             return usage("unknown option " + arg);
@@ -208,6 +215,7 @@ int main(int argc, char* argv[]) {
     tcgetattr(slave, &tio);
     cfmakeraw(&tio);
     tcsetattr(slave, TCSANOW, &tio);
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
     // Our own copy of the slave keeps the line up while the panel closes and reopens it.
     if (const std::string refused = makeLink(name, link); !refused.empty()) {
         std::cerr << "vk9sim: " << refused << "\n";
@@ -254,7 +262,11 @@ int main(int argc, char* argv[]) {
                     log << nowUs() << " rx " << (a.projector ? std::to_string(*a.projector) : "-")
                         << ' ' << printable(a.frame);
                     std::string reply = a.reply;
-                    if (faults.noReply && !reply.empty()) {
+                    const bool dropping = faults.dropAfter > 0 && frames >= faults.dropAfter;
+                    if (dropping) {
+                        reply.clear(); // the line goes away with this frame: no answer
+                        log << " (the line goes away)";
+                    } else if (faults.noReply && !reply.empty()) {
                         reply.clear();
                         log << " (no reply: injected)";
                     } else if (!a.note.empty()) {
@@ -276,9 +288,8 @@ int main(int argc, char* argv[]) {
                         }
                     }
                     log << std::endl;
-                    if (faults.dropAfter > 0 && frames >= faults.dropAfter) {
-                        log << nowUs() << " line dropped after " << frames << " frames"
-                            << std::endl;
+                    if (dropping) {
+                        out.clear();
                         g_stop = 1;
                         break;
                     }
@@ -290,8 +301,12 @@ int main(int argc, char* argv[]) {
                 << " (no carriage return: dropped)" << std::endl;
         }
         while (!out.empty() && out.front().atMs <= nowMs()) {
+            // The pseudo-terminal is non-blocking: when nobody reads the line and its buffer
+            // is full, the reply is dropped rather than the simulator stopped.
             const std::string& bytes = out.front().bytes;
-            [[maybe_unused]] const ssize_t n = ::write(master, bytes.data(), bytes.size());
+            if (::write(master, bytes.data(), bytes.size()) != ssize_t(bytes.size())) {
+                log << nowUs() << " reply dropped: nobody reads the line" << std::endl;
+            }
             out.pop_front();
         }
     }
