@@ -30,23 +30,6 @@ class TstEndToEnd : public QObject {
 private slots:
     void initTestCase() { qt::prepareApplication(*qApp); }
 
-    void powerOnCountsDownThenIsOn() {
-        Setup s({"--warm-up", "1500"});
-        s.window->click("Option7"); // projector 3
-        s.window->click("Command44");
-        QTRY_COMPARE(s.status(), QStringLiteral(" Stand by"));
-        QTest::qWait(600);            // the reply window closes and empties the receive buffer
-        s.window->click("Command17"); // POWER ON
-        QTRY_COMPARE(s.rxd(), QStringLiteral(" &CR "));
-        QTest::qWait(600);
-        s.window->click("Command44");
-        QTRY_COMPARE(s.status(), QStringLiteral(" Count down"));
-        QTest::qWait(1000);
-        s.window->click("Command44");
-        QTRY_COMPARE(s.status(), QStringLiteral(" Power ON"));
-        QVERIFY(s.log().contains(" rx 3 A003C00<0D> -> <06><0D>"));
-    }
-
     void everyQueryDecodes() {
         Setup s({"--warm-up", "0", "--split", "2:5"}); // replies arrive in pieces
         for (const char* c : {"Command17", "Command28", "Command57"}) {

@@ -1,7 +1,10 @@
 // vk9ctl as a script runs it, against vk9sim with each fault it can play and through
 // ser2net: the exit status and the exact output of every run.
+#include "support/Pty.h"
 #include "support/Ser2net.h"
 #include "support/Simulator.h"
+
+#include <QSocketNotifier>
 
 using namespace vk9::test;
 
@@ -105,6 +108,71 @@ private slots:
         QCOMPARE(r.err, err.replace("%1", simulator.link));
         QCOMPARE(r.out, out.replace("%1", simulator.link));
         QCOMPARE(r.status, status);
+    }
+
+    // Each query's reply shape and the values a script reads, against a far end that answers
+    // every frame as told: whole, of the shape and in the decoding table, or exit 1.
+    void replyShapes_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("result"); // the end of its JSON result
+        const auto row = [](const char* command, const QByteArray& reply, const char* result) {
+            QTest::addRow("%s %s", command, reply.toPercentEncoding().constData())
+                << command << reply << QString::fromUtf8(result);
+        };
+        const auto unexpected = [&](const char* command, const QByteArray& reply, const char* code,
+                                    const char* shown, const char* keys) {
+            const QString end =
+                QStringLiteral("\"text\":null,\"error\":\"unexpected reply to %1:%2\"%3}")
+                    .arg(code, shown, keys);
+            QTest::addRow("%s %s", command, reply.toPercentEncoding().constData())
+                << command << reply << end;
+        };
+        // clang-format off
+        row("query-status", "80\r", "\"text\":\" Stand by\",\"error\":null,\"power\":\"standby\"}");
+        row("query-status", "40\r", "\"text\":\" Count down\",\"error\":null,\"power\":\"countdown\"}");
+        row("query-status", "20\r", "\"text\":\" Cooling down\",\"error\":null,\"power\":\"cooling\"}");
+        row("query-status", "10\r", "\"text\":\" Power abnormality\",\"error\":null,\"power\":\"power-abnormality\"}");
+        row("query-status", "48\r", "\"text\":\" Temperature abnormality\",\"error\":null,\"power\":\"temperature-abnormality\"}");
+        unexpected("query-status", "90\r", "CR0", " 9 0 CR ", ",\"power\":null"); // of the shape, in no row
+        unexpected("query-status", "\x06\r", "CR0", " &CR ", ",\"power\":null");
+        row("query-mode", "4\r", "\"text\":\" Input 4\",\"error\":null,\"input\":4}");
+        unexpected("query-mode", "14\r", "CR1", " 1 4 CR ", ",\"input\":null");
+        row("query-l-time", "12345678901234567\r",
+            "\"text\":\" 1 2 3 4 5 6 7 8 9 0 1 2 3 4 5 6 7 CR  Hour Use\",\"error\":null,\"lamp_hours\":12345678901234567}");
+        unexpected("query-l-time", "123456789012345678\r", "CR3", " 1 2 3 4 5 6 7 8 9 0 1 2 3 4 5 6 7 8 CR ", ",\"lamp_hours\":null");
+        row("query-setting", "10\r", "\"text\":\" Top/Bottom reversal\",\"error\":null,\"reversal\":\"top-bottom\"}");
+        row("query-setting", "01\r", "\"text\":\" Left/Right reversal\",\"error\":null,\"reversal\":\"left-right\"}");
+        row("query-setting", "00\r", "\"text\":\" Top/Bottom , Left/Right reversal\",\"error\":null,\"reversal\":\"both\"}");
+        unexpected("query-setting", "21\r", "CR4", " 2 1 CR ", ",\"reversal\":null");
+        row("query-temp", "-12.5, 99.9\r", "\"text\":\"  S1= - 1 2 . 5 C  ,   S2=  9 9 . 9 C\",\"error\":null,\"s1\":-12.5,\"s2\":99.9}");
+        unexpected("query-temp", "041.5,38.0\r", "CR6", " 0 4 1 . 5 , 3 8 . 0 CR ", ",\"s1\":null,\"s2\":null");
+        row("query-l-mode", "15\r", "\"text\":\" No1,3 ON  : 2 Lamp mode(1,4)\",\"error\":null,\"lamp_mode\":\"2-lamp-1-4\",\"lamps_lit\":[1,3]}");
+        row("query-l-mode", "2F\r", "\"text\":\" All ON  : 2 Lamp mode(2,3)\",\"error\":null,\"lamp_mode\":\"2-lamp-2-3\",\"lamps_lit\":[1,2,3,4]}");
+        unexpected("query-l-mode", "1a\r", "CR7", " 1 a CR ", ",\"lamp_mode\":null,\"lamps_lit\":null");
+        row("power-on", "\x06\r", "\"text\":null,\"error\":null}");
+        unexpected("power-on", "00\r", "C00", " 0 0 CR ", "");
+        // clang-format on
+    }
+
+    void replyShapes() {
+        QFETCH(QString, command);
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, result);
+        Pty far;
+        QSocketNotifier frames(far.master, QSocketNotifier::Read);
+        QObject::connect(&frames, &QSocketNotifier::activated, [&] {
+            if (far.read().endsWith('\r')) {
+                far.send(reply);
+            }
+        });
+        QProcess ctl;
+        ctl.start(QStringLiteral(VK9CTL_PATH), {"--json", "--port", far.device, command});
+        QTRY_VERIFY_WITH_TIMEOUT(ctl.state() == QProcess::NotRunning, 10000);
+        QCOMPARE(ctl.exitStatus(), QProcess::NormalExit);
+        const QString out = ctl.readAllStandardOutput();
+        QVERIFY2(out.endsWith(result + "]}\n"), qPrintable(out));
+        QCOMPARE(ctl.exitCode(), result.contains("\"error\":null") ? 0 : 1);
     }
 
     void outputThatCannotBeWritten() {

@@ -284,6 +284,8 @@ private slots:
         }
     }
 
+    // A vanished device raises error after error until it is closed: one loss is told, the
+    // hold stops with it, and the mouse-up after it does nothing more.
     void lineVanishesMidHold() {
         PanelWindow p;
         p.mouse(true, "Command15");

@@ -1,53 +1,16 @@
 #pragma once
 
-#include "Fixture.h"
 #include "Form1.h"
+#include "Pty.h"
 
 #include <QAbstractButton>
 #include <QLabel>
 #include <QMessageBox>
 #include <QtTest>
 
-#include <fcntl.h>
-#include <pty.h>
-#include <unistd.h>
-
 #include <memory>
 
 namespace vk9::test {
-
-// A raw pseudo-terminal pair: the panel opens the device by name, the test plays the
-// line's far end on the master. Destroying it makes the line vanish.
-struct Pty {
-    int master = -1;
-    int slave = -1;
-    QString device;
-
-    Pty() {
-        char name[256] = {};
-        termios raw{};
-        cfmakeraw(&raw);
-        if (openpty(&master, &slave, name, &raw, nullptr) != 0) {
-            failTest("no pseudo-terminal");
-        }
-        device = QString::fromLocal8Bit(name);
-        fcntl(master, F_SETFL, O_NONBLOCK);
-    }
-    ~Pty() { ::close(master), ::close(slave); }
-    Pty(const Pty&) = delete;
-    Pty& operator=(const Pty&) = delete;
-    void send(const QByteArray& bytes) {
-        [[maybe_unused]] const auto n = ::write(master, bytes.constData(), bytes.size());
-    }
-    QByteArray read() {
-        QByteArray out;
-        char buf[4096];
-        for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;) {
-            out.append(buf, n);
-        }
-        return out;
-    }
-};
 
 // The real window, shown and active, its controls found by object name. Port 1 is the
 // device given (a simulator), or else a pseudo-terminal whose far end the test plays.
