@@ -2,6 +2,7 @@
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -77,9 +78,18 @@ std::optional<ProcessFigures> measureProcess(const std::string& program,
     xcb_flush(x);
 
     std::vector<std::string> envStrings;
-    for (char** e = environ; *e != nullptr; ++e) {
+    const auto overridden = [&](const char* entry) {
         // The benchmark itself runs offscreen; the measured program must use the display.
-        if (std::strncmp(*e, "QT_QPA_PLATFORM=", 16) != 0) {
+        if (std::strncmp(entry, "QT_QPA_PLATFORM=", 16) == 0) {
+            return true;
+        }
+        return std::any_of(environment.begin(), environment.end(), [&](const std::string& e) {
+            const auto name = e.substr(0, e.find('=') + 1);
+            return std::strncmp(entry, name.c_str(), name.size()) == 0;
+        });
+    };
+    for (char** e = environ; *e != nullptr; ++e) {
+        if (!overridden(*e)) {
             envStrings.emplace_back(*e);
         }
     }
