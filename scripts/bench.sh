@@ -13,7 +13,10 @@ if [ -z "${DISPLAY:-}" ]; then
     Xvfb "$DISPLAY" -screen 0 1280x1024x24 -dpi 96 -nolisten tcp >/dev/null 2>&1 &
     xvfb=$!
     trap 'kill "$xvfb" 2>/dev/null' EXIT
-    sleep 1
+    for _ in $(seq 100); do # until the server listens
+        [ -S "/tmp/.X11-unix/X${DISPLAY#:}" ] && break
+        sleep 0.1
+    done
 fi
 "$BUILD_DIR/tools/bench/vk9rsc-bench" \
     --panel "$BUILD_DIR/src/vk9rsc" --bare "$BUILD_DIR/tools/bench/vk9rsc-barewindow" \
