@@ -43,7 +43,7 @@ std::variant<vk9::qt::LaunchOptions, int> parse(const QStringList& arguments) {
         "A DEVICE is a serial device (/dev/ttyUSB0, COM3), or a serial line behind a network\n"
         "device server: tcp://HOST:PORT (raw TCP) or rfc2217://HOST:PORT (Telnet with the COM\n"
         "port option). Without --com1 or --com2, VK9RSC_COM1 and VK9RSC_COM2 name them, else\n"
-        "the first two serial ports of the machine.");
+        "/dev/ttyS0 and /dev/ttyS1.");
     const QCommandLineOption com1("com1", "The line of port 1 (\"COM1\").", "DEVICE");
     const QCommandLineOption com2("com2", "The line of port 2 (\"COM2\").", "DEVICE");
     const QCommandLineOption log("log", "Append every frame sent and every reply received to FILE.",

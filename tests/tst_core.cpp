@@ -206,11 +206,12 @@ private slots:
             {2500, none, "", " C R 0 CR | X X X X|"},
             {2700, none, "20\r", " C R 0 CR | 2 0 CR | Cooling down"}, // after its window
             {3000, none, "", "||"},
-            // Unasked: shown and kept; the earlier text is what decoding compares.
+            // Unasked: shown and kept, with the earlier text, until the next frame.
             {3100, none, "80\r", "| 2 0 CR 8 0 CR | Cooling down"},
             {60000, none, "", "| 2 0 CR 8 0 CR | Cooling down"},
             {60500, C::Command44, "", " C R 0 CR | 2 0 CR 8 0 CR | Cooling down"},
-            {61000, none, "", " C R 0 CR | X X X X| Cooling down"}, // buffer emptied
+            // What came before the frame is no reply to it: the reply is decoded alone.
+            {60510, none, "80\r", " C R 0 CR | 8 0 CR | Stand by"},
             {61500, none, "", "||"},
             // The address changes between a query and its reply: shown, not decoded. A newer
             // query before the reply: the newer query's table decodes it.

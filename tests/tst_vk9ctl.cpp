@@ -71,8 +71,8 @@ private slots:
             << noReply.arg("%1", "A003: ", "CR1", "500");
         QTest::newRow("a hold") << none << "" << 0 << QStringList{"--for", "120", "focus-minus"} << 0
             << "C4A acknowledged, 3 copies\n" << "";
-        QTest::newRow("power-on --wait") << QStringList{"--warm-up", "1000"} << "" << 0
-            << QStringList{"power-on", "--wait", "5"} << 0 << "C00 acknowledged\n Power ON\n" << "";
+        QTest::newRow("power-on --wait, on at its last second") << QStringList{"--warm-up", "1500"} << "" << 0
+            << QStringList{"power-on", "--wait", "2"} << 0 << "C00 acknowledged\n Power ON\n" << "";
         QTest::newRow("a wait that runs out") << QStringList{"--warm-up", "5000"} << "" << 0
             << QStringList{"power-on", "--wait", "1"} << 1 << "C00 acknowledged\n"
             << "vk9ctl: not Power ON within 1 s; the last status was Count down\n";

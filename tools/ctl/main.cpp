@@ -185,13 +185,15 @@ void waitFor(Run& run, const std::string& prefix, std::string_view code, int sec
     const std::string wanted = code == "C00" ? " Power ON" : " Stand by";
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     Result status;
-    while (true) {
+    while (true) { // every second, and once more at the deadline
         status = exchange(run, prefix, "CR0");
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         if (run.session.ended() || (status.reading.ok && status.reading.text == wanted) ||
-            std::chrono::steady_clock::now() + kPollEvery > deadline) {
+            left.count() <= 0) {
             break;
         }
-        run.session.pause(kPollEvery);
+        run.session.pause(std::min<std::chrono::milliseconds>(kPollEvery, left));
     }
     if (status.error.empty() && status.reading.text != wanted) {
         status.error = (prefix.empty() ? std::string() : prefix + ": ") + "not" + wanted +
@@ -312,8 +314,9 @@ int main(int argc, char* argv[]) {
                                      "500");
     const QCommandLineOption hold("for", "Hold the button this long.", "MS");
     const QCommandLineOption wait("wait",
-                                  "After power-on or power-off, ask for the status until it is "
-                                  "on or in stand by, for at most SECONDS (60).",
+                                  "After power-on or power-off, ask for the status every second "
+                                  "until it is on or in stand by, for at most SECONDS (60, "
+                                  "which may be left out).",
                                   "SECONDS");
     const QCommandLineOption verbose("verbose", "Trace every frame and reply on standard error.");
     const QCommandLineOption help({"h", "help"}, "Show this help and the commands.");
@@ -409,6 +412,10 @@ int main(int argc, char* argv[]) {
         from = "from --port";
     } else if (!qEnvironmentVariableIsEmpty(portVariable(1).c_str())) {
         from = "from " + portVariable(1);
+        const QString named = qEnvironmentVariable(portVariable(1).c_str());
+        if (const auto parsed = parseLineAddress(named.toStdString()); !parsed.address) {
+            return usageError(QString::fromStdString(portVariable(1) + " " + parsed.error));
+        }
     }
     (void)line.setPortNumber(1);
     (void)line.setSettings(speedRow->settings);

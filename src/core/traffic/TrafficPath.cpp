@@ -22,6 +22,10 @@ bool transmit(Context& ctx, const std::string& frame) {
         return false;
     }
     ctx.line.pacing.sent(frame.size(), ctx.port.lineSpeed());
+    // What came before this frame is no reply to it: on a line shared with vk9ctl, or after
+    // a projector spoke unasked, it would be decoded as this frame's answer. The RXD box
+    // keeps showing it until the reply comes.
+    ctx.state.receiveBuffer.clear();
     const std::string shown = trafficText(frame);
     ctx.view.setCaption(kTxdBox, shown);
     ctx.timers.start(TimerId::Timer2);
