@@ -16,33 +16,13 @@ namespace vk9::qt {
 
 namespace {
 
-QSerialPort::Parity toQt(Parity p) {
-    switch (p) {
-    case Parity::None:
-        return QSerialPort::NoParity;
-    case Parity::Even:
-        return QSerialPort::EvenParity;
-    case Parity::Odd:
-        return QSerialPort::OddParity;
-    case Parity::Mark:
-        return QSerialPort::MarkParity;
-    case Parity::Space:
-        return QSerialPort::SpaceParity;
-    }
-    return QSerialPort::NoParity;
-}
-
-QSerialPort::StopBits toQt(StopBits s) {
-    switch (s) {
-    case StopBits::One:
-        return QSerialPort::OneStop;
-    case StopBits::OneAndHalf:
-        return QSerialPort::OneAndHalfStop;
-    case StopBits::Two:
-        return QSerialPort::TwoStop;
-    }
-    return QSerialPort::OneStop;
-}
+// QSerialPort's values, in the order of the enums: Parity None, Even, Odd, Mark, Space;
+// StopBits One, OneAndHalf, Two.
+constexpr QSerialPort::Parity kParities[] = {QSerialPort::NoParity, QSerialPort::EvenParity,
+                                             QSerialPort::OddParity, QSerialPort::MarkParity,
+                                             QSerialPort::SpaceParity};
+constexpr QSerialPort::StopBits kStopBits[] = {QSerialPort::OneStop, QSerialPort::OneAndHalfStop,
+                                               QSerialPort::TwoStop};
 
 // The real path of a device, symbolic links resolved; the name itself when it names
 // nothing (the open then says why).
@@ -145,9 +125,10 @@ void DeviceLine::discardInput() {
 
 SerialResult DeviceLine::applySettings(const LineSettings& settings) {
     m_settings = settings;
-    const bool ok = m_port.setBaudRate(settings.baud) && m_port.setParity(toQt(settings.parity)) &&
+    const bool ok = m_port.setBaudRate(settings.baud) &&
+                    m_port.setParity(kParities[static_cast<int>(settings.parity)]) &&
                     m_port.setDataBits(static_cast<QSerialPort::DataBits>(settings.dataBits)) &&
-                    m_port.setStopBits(toQt(settings.stopBits)) &&
+                    m_port.setStopBits(kStopBits[static_cast<int>(settings.stopBits)]) &&
                     m_port.setFlowControl(QSerialPort::NoFlowControl);
     return ok ? SerialResult::success() : failure();
 }
