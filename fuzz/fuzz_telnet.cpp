@@ -2,7 +2,7 @@
 // same stream split at every point decodes to the same data and answers, the answers stay
 // within a fixed multiple of what arrived, a cut-off subnegotiation gives the stream back
 // to data, and data with 255s everywhere comes back as it went out.
-#include "line/Telnet.h"
+#include "transport/Telnet.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -20,7 +20,7 @@ void check(bool ok) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
-    const vk9::LineSettings settings;
+    const vk9::SerialSettings settings;
 
     vk9::TelnetClient whole;
     (void)whole.chooseSettings(settings);

@@ -21,8 +21,8 @@ ensure_packages() {
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y "${missing[@]}"
 }
 
-BUILD_PACKAGES=(cmake make g++ qt6-base-dev qt6-serialport-dev libqt6serialport6-dev
-                qt6-qpa-plugins fonts-ipafont-gothic libxcb1-dev)
+BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev libqt6serialport6-dev
+                qt6-qpa-plugins fonts-ipafont-gothic libxcb1-dev libtomlplusplus-dev)
 # The tests also run real network device servers (ser2net, and sredird behind socat) in
 # front of pseudo-terminals, drop their packets in a network namespace of their own, and
 # build and check the Debian package.

@@ -9,7 +9,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 ensure_packages "${BUILD_PACKAGES[@]}"
 build_tree "$BUILD_DIR"
-panel="$BUILD_DIR/src/vk9rsc"
+panel="$BUILD_DIR/src/vk9rsc/vk9rsc"
 
 for arg in "$@"; do
     case "$arg" in

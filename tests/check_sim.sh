@@ -31,6 +31,17 @@ for _ in $(seq 50); do [ "$(readlink "$dir/stale")" != /dev/pts/999999 ] && brea
 [ "$(readlink "$dir/stale")" != /dev/pts/999999 ] || fail "a stale link was not taken over"
 kill $first; wait $first
 
+# Killed with SIGKILL, a simulator leaves its link; the next one, given the same
+# pseudo-terminal by the system, takes it over.
+"$sim" --log "$dir/log" "$dir/killed" >/dev/null & first=$!
+for _ in $(seq 50); do [ -L "$dir/killed" ] && break; sleep 0.1; done
+kill -9 $first; wait $first 2>/dev/null
+"$sim" --log "$dir/log" "$dir/killed" >/dev/null & first=$!
+sleep 0.5
+kill -0 $first 2>/dev/null || fail "a link left by a killed simulator was not taken over"
+kill $first; wait $first
+[ ! -L "$dir/killed" ] || fail "the link of the second simulator was left"
+
 # Bad options, each with its reason.
 check() {
     expected="$1"; shift
@@ -49,3 +60,7 @@ check "--log $dir/no/such/log: No such file or directory" --log "$dir/no/such/lo
 check "cannot make the link $dir/no/such/link: No such file or directory" "$dir/no/such/link"
 [ ! -e "$dir/x" ] || fail "a refused run made its link"
 "$sim" --version | grep -q "^vk9sim [0-9]" || fail "--version"
+"$sim" -v | grep -q "^vk9sim [0-9]" || fail "-v"
+"$sim" --help | grep -q "^  --state N:SETTINGS" || fail "--help says what each option does"
+check "--state 5:power=on: N:SETTINGS" --state 5:power=on "$dir/x"
+check "--state 1:power=warm: power=standby" --state 1:power=warm "$dir/x"

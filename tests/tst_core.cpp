@@ -2,12 +2,15 @@
 // window heights, the port and speed choice, the traffic timers, rendering and decoding,
 // the hold buttons and their repeat, and the failure paths.
 #include "PanelHarness.h"
-#include "line/LineSettings.h"
 #include "traffic/ReplyDecoder.h"
 #include "traffic/TrafficText.h"
+#include "transport/PortNames.h"
+#include "transport/SerialSettings.h"
 
 #include <algorithm>
 #include <random>
+
+#include <QTemporaryDir>
 
 using namespace vk9;
 using namespace vk9::test;
@@ -60,18 +63,30 @@ private slots:
         QTest::addColumn<double>("height");
         QTest::addColumn<int>("failingOpen"); // 1: start-up's own open, 2: COM1's reopen
         QTest::addColumn<bool>("connects");   // a network line: the open is pending
+        QTest::addColumn<QString>("origin");  // where port 1's line was named
         QTest::addColumn<QString>("calls");   // on the port
+        QTest::addColumn<QString>("warning"); // once the window is on screen
         // Opened, then closed and opened again by the selection of "COM1".
         const QString opened = "number 1,settings 19200,N,8,1,open,close,number 1,open";
-        QTest::newRow("full HD") << 1920.0 << 1080.0 << 0 << false << opened;
+        // With the serial ports the machine has; advice to name the line only if none was.
+        const QString failed = "/dev/ttyS0: No such file or directory\n\nSerial ports on this "
+                               "machine: /dev/ttyUSB0.\n";
+        const QString name = "Name the line for port 1 with --com1 DEVICE, or as com1 in "
+                             "~/.config/vk9rsc/lines.toml.";
+        // clang-format off
+        QTest::newRow("full HD") << 1920.0 << 1080.0 << 0 << false << "" << opened << "";
         QTest::newRow("small screen: negative, not clamped")
-            << 600.0 << 400.0 << 0 << false << opened;
-        QTest::newRow("port 1 does not open")
-            << 1920.0 << 1080.0 << 1 << false << "number 1,settings 19200,N,8,1,open,number 1";
-        QTest::newRow("port 1 does not reopen for COM1")
-            << 1920.0 << 1080.0 << 2 << false << opened + ",number 2";
+            << 600.0 << 400.0 << 0 << false << "" << opened << "";
+        QTest::newRow("port 1 does not open") << 1920.0 << 1080.0 << 1 << false << ""
+            << "number 1,settings 19200,N,8,1,open,number 1" << failed + name;
+        QTest::newRow("port 1 does not reopen for COM1") << 1920.0 << 1080.0 << 2 << false << ""
+            << opened + ",number 2" << failed + name;
+        QTest::newRow("a line named that does not open") << 1920.0 << 1080.0 << 1 << false << "VK9RSC_COM1"
+            << "number 1,settings 19200,N,8,1,open,number 1"
+            << failed + "Port 1 is /dev/ttyS0, as VK9RSC_COM1 names it: choose COM, then COM1, once it is there.";
         QTest::newRow("a network line connects once")
-            << 1920.0 << 1080.0 << 0 << true << "number 1,settings 19200,N,8,1,open";
+            << 1920.0 << 1080.0 << 0 << true << "" << "number 1,settings 19200,N,8,1,open" << "";
+        // clang-format on
     }
 
     void startUp() {
@@ -79,9 +94,12 @@ private slots:
         QFETCH(double, height);
         QFETCH(int, failingOpen);
         QFETCH(bool, connects);
+        QFETCH(QString, origin);
         QFETCH(QString, calls);
+        QFETCH(QString, warning);
         PanelHarness h;
         h.port.connects = connects;
+        h.port.names.origin = origin.toStdString();
         h.view.screen = {width * 15, height * 15};
         h.port.failingOpen = failingOpen;
         h.port.openFailure = "/dev/ttyS0: No such file or directory";
@@ -106,13 +124,7 @@ private slots:
         h.panel.shown();
         h.panel.shown();
         h.clock.advance(10s);
-        // With the serial ports the machine has, so that the operator knows what to name.
-        QCOMPARE(h.view.warnings,
-                 failingOpen
-                     ? Texts{"/dev/ttyS0: No such file or directory\n\nSerial ports on this "
-                             "machine: /dev/ttyUSB0.\nName the line for port 1 with "
-                             "--com1 DEVICE."}
-                     : Texts{});
+        QCOMPARE(h.view.warnings, warning.isEmpty() ? Texts{} : Texts{warning.toStdString()});
         QCOMPARE(h.port.isOpen(), failingOpen == 0);
         QVERIFY(h.port.writes.empty());
     }
@@ -263,16 +275,69 @@ private slots:
         h.panel.select(C::Option1); // while open: closed, renumbered, reopened
         QCOMPARE(h.port.calls, std::string("close,number 1,open"));
         QCOMPARE(h.view.warnings.size(), std::size_t{1});
-        const auto slow = parseLineSettings("9600,N,8,1");
+        const auto slow = parseSerialSettings("9600,N,8,1");
         QVERIFY(slow && slow->baud == 9600 && slow->dataBits == 8);
-        QVERIFY(!parseLineSettings("9600,N,8") && !parseLineSettings("96OO,N,8,1"));
+        QVERIFY(!parseSerialSettings("9600,N,8") && !parseSerialSettings("96OO,N,8,1"));
     }
 
-    void devicesForPortNumbers() {
-        QCOMPARE(deviceForPort(1, nullptr, false), std::string("/dev/ttyS0"));
-        QCOMPARE(deviceForPort(2, "", false), std::string("/dev/ttyS1")); // set but empty
-        QCOMPARE(deviceForPort(1, "/dev/ttyUSB0", false), std::string("/dev/ttyUSB0"));
-        QCOMPARE(deviceForPort(2, nullptr, true), std::string("COM2"));
+    // Each port's line and where it was named: the command line, the variable, the lines
+    // file, the default; a lines file with an error names nothing.
+    void linesOfThePorts_data() {
+        QTest::addColumn<QByteArray>("file"); // the lines file's text; empty: none
+        QTest::addColumn<QString>("line");    // --com1 or VK9RSC_COM1 as "--com1 X" or "VAR X"
+        QTest::addColumn<QString>("port1");   // "device (origin)"
+        QTest::addColumn<QString>("port2");
+        QTest::addColumn<QString>("error"); // after "FILE:"
+        // clang-format off
+        QTest::newRow("nothing named") << QByteArray() << "" << "/dev/ttyS0 ()" << "/dev/ttyS1 ()" << "";
+        QTest::newRow("the file") << QByteArray("# hall\ncom1 = \"/dev/serial/by-id/usb-X\"\ncom2 = \"rfc2217://hall:7001\"\n")
+            << "" << "/dev/serial/by-id/usb-X (FILE)" << "rfc2217://hall:7001 (FILE)" << "";
+        QTest::newRow("the variable before the file") << QByteArray("com1 = \"/dev/ttyUSB1\"") << "VAR /dev/ttyUSB2"
+            << "/dev/ttyUSB2 (VK9RSC_COM1)" << "/dev/ttyS1 ()" << "";
+        QTest::newRow("the command line before all") << QByteArray("com1 = \"/dev/ttyUSB1\"") << "--com1 /dev/ttyUSB3"
+            << "/dev/ttyUSB3 (--com1)" << "/dev/ttyS1 ()" << "";
+        QTest::newRow("an unknown key") << QByteArray("com1 = \"/dev/ttyUSB1\"\n\ncom3 = \"x\"") << ""
+            << "/dev/ttyS0 ()" << "/dev/ttyS1 ()" << ":3: unknown key \"com3\"; the keys are com1 and com2";
+        QTest::newRow("not a text") << QByteArray("com2 = 7001") << "" << "/dev/ttyS0 ()" << "/dev/ttyS1 ()"
+            << ":1: com2: a line is a text in quotes, such as \"/dev/ttyUSB0\"";
+        QTest::newRow("no line") << QByteArray("com1 = \"tcp://hall\"") << "" << "/dev/ttyS0 ()" << "/dev/ttyS1 ()"
+            << ":1: com1: \"tcp://hall\": a network line is tcp://HOST:PORT, PORT from 1 to 65535";
+        QTest::newRow("not TOML") << QByteArray("com1 = /dev/ttyUSB0") << "" << "/dev/ttyS0 ()" << "/dev/ttyS1 ()"
+            << ":1: Error while parsing value: could not determine value type";
+        // clang-format on
+    }
+
+    void linesOfThePorts() {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, line);
+        QFETCH(QString, port1);
+        QFETCH(QString, port2);
+        QFETCH(QString, error);
+        QTemporaryDir home;
+        const QString path = home.filePath(".config/vk9rsc/lines.toml");
+        const auto places = linesFilePlaces(nullptr, home.path().toUtf8().constData());
+        QCOMPARE(places[0], path.toStdString());
+        QCOMPARE(places[1], std::string("/etc/vk9rsc/lines.toml"));
+        QCOMPARE(linesFilePlaces("/x", "/home/u")[0], std::string("/x/vk9rsc/lines.toml"));
+        LinesFile lines;
+        if (!file.isEmpty()) {
+            QDir(home.path()).mkpath(".config/vk9rsc");
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(file) == file.size());
+            f.close();
+            lines = readLinesFile(path.toStdString());
+        }
+        QCOMPARE(QString::fromStdString(lines.error), error.isEmpty() ? "" : path + error);
+        const std::string cli = line.startsWith("--com1 ") ? line.mid(7).toStdString() : "";
+        const std::string var = line.startsWith("VAR ") ? line.mid(4).toStdString() : "";
+        const auto shown = [&](int number) {
+            const NamedLine n = lineForPort(number, number == 1 ? cli : "",
+                                            number == 1 ? var.c_str() : nullptr, lines, false);
+            return QString::fromStdString(n.device + " (" + n.origin + ")").replace(path, "FILE");
+        };
+        QCOMPARE(shown(1), port1);
+        QCOMPARE(shown(2), port2);
+        QCOMPARE(lineForPort(2, "", "", {}, true).device, std::string("COM2"));
     }
 
     // A network line connects after its open returned: the port choice ends when the outcome
@@ -280,12 +345,19 @@ private slots:
     void pendingOpenEndsTheChoiceLater() {
         PanelHarness h;
         h.port.connects = true;
+        h.port.names = {"tcp://127.0.0.1:7001", "--com1", true};
         h.started(); // start-up's choice of COM1 is pending
         QVERIFY(h.view.warnings.empty());
+        // A network line that does not open at start-up is tried again, as one lost later.
         h.panel.opened(SerialResult::failure("127.0.0.1:7001: connection refused"));
-        QCOMPARE(h.view.warnings.size(), std::size_t{1}); // told with the machine's ports
-        QCOMPARE(h.view.warnings[0].substr(0, 36), "127.0.0.1:7001: connection refused\n\n");
-        QCOMPARE(h.port.number, 2);
+        QCOMPARE(h.view.warnings, Texts{"127.0.0.1:7001: connection refused\n\nReconnecting to "
+                                        "127.0.0.1:7001: this box closes when the line is back."});
+        QCOMPARE(h.port.number, 1);
+        h.port.opened = false;
+        h.clock.advance(1s);
+        QCOMPARE(h.port.calls, std::string("open"));
+        h.panel.opened(SerialResult::success());
+        QVERIFY(!h.view.warningOpen);
         h.port.opened = false;
         h.port.clearRecords();
         h.panel.click(C::Command33);
@@ -296,21 +368,28 @@ private slots:
         QVERIFY(!h.view.isVisible(C::Frame8));
         h.panel.opened(SerialResult::failure("late")); // no choice pending: nothing happens
         QCOMPARE(h.view.warnings.size(), std::size_t{1});
+        QVERIFY(!h.view.warningOpen);
         QCOMPARE(h.port.number, 1);
         h.panel.click(C::Command17);
         QCOMPARE(h.view.trafficLog, Texts{"TX| C 0 0 CR |"}); // each frame for the log
     }
 
+    // Nothing is sent, and the first click that is not says so in the warning box too: the
+    // STATUS box is out of view at the window's short height.
     void nothingIsSentOnALostLine() {
         PanelHarness h;
         h.started();
         h.panel.portLost("/dev/ttyUSB0", "the line hung up", false);
-        QCOMPARE(h.view.warnings,
-                 Texts{"The serial line /dev/ttyUSB0 went away: the line hung up"});
+        const std::string lost = "The serial line /dev/ttyUSB0 went away: the line hung up\n\n"
+                                 "Choose COM, then its port, once it is back.";
+        const std::string unsent =
+            "Nothing was sent: no serial port is open.\n\nChoose COM, then a port, to open it.";
+        QCOMPARE(h.view.warnings, Texts{lost});
         QVERIFY(!h.port.isOpen());
         h.panel.press(C::Command15); // Zoom +
         QCOMPARE(h.boxes(), std::string("|| Not sent: no serial port is open"));
         QCOMPARE(h.view.logs.back(), std::string("not sent: C 4 7 CR - no serial port is open"));
+        QCOMPARE(h.view.warnings, (Texts{lost, unsent}));
         h.clock.advance(1s);
         h.panel.release(C::Command15);
         h.clock.advance(5s);
@@ -318,7 +397,13 @@ private slots:
         QVERIFY(!h.clock.isRunning(TimerId::Timer1) && !h.clock.isRunning(TimerId::Timer2));
         // The failed send ends the press: no interval changes, nothing repeats.
         QVERIFY(h.clock.interval(TimerId::Timer1) == 200ms && h.state().adjustTarget == 0);
-        QCOMPARE(h.view.warnings.size(), std::size_t{1});
+        h.panel.click(C::Command17); // once a time the port is away
+        QCOMPARE(h.view.warnings.size(), std::size_t{2});
+        h.panel.select(C::Option1);
+        h.panel.click(C::Command17);
+        h.port.opened = false;
+        h.panel.click(C::Command17); // sent in between: a new time
+        QCOMPARE(h.view.warnings, (Texts{lost, unsent, unsent}));
         QCOMPARE(h.view.quits, 0);
     }
 
@@ -591,56 +676,75 @@ private slots:
         QCOMPARE(sent, copies);
     }
 
-    // A network line that goes away is told once, then tried again after 1 s, 2 s, 4 s and
-    // so on up to 30 s, until it is back; choosing a port ends the retries.
+    // A network line that goes away is told in the warning box, which closes once the line
+    // is back, and tried again after 1 s, then twice as long each time up to 30 s. A line that
+    // drops again before it has stayed up 30 s goes on from the last wait doubled; one that
+    // has stayed up, or whose port the operator chooses, starts again at 1 s.
+    void lostNetworkLineComesBack_data() {
+        QTest::addColumn<QString>("steps");    // "lost", "refused", "back", "up 30 s", "choose"
+        QTest::addColumn<QList<int>>("waits"); // ms before each try
+        // clang-format off
+        QTest::newRow("refused again and again") << "lost refused refused refused refused refused refused back"
+            << QList<int>{1000, 2000, 4000, 8000, 16000, 30000, 30000};
+        QTest::newRow("taken and dropped at once") << "lost back lost back lost back lost back lost back lost back"
+            << QList<int>{1000, 2000, 4000, 8000, 16000, 30000};
+        QTest::newRow("up 30 s, then dropped") << "lost back lost back up lost back"
+            << QList<int>{1000, 2000, 1000};
+        QTest::newRow("the operator chooses the port") << "lost refused choose lost back"
+            << QList<int>{1000, 1000};
+        // clang-format on
+    }
+
     void lostNetworkLineComesBack() {
+        QFETCH(QString, steps);
+        QFETCH(QList<int>, waits);
         PanelHarness h;
         h.port.connects = true;
         h.started();
         h.panel.opened(SerialResult::success());
         h.panel.press(C::Command15); // Zoom +
-        h.port.opened = false;
-        h.panel.portLost("rfc2217://hall:7001", "the server closed the connection", true);
-        QCOMPARE(
-            h.view.warnings,
-            Texts{
-                "The serial line rfc2217://hall:7001 went away: the server closed the connection"});
-        QCOMPARE(h.state().repeatCode, 0);
-        h.reply("80\r"); // the mouse-up after the loss finds nothing held: the box stays
-        h.panel.release(C::Command15);
-        QCOMPARE(h.boxes(), std::string("| 8 0 CR | Reconnecting to hall:7001"));
-        h.port.clearRecords();
-        const milliseconds lost = h.clock.now();
-        int opens = 0;
-        for (const int at : {1000, 3000, 7000, 15000, 31000, 61000, 91000}) {
-            h.clock.advance(lost + milliseconds(at - 1) - h.clock.now());
-            QCOMPARE(int(std::count(h.port.calls.begin(), h.port.calls.end(), 'p')), opens);
-            h.clock.advance(1ms);
-            QCOMPARE(int(std::count(h.port.calls.begin(), h.port.calls.end(), 'p')), ++opens);
-            h.port.opened = false;
-            h.panel.opened(SerialResult::failure("hall:7001: connection refused"));
-            QCOMPARE(h.box(C::Label22), std::string(" Reconnecting to hall:7001"));
+        QList<int> tried;
+        milliseconds since = h.clock.now();
+        const std::string lost = "The serial line rfc2217://hall:7001 went away: the server "
+                                 "closed the connection\n\nReconnecting to hall:7001: this box "
+                                 "closes when the line is back.";
+        for (const QString& step : steps.split(' ')) {
+            if (step == "lost") {
+                h.port.opened = false;
+                h.panel.portLost("rfc2217://hall:7001", "the server closed the connection", true);
+                QCOMPARE(h.view.warnings.back(), lost);
+                QVERIFY(h.view.warningOpen && h.state().repeatCode == 0);
+                QCOMPARE(h.box(C::Label22), std::string(" Reconnecting to hall:7001"));
+                since = h.clock.now();
+            } else if (step == "choose") {
+                h.panel.select(C::Option1); // opened at once, the retries ended
+                h.panel.opened(SerialResult::success());
+            } else if (step == "up") {
+                h.clock.advance(30s);
+            } else { // the next try, and its outcome
+                h.port.clearRecords();
+                while (h.port.calls.empty() && h.clock.now() - since < 100s) {
+                    h.clock.advance(1ms);
+                }
+                tried << int((h.clock.now() - since).count());
+                since = h.clock.now();
+                h.port.opened = step == "back";
+                h.panel.opened(step == "back" ? SerialResult::success()
+                                              : SerialResult::failure("hall:7001: refused"));
+                QCOMPARE(h.view.warningOpen, step != "back");
+                QCOMPARE(h.box(C::Label22), step == "back"
+                                                ? std::string(" Reconnected to hall:7001")
+                                                : std::string(" Reconnecting to hall:7001"));
+            }
         }
-        h.panel.click(C::Command17); // meanwhile, nothing is sent
-        QCOMPARE(h.box(C::Label22), std::string(" Not sent: no serial port is open"));
-        h.clock.advance(30s);
-        h.panel.opened(SerialResult::success());
-        QCOMPARE(h.box(C::Label22), std::string(" Reconnected to hall:7001"));
+        QCOMPARE(tried, waits);
+        h.port.clearRecords();
+        h.clock.advance(100s); // back: nothing more is tried
+        QVERIFY(h.port.calls.empty() && !h.view.warningOpen);
         h.panel.lineNote("rfc2217://hall:7001", "the line runs at 9600 bit/s", true);
         QCOMPARE(h.box(C::Label22), std::string(" the line runs at 9600 bit/s"));
-        h.panel.lineNote("rfc2217://hall:7001", "the far speed is the server's", false);
         QCOMPARE(h.view.logs.back(),
-                 std::string("rfc2217://hall:7001: the far speed is the server's"));
-        h.port.clearRecords();
-        h.clock.advance(100s);
-        QVERIFY(h.port.calls.empty() && h.view.warnings.size() == 1);
-        // A local device does not come back by itself; a port chosen ends the retries.
-        h.port.opened = false;
-        h.panel.portLost("/dev/ttyUSB0", "the line hung up", false);
-        h.panel.portLost("tcp://hall:7002", "Connection timed out", true);
-        h.panel.select(C::Option1);
-        h.clock.advance(100s);
-        QCOMPARE(h.port.calls, std::string("number 1,open"));
+                 std::string("rfc2217://hall:7001: the line runs at 9600 bit/s"));
     }
 };
 

@@ -49,10 +49,12 @@ private slots:
         QVERIFY(nft("add rule inet vk9 in tcp dport " + port + " drop"));
         QElapsedTimer silent;
         silent.start();
-        QTRY_COMPARE_WITH_TIMEOUT(p.warnings.texts.size(), 1, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(p.warnings().size(), 1, 15000);
         qInfo("told %.1f s after the server fell silent", double(silent.elapsed()) / 1000);
-        QCOMPARE(p.warnings.texts[0],
-                 "The serial line " + server.address(true) + " went away: Connection timed out");
+        QCOMPARE(p.warnings()[0], QStringLiteral("VK9RSC: The serial line %1 went away: Connection "
+                                                 "timed out\n\nReconnecting to %2:%3: this box "
+                                                 "closes when the line is back.")
+                                      .arg(server.address(true), server.host, port));
         QCOMPARE(p.form->state().repeatCode, 0); // the hold stopped with the line
         const auto written = p.form->serialPort().bytesWritten();
         QTest::qWait(300);

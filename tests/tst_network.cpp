@@ -1,10 +1,10 @@
 // Lines behind network device servers: the Telnet client's bytes, the line contract as a
 // caller meets it, and the real window over ser2net on 127.0.0.1, as Telnet with the COM
 // port option and as raw TCP, in front of pseudo-terminals whose far end the test plays.
-#include "line/Telnet.h"
 #include "support/Ser2net.h"
 #include "support/Simulator.h"
 #include "support/WindowFixture.h"
+#include "transport/Telnet.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -81,13 +81,91 @@ struct ScriptedServer {
     }
 };
 
+// A Telnet server with the COM port option, as RFC 2217 has it: it answers every setting
+// with the value it takes. It may wait for the client to speak first, take another parity
+// than the one asked, answer late, and hang up once it has answered.
+struct TelnetServer {
+    QTcpServer server;
+    QByteArray received;
+    QList<QByteArray> settings; // each SET-x as received: command byte and value, in hex
+    bool speaksFirst = true;
+    char parity = 0; // 0: as asked
+    int answerAfterMs = 0;
+    bool hangsUpAfterAnswering = false;
+    QTcpSocket* client = nullptr;
+
+    TelnetServer() {
+        if (!server.listen(QHostAddress::LocalHost)) {
+            failTest("no loopback port to listen on");
+        }
+        QObject::connect(&server, &QTcpServer::newConnection, [this] {
+            client = server.nextPendingConnection();
+            if (speaksFirst) {
+                client->write(QByteArray::fromHex("fffb03fffd03"));
+            }
+            QObject::connect(client, &QTcpSocket::readyRead, [this] { answer(client->readAll()); });
+        });
+    }
+    void answer(const QByteArray& bytes) {
+        const bool first = received.isEmpty();
+        received += bytes;
+        QByteArray out = first ? QByteArray::fromHex("fffd2cfffb00fffd00") : QByteArray();
+        for (qsizetype at = bytes.indexOf("\xff\xfa\x2c"); at >= 0;
+             at = bytes.indexOf("\xff\xfa\x2c", at + 1)) {
+            QByteArray sub = bytes.mid(at + 3, bytes.indexOf("\xff\xf0", at) - at - 3);
+            settings << sub.toHex();
+            if (sub[0] == 3 && parity != 0) {
+                sub[1] = parity;
+            }
+            sub[0] = char(sub[0] + 100);
+            out += "\xff\xfa\x2c" + sub + "\xff\xf0";
+        }
+        QTimer::singleShot(answerAfterMs, client, [this, out] {
+            client->write(out);
+            if (hangsUpAfterAnswering && out.contains("\xff\xfa\x2c")) {
+                client->disconnectFromHost();
+            }
+        });
+    }
+};
+
+// A relay on 127.0.0.1 that holds every piece for a while, each way: a slow link.
+struct SlowRelay {
+    QTcpServer server;
+    int delayMs;
+    SlowRelay(int targetPort, int delay) : delayMs(delay) {
+        if (!server.listen(QHostAddress::LocalHost)) {
+            failTest("no loopback port to relay on");
+        }
+        QObject::connect(&server, &QTcpServer::newConnection, [this, targetPort] {
+            QTcpSocket* near = server.nextPendingConnection();
+            auto* far = new QTcpSocket(near);
+            far->connectToHost(QHostAddress::LocalHost, quint16(targetPort));
+            const auto pass = [this](QTcpSocket* from, QTcpSocket* to) {
+                QObject::connect(from, &QTcpSocket::readyRead, to, [this, from, to] {
+                    const QByteArray bytes = from->readAll();
+                    QTimer::singleShot(delayMs, to, [to, bytes] { to->write(bytes); });
+                });
+            };
+            pass(near, far);
+            pass(far, near);
+        });
+    }
+    QString address() const {
+        return QStringLiteral("rfc2217://127.0.0.1:%1").arg(server.serverPort());
+    }
+};
+
 // The port as a caller sees it: every event it hands on, marked when it came inside open().
 struct Caller {
-    qt::QtSerialPort port;
+    qt::NumberedPort port;
     QStringList events;
     bool inOpen = false;
 
     Caller() {
+        port.onNote([this](const std::string&, const std::string& text, bool) {
+            add("note: " + QString::fromStdString(text));
+        });
         port.onOpened([this](const SerialResult& r) {
             add(r.ok ? QStringLiteral("opened") : "failed: " + QString::fromStdString(r.message));
         });
@@ -156,7 +234,7 @@ private slots:
         QFETCH(QByteArray, then9600);
         QFETCH(QString, news);
         TelnetClient client;
-        LineSettings settings; // 19200 bit/s, 8 data bits, no parity, 1 stop bit
+        SerialSettings settings; // 19200 bit/s, 8 data bits, no parity, 1 stop bit
         QCOMPARE(QByteArray::fromStdString(client.chooseSettings(settings)), QByteArray());
         QCOMPARE(QByteArray::fromStdString(client.start()).toHex(),
                  QByteArray("fffb00fffd00fffb2c"));
@@ -197,7 +275,7 @@ private slots:
         QTest::newRow("no answer within 3 s") << "tcp://127.0.0.1:%3" << QByteArray() << false << false
             << QStringList{"failed: no answer from 127.0.0.1:%3 within 3 s"};
         QTest::newRow("closed while pending") << "tcp://127.0.0.1:%1" << QByteArray() << false << true << QStringList{};
-        QTest::newRow("silent, as Telnet") << "rfc2217://127.0.0.1:%1" << QByteArray() << false << false << QStringList{notTelnet};
+        QTest::newRow("silent, not even to our requests") << "rfc2217://127.0.0.1:%1" << QByteArray() << false << false << QStringList{notTelnet};
         QTest::newRow("not Telnet") << "rfc2217://127.0.0.1:%1" << QByteArray("hello\r\n") << false << false << QStringList{notTelnet};
         QTest::newRow("dropped while pending") << "rfc2217://127.0.0.1:%1" << QByteArray() << true << false
             << QStringList{"failed: 127.0.0.1:%1: the line is in use, or not open to this computer: "
@@ -230,13 +308,106 @@ private slots:
             (void)caller.port.close();
         }
         QTRY_VERIFY_WITH_TIMEOUT(caller.events.size() >= events.size(), 5000);
-        QTest::qWait(400); // past the Telnet server's 300 ms to speak first, and any more
+        QTest::qWait(400); // any more that would come
         for (QString& event : events) {
             event = fill(event);
         }
         QCOMPARE(caller.events, events);
-        QVERIFY(!device.startsWith("rfc2217") || server.received.isEmpty());
+        // Our Telnet requests, and never a frame, reach a server that is not Telnet.
+        QVERIFY(!server.received.contains('\r'));
         QVERIFY(!caller.port.isOpen());
+    }
+
+    // Telnet on slow links and with servers that wait, refuse or hang up: the line opens
+    // once the settings are answered, each setting is checked, and a speed chosen while the
+    // options are agreed goes out once and is answered as itself.
+    void telnetServers_data() {
+        QTest::addColumn<bool>("speaksFirst");
+        QTest::addColumn<int>("answerAfterMs");
+        QTest::addColumn<char>("parity");
+        QTest::addColumn<bool>("hangsUp");
+        QTest::addColumn<bool>("choose9600"); // while the options are agreed
+        QTest::addColumn<QStringList>("events");
+        QTest::addColumn<int>("speeds"); // SET-BAUDRATE received
+        // clang-format off
+        QTest::newRow("waits for the client to speak") << false << 0 << char(0) << false << false
+            << QStringList{"opened"} << 1;
+        QTest::newRow("answers 1.5 s late") << true << 1500 << char(0) << false << false
+            << QStringList{"opened"} << 1;
+        QTest::newRow("takes even parity") << true << 0 << char(3) << false << false
+            << QStringList{"note: the server did not take no parity: the line runs with even parity", "opened"} << 1;
+        QTest::newRow("9600 chosen while agreeing") << true << 300 << char(0) << false << true
+            << QStringList{"opened"} << 2;
+        QTest::newRow("hangs up once it has answered") << true << 0 << char(0) << true << false
+            << QStringList{"opened", "lost: the server closed the connection"} << 1;
+        // clang-format on
+    }
+
+    void telnetServers() {
+        QFETCH(bool, speaksFirst);
+        QFETCH(int, answerAfterMs);
+        QFETCH(char, parity);
+        QFETCH(bool, hangsUp);
+        QFETCH(bool, choose9600);
+        QFETCH(QStringList, events);
+        QFETCH(int, speeds);
+        TelnetServer server;
+        server.speaksFirst = speaksFirst;
+        server.answerAfterMs = answerAfterMs;
+        server.parity = parity;
+        server.hangsUpAfterAnswering = hangsUp;
+        Caller caller;
+        QVERIFY(
+            caller.open(QStringLiteral("rfc2217://127.0.0.1:%1").arg(server.server.serverPort()))
+                .pending);
+        if (choose9600) {
+            QTRY_VERIFY(!server.settings.isEmpty());
+            QVERIFY(caller.port.setSettings("9600,N,8,1").ok);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(caller.events.size() >= events.size(), 5000);
+        QTest::qWait(answerAfterMs + 300);
+        QCOMPARE(caller.events, events);
+        QCOMPARE(server.settings.count("0100004b00"), 1);
+        QCOMPARE(server.settings.count("0100002580"), speeds - 1);
+        QCOMPARE(caller.port.lineSpeed(), choose9600 ? 9600 : 19200);
+    }
+
+    // ser2net behind a relay that holds every piece 400 ms each way: Telnet, the speed and
+    // the frames all get through.
+    void telnetThroughASlowRelay() {
+        Pty far;
+        Ser2net server(far.device);
+        SlowRelay relay(server.telnetPort, 400);
+        Caller caller;
+        QVERIFY(caller.open(relay.address()).pending);
+        QTRY_COMPARE_WITH_TIMEOUT(caller.events, QStringList{"opened"}, 5000);
+        QCOMPARE(speedOf(far), speed_t(B19200));
+        QVERIFY(caller.port.write("CR0\r").ok);
+        QByteArray atFarEnd;
+        QTRY_COMPARE((atFarEnd += far.read()), QByteArray("CR0\r"));
+    }
+
+    // A server that takes the connection and hangs up at once, as ser2net does when its line
+    // is in use: one warning box, never a pile of them, and tries further and further apart.
+    void oneWarningForAServerThatHangsUpAtOnce() {
+        ScriptedServer server("Port already in use\r\n", true);
+        int connections = 0;
+        QObject::connect(&server.server, &QTcpServer::newConnection, [&] { ++connections; });
+        const QString device = QStringLiteral("tcp://127.0.0.1:%1").arg(server.server.serverPort());
+        PanelWindow p(device);
+        QElapsedTimer watched;
+        watched.start();
+        while (watched.elapsed() < 3600) { // tries at 0, 1 and 3 s
+            QVERIFY(p.warnings().size() <= 1);
+            QTest::qWait(20);
+        }
+        QCOMPARE(connections, 3);
+        QCOMPARE(p.warnings(),
+                 QStringList{"VK9RSC: The serial line " + device +
+                             " went away: the line is in use, or not open to this "
+                             "computer: the server hung up at once, saying \"Port "
+                             "already in use\"\n\nReconnecting to " +
+                             device.mid(6) + ": this box closes when the line is back."});
     }
 
     // Two conforming Telnet servers and a raw TCP line, each in front of a pseudo-terminal.
@@ -283,7 +454,7 @@ private slots:
             QTest::mouseClick(p.get("Option9"), Qt::LeftButton);
             QTRY_COMPARE(speedOf(far), speed_t(B19200));
         }
-        QVERIFY(p.warnings.texts.isEmpty());
+        QVERIFY(p.warnings().isEmpty());
     }
 
     // A server that goes away mid-hold: the hold stops, the operator is told once, and the
@@ -296,19 +467,20 @@ private slots:
         p.mouse(true, "Command15"); // Zoom +, every 50 ms
         QTRY_VERIFY((p.line += far.read()).count("C47\r") >= 3);
         server.stop();
-        QTRY_COMPARE(p.warnings.texts.size(), 1);
-        QCOMPARE(p.warnings.texts[0], "The serial line " + server.address(true) +
-                                          " went away: the server closed the connection");
+        const QString name = QStringLiteral("127.0.0.1:%1").arg(server.telnetPort);
+        QTRY_COMPARE(p.warnings(), QStringList{"VK9RSC: The serial line " + server.address(true) +
+                                               " went away: the server closed the connection\n\n"
+                                               "Reconnecting to " +
+                                               name + ": this box closes when the line is back."});
         QCOMPARE(p.form->state().repeatCode, 0);
         p.mouse(false, "Command15");
-        const QString name = QStringLiteral("127.0.0.1:%1").arg(server.telnetPort);
         QCOMPARE(p.text("Label22"), " Reconnecting to " + name);
         QVERIFY(server.start());
         QTRY_COMPARE_WITH_TIMEOUT(p.text("Label22"), " Reconnected to " + name, 5000);
+        QVERIFY(p.warnings().isEmpty()); // closed by itself
         p.click("Command17");
         QByteArray atFarEnd;
         QTRY_COMPARE((atFarEnd += far.read()), QByteArray("C00\r"));
-        QCOMPARE(p.warnings.texts.size(), 1);
     }
 
     // The panel and vk9ctl share one ser2net line: each one's frames reach the projectors,
@@ -328,7 +500,7 @@ private slots:
         QTest::qWait(100);    // vk9ctl's replies reach the panel too, unasked
         p.click("Command45"); // MODE: decoded from its own reply alone
         QTRY_COMPARE(p.text("Label22"), QStringLiteral(" Input 2"));
-        QVERIFY(p.warnings.texts.isEmpty() && p.form->serialPort().isOpen());
+        QVERIFY(p.warnings().isEmpty() && p.form->serialPort().isOpen());
     }
 };
 

@@ -51,6 +51,14 @@ private slots:
             << "--timeout 100 query-status" << 1000 << QStringList{"--timeout", "2000", "--json", "query-l-time"} << 0
             << "{\"ok\":true,\"error\":null,\"results\":[{\"address\":\"\",\"code\":\"CR3\",\"reply\":\"01200\\r\","
                "\"text\":\" 0 1 2 0 0 CR  Hour Use\",\"error\":null,\"lamp_hours\":1200}]}\n" << "";
+        // The first run waits out the late window, so that the second never takes the reply
+        // that came 1.6 s late for its own.
+        QTest::newRow("a late reply is never the next run's") << QStringList{"--delay", "1600"}
+            << "query-l-mode" << 0 << QStringList{"--json", "query-status"} << 1
+            << "{\"ok\":false,\"error\":\"no reply to CR0 within 500 ms on %1 (from --port)\",\"results\":["
+               "{\"address\":\"\",\"code\":\"CR0\",\"reply\":null,\"text\":null,\"error\":\"no reply to CR0 "
+               "within 500 ms on %1 (from --port)\",\"power\":null}]}\n"
+            << noReply.arg("%1", "", "CR0", "500");
         QTest::newRow("late replies, within a run") << QStringList{"--delay", "700"} << "" << 0
             << QStringList{"--timeout", "300", "--address", "1,2", "query-mode"} << 1 << ""
             << noReply.arg("%1", "A001: ", "CR1", "300") + noReply.arg("%1", "A002: ", "CR1", "300");
@@ -67,15 +75,37 @@ private slots:
         QTest::newRow("the line goes away") << QStringList{"--drop-after", "2"} << "" << 0 << QStringList{"status"} << 3
             << " Stand by\n" << "vk9ctl: %1 (from --port) went away: the line hung up\n";
         QTest::newRow("several projectors") << QStringList{"--projectors", "2"} << "" << 0
-            << QStringList{"--address", "1,2,3", "query-mode"} << 1 << "A001 Input 1\nA002 Input 1\n"
+            << QStringList{"--late", "600", "--address", "1,2,3", "query-mode"} << 1 << "A001 Input 1\nA002 Input 1\n"
             << noReply.arg("%1", "A003: ", "CR1", "500");
+        QTest::newRow("a silent projector is asked once") << QStringList{"--projectors", "1"} << "" << 0
+            << QStringList{"--late", "600", "--address", "2,1", "status"} << 1
+            << "A001 Stand by\nA001 Input 1\nA001 Normally\nA001 0 1 2 0 0 CR  Hour Use\n"
+               "A001  S1= 0 2 5 . 0 C  ,   S2=  2 4 . 5 C\nA001 All OFF : 4 Lamp mode\n"
+            << "vk9ctl: A002: no reply to CR0 within 500 ms on %1 (from --port); not asked the rest of the status\n";
         QTest::newRow("a hold") << none << "" << 0 << QStringList{"--for", "120", "focus-minus"} << 0
             << "C4A acknowledged, 3 copies\n" << "";
+        QTest::newRow("a hold's one copy") << none << "" << 0 << QStringList{"--json", "focus-minus"} << 0
+            << "{\"ok\":true,\"error\":null,\"results\":[{\"address\":\"\",\"code\":\"C4A\",\"reply\":\"\\u0006\\r\","
+               "\"text\":null,\"error\":null,\"copies\":1}]}\n" << "";
         QTest::newRow("power-on --wait, on at its last second") << QStringList{"--warm-up", "1500"} << "" << 0
             << QStringList{"power-on", "--wait", "2"} << 0 << "C00 acknowledged\n Power ON\n" << "";
         QTest::newRow("a wait that runs out") << QStringList{"--warm-up", "5000"} << "" << 0
             << QStringList{"power-on", "--wait", "1"} << 1 << "C00 acknowledged\n"
             << "vk9ctl: not Power ON within 1 s; the last status was Count down\n";
+        // Projector 2 is cooling down and ignores the first C00: it gets another at stand by.
+        QTest::newRow("--wait for several, one cooling down")
+            << QStringList{"--warm-up", "300", "--cool-down", "1500", "--state", "2:power=cooling"} << "" << 0
+            << QStringList{"--address", "1,2", "power-on", "--wait", "5"} << 0
+            << "A001 C00 acknowledged\nA002 C00 acknowledged\nA002 C00 acknowledged\nA001 Power ON\nA002 Power ON\n" << "";
+        QTest::newRow("a query to all") << none << "" << 0 << QStringList{"--address", "all", "status"} << 2 << ""
+            << "vk9ctl: --address all takes a command, not a query or --wait: only one projector "
+               "answers for all; use --address 1,2,3,4\n" + kTryHelp;
+        QTest::newRow("a bad --wait") << none << "" << 0 << QStringList{"power-on", "--wait", "abc"} << 2 << ""
+            << "vk9ctl: --wait abc: seconds, from 1 to 3600\n" + kTryHelp;
+        QTest::newRow("--speed on raw TCP") << none << "" << 0
+            << QStringList{"--port", "tcp://127.0.0.1:7001", "--speed", "9600", "status"} << 2 << ""
+            << "vk9ctl: --speed 9600: on a raw tcp:// line the speed is the device server's to set; "
+               "rfc2217:// sets it from here\n" + kTryHelp;
         QTest::newRow("a bad speed") << none << "" << 0 << QStringList{"--json", "--speed", "1200", "status"} << 2
             << "" << "vk9ctl: --speed 1200: 19200 or 9600\n" + kTryHelp;
         QTest::newRow("send without a code") << none << "" << 0 << QStringList{"send"} << 2
@@ -173,6 +203,42 @@ private slots:
         const QString out = ctl.readAllStandardOutput();
         QVERIFY2(out.endsWith(result + "]}\n"), qPrintable(out));
         QCOMPARE(ctl.exitCode(), result.contains("\"error\":null") ? 0 : 1);
+    }
+
+    // A second run on a local line in use waits for it with --wait-line, or is told at once
+    // who holds it; a lines file names the default line.
+    void sharingALocalLine() {
+        Simulator sim({});
+        QProcess first;
+        first.start(QStringLiteral(VK9CTL_PATH),
+                    {"--port", sim.link, "--for", "1200", "zoom-plus"});
+        QTRY_VERIFY(sim.log().contains("C47"));
+        Ran r = vk9ctl({"--port", sim.link, "query-status"});
+        QVERIFY2(r.err.startsWith("vk9ctl: cannot open " + sim.link +
+                                  " (from --port): " + sim.link + " is in use by process "),
+                 qPrintable(r.err));
+        QCOMPARE(r.status, 3);
+        r = vk9ctl({"--port", sim.link, "--wait-line", "5", "query-status"});
+        QCOMPARE(r.out, QStringLiteral(" Stand by\n"));
+        QCOMPARE(r.status, 0);
+        QVERIFY(first.waitForFinished(5000) && first.exitCode() == 0);
+        QTemporaryDir config;
+        QDir(config.path()).mkpath("vk9rsc");
+        QFile lines(config.filePath("vk9rsc/lines.toml"));
+        QVERIFY(lines.open(QIODevice::WriteOnly));
+        lines.write("com1 = \"/nonexistent/ttyX\"\n");
+        lines.close();
+        QProcess ctl;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", config.path());
+        env.remove("VK9RSC_COM1");
+        ctl.setProcessEnvironment(env);
+        ctl.start(QStringLiteral(VK9CTL_PATH), {"query-mode"});
+        QVERIFY(ctl.waitForFinished(5000));
+        QCOMPARE(QString(ctl.readAllStandardError()),
+                 "vk9ctl: cannot open /nonexistent/ttyX (from " + lines.fileName() +
+                     "): /nonexistent/ttyX: No such file or directory\n");
+        QCOMPARE(ctl.exitCode(), 3);
     }
 
     void outputThatCannotBeWritten() {

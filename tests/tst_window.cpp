@@ -180,7 +180,7 @@ private slots:
     void launchOptions() {
         QTemporaryDir dir;
         Pty line;
-        qt::LaunchOptions options{{line.device.toStdString(), ""}, dir.filePath("traffic.log")};
+        qt::LaunchOptions options{{line.device.toStdString(), ""}, {}, dir.filePath("traffic.log")};
         auto p = std::make_unique<PanelWindow>("/nonexistent/vk9rsc-com1", options);
         QCOMPARE(p->get("Option1")->toolTip(), "Port 1: " + line.device);
         p->click("Command44");
@@ -202,6 +202,15 @@ private slots:
         q.click("Command17");
         QByteArray atFarEnd;
         QTRY_COMPARE((atFarEnd += line.read()), QByteArray("C00\r"));
+        // A lines file with an error: told at start, with what it caused; the panel runs.
+        q.form.reset();
+        options = {{}, {"/etc/vk9rsc/lines.toml", {}, "/etc/vk9rsc/lines.toml:2: unknown key"}, {}};
+        PanelWindow r("/nonexistent/vk9rsc-com1", options);
+        QTRY_COMPARE(r.warnings().size(), 1);
+        QVERIFY2(
+            r.warnings()[0].startsWith("VK9RSC: /etc/vk9rsc/lines.toml:2: unknown key\nThe "
+                                       "lines file is not used.\n\n/nonexistent/vk9rsc-com1: "),
+            qPrintable(r.warnings()[0]));
     }
 
     void portAndSpeedChoices() {
@@ -233,13 +242,13 @@ private slots:
         qputenv("VK9RSC_COM2", link.toLocal8Bit());
         p.click("Command33");
         QTest::mouseClick(p.get("Option2"), Qt::LeftButton);
-        QTRY_COMPARE(p.warnings.texts.size(), 1);
-        QCOMPARE(p.warnings.title, QStringLiteral("VK9RSC"));
-        QCOMPARE(p.warnings.texts.front(), QStringLiteral("%1 is in use by process %2 (tst_window)")
+        QCOMPARE(p.warnings(), QStringList{QStringLiteral("VK9RSC: %1 is in use by process %2 "
+                                                          "(tst_window)")
                                                .arg(link)
-                                               .arg(QCoreApplication::applicationPid()));
+                                               .arg(QCoreApplication::applicationPid())});
         QVERIFY(p.get<QRadioButton>("Option2")->isChecked() && p.get("Frame8")->isVisible());
         QVERIFY(!p.form->serialPort().isOpen() && p.form->serialPort().portNumber() == 1);
+        p.dismissWarnings();
         elsewhere.close();
         QTest::mouseClick(p.get("Option2"), Qt::LeftButton);
         QVERIFY(p.form->serialPort().isOpen() && !p.get("Frame8")->isVisible());
@@ -292,15 +301,18 @@ private slots:
         QTRY_VERIFY(p.copies("C47\r") >= 3);
         const QString device = p.pty->device;
         p.pty.reset(); // the far end hangs up
-        QTRY_COMPARE(p.warnings.texts.size(), 1);
-        QCOMPARE(p.warnings.texts[0], "The serial line " + device + " went away: the line hung up");
+        const QStringList lost{"VK9RSC: The serial line " + device +
+                               " went away: the line hung "
+                               "up\n\nChoose COM, then its port, once it is back."};
+        QTRY_COMPARE(p.warnings(), lost);
         QCOMPARE(p.form->state().repeatCode, 0);
         QVERIFY(!p.form->serialPort().isOpen() && !p.form->timers().isRunning(TimerId::Timer1));
         p.mouse(false, "Command15");
         QTest::qWait(100);
-        QCOMPARE(p.warnings.texts.size(), 1);
+        QCOMPARE(p.warnings(), lost);
 
         // Back again: choosing the port brings the panel on line.
+        p.dismissWarnings();
         p.pty = std::make_unique<Pty>();
         qputenv("VK9RSC_COM1", p.pty->device.toLocal8Bit());
         p.click("Command33");

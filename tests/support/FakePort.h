@@ -31,6 +31,7 @@ struct FakePort final : SerialPort {
     bool connects = false; // opens are pending, as a network line's
     int number = 1;
     std::vector<std::string> machinePorts{"/dev/ttyUSB0"};
+    PortNaming names{"/dev/ttyS0", "", false}; // of the current port
 
     void clearRecords() { calls.clear(), writes.clear(), writeTimes.clear(); }
     void note(const std::string& call) { calls += (calls.empty() ? "" : ",") + call; }
@@ -74,6 +75,7 @@ struct FakePort final : SerialPort {
     std::size_t pendingOutput() const override { return pending; }
     bool suspended() const override { return held; }
     int lineSpeed() const override { return settings.rfind("9600,", 0) == 0 ? 9600 : 19200; }
+    PortNaming naming() const override { return names; }
     std::vector<std::string> portsOnMachine() const override { return machinePorts; }
 };
 

@@ -20,7 +20,8 @@ struct RecordingView final : View, Diagnostics {
     double top = 0;
     ScreenSize screen{1920 * 15.0, 1080 * 15.0};
     std::vector<Control> selected;
-    std::vector<std::string> warnings;
+    std::vector<std::string> warnings; // every text the warning box was given
+    bool warningOpen = false;
     std::vector<std::string> logs;
     std::vector<std::string> trafficLog; // "TX| C 0 0 CR |"
     int quits = 0;
@@ -46,7 +47,11 @@ struct RecordingView final : View, Diagnostics {
     int windowHeight() const override { return height; }
     void moveWindow(double l, double t) override { left = l, top = t; }
     ScreenSize screenSize() const override { return screen; }
-    void warn(std::string_view message) override { warnings.emplace_back(message); }
+    void warn(std::string_view message) override {
+        warnings.emplace_back(message);
+        warningOpen = true;
+    }
+    void withdrawWarning() override { warningOpen = false; }
     void log(std::string_view line) override { logs.emplace_back(line); }
     void quit() override { ++quits; }
     void frameSent(std::string_view shown) override {

@@ -14,25 +14,13 @@ namespace vk9::test {
 
 // The real window, shown and active, its controls found by object name. Port 1 is the
 // device given (a simulator), or else a pseudo-terminal whose far end the test plays.
+// Warning boxes stay open until the test closes them, as the operator would.
 struct PanelWindow {
     std::unique_ptr<Pty> pty;
-    struct {
-        QStringList texts;
-        QString title;
-    } warnings; // each modal warning box, closed as soon as it appears
-    QTimer boxCloser;
     std::unique_ptr<qt::Form1> form;
     QByteArray line; // everything that reached the far end so far
 
     explicit PanelWindow(QString device = {}, const qt::LaunchOptions& options = {}) {
-        QObject::connect(&boxCloser, &QTimer::timeout, [this] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                warnings.texts << box->text();
-                warnings.title = box->windowTitle();
-                box->accept();
-            }
-        });
-        boxCloser.start(10);
         if (device.isEmpty()) {
             pty = std::make_unique<Pty>();
             device = pty->device;
@@ -44,6 +32,26 @@ struct PanelWindow {
         if (!QTest::qWaitForWindowActive(form.get())) {
             failTest("the window did not become active");
         }
+    }
+
+    // The warning boxes open now, as the operator sees them: "TITLE: TEXT".
+    static QStringList warnings() {
+        QStringList open;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QMessageBox*>(w); box != nullptr && box->isVisible()) {
+                open << box->windowTitle() + ": " + box->text();
+            }
+        }
+        return open;
+    }
+    // The operator presses OK on each.
+    static void dismissWarnings() {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QMessageBox*>(w); box != nullptr && box->isVisible()) {
+                QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+            }
+        }
+        QCoreApplication::processEvents();
     }
 
     template <class W = QWidget> W* get(const QString& name) const {

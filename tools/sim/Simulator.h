@@ -50,6 +50,7 @@ public:
     bool hasPartial() const { return !m_partial.empty(); }
 
     const Projector& projector(int number) const { return m_projectors.at(number - 1); }
+    Projector& projector(int number) { return m_projectors.at(number - 1); }
 
 private:
     Answer handle(const std::string& frame, std::int64_t nowMs);

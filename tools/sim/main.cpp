@@ -1,20 +1,6 @@
 // vk9sim: up to four projectors behind one serial line, on a pseudo-terminal.
 //
-// Usage: vk9sim [options] LINK
-//   LINK                 where to make a symbolic link to the pseudo-terminal, for
-//                        VK9RSC_COM1; an existing path is never replaced, but a stale link
-//                        (to a pseudo-terminal that no longer exists)
-//   --projectors N       projectors on the line, 1 to 4 (default 4)
-//   --warm-up MS         count down after power on (default 5000)
-//   --cool-down MS       cooling down after power off (default 5000)
-//   --no-reply           never answer
-//   --delay MS           answer this late (default 0)
-//   --split N:GAP        send replies in pieces of N bytes, GAP ms apart
-//   --garbage N          put N random bytes (128 to 255) before every reply
-//   --drop-after N       the line goes away with the Nth frame (unanswered): the simulator
-//                        closes it and ends
-//   --log FILE           frame log, appended to (default: standard error)
-//   --help, --version    on standard output
+// Usage: see kUsage below.
 // Exit status: 0 stopped by a signal or the line dropped as asked; 1 no pseudo-terminal;
 // 2 a usage error, a log that cannot be opened or a LINK that cannot be made.
 #include "Simulator.h"
@@ -26,6 +12,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -38,6 +25,7 @@
 #include <iostream>
 #include <random>
 #include <string>
+#include <vector>
 
 using namespace vk9::sim;
 
@@ -64,16 +52,6 @@ struct Pending {
 constexpr std::int64_t kPartialTimeoutMs = 500; // a frame that never gets its CR
 constexpr long kLongestMs = 3600000;            // an hour: any wait longer is a mistake
 
-constexpr const char* kUsage =
-    "usage: vk9sim [--projectors N] [--warm-up MS] [--cool-down MS] [--no-reply]\n"
-    "              [--delay MS] [--split N:GAP] [--garbage N] [--drop-after N]\n"
-    "              [--log FILE] [--help] [--version] LINK\n";
-
-int usage(const std::string& reason) {
-    std::cerr << "vk9sim: " << reason << "\n" << kUsage;
-    return 2;
-}
-
 // A whole number from `least` to `most`, or nothing.
 bool number(const std::string& text, long least, long most, long& out) {
     const bool digits = !text.empty() && text.find_first_not_of("-0123456789") == std::string::npos;
@@ -86,6 +64,78 @@ bool number(const std::string& text, long least, long most, long& out) {
     return end != text.c_str() && *end == '\0' && errno == 0 && out >= least && out <= most;
 }
 
+constexpr const char* kUsage =
+    "usage: vk9sim [--projectors N] [--warm-up MS] [--cool-down MS] [--state N:SETTINGS]\n"
+    "              [--no-reply] [--delay MS] [--split N:GAP] [--garbage N]\n"
+    "              [--drop-after N] [--log FILE] [--help] [--version] LINK\n";
+
+constexpr const char* kOptions =
+    "\nUp to four projectors on one serial line, behind a pseudo-terminal.\n\n"
+    "  LINK               where to make a symbolic link to the pseudo-terminal, for\n"
+    "                     vk9rsc --com1; an existing path is never replaced, but a stale\n"
+    "                     link (to a pseudo-terminal that no longer exists)\n"
+    "  --projectors N     projectors on the line, 1 to 4 (4)\n"
+    "  --warm-up MS       the count down after power on (5000)\n"
+    "  --cool-down MS     cooling down after power off (5000)\n"
+    "  --state N:SETTINGS projector N starts as SETTINGS says, for example\n"
+    "                     2:power=on,input=3,hours=1500 (power: standby, on, countdown,\n"
+    "                     cooling; input: 1 to 4; hours: 0 to 99999); may be repeated\n"
+    "  --no-reply         never answer\n"
+    "  --delay MS         answer this late (0)\n"
+    "  --split N:GAP      send replies in pieces of N bytes, GAP ms apart\n"
+    "  --garbage N        put N random bytes (128 to 255) before every reply\n"
+    "  --drop-after N     the line goes away with the Nth frame, unanswered: the\n"
+    "                     simulator closes it and ends\n"
+    "  --log FILE         the frame log, appended to (standard error by default)\n"
+    "  -h, --help         this help\n"
+    "  -v, --version      the version\n"
+    "\nExit status: 0 stopped by a signal, or the line dropped as asked; 1 no pseudo-terminal;\n"
+    "2 a bad option, a log that cannot be opened, or a LINK that cannot be made.\n";
+
+// Standard output that cannot be written (a full disk) is told, and the exit status is 1.
+int finishOutput() {
+    std::cout.flush();
+    if (!std::cout) {
+        std::cerr << "vk9sim: standard output: " << std::strerror(errno) << "\n";
+        return 1;
+    }
+    return 0;
+}
+
+// "power=on,input=3,hours=1500" applied to a projector; false for anything else.
+bool applyState(const std::string& settings, Projector& p) {
+    std::size_t start = 0;
+    while (start <= settings.size()) {
+        const auto comma = std::min(settings.find(',', start), settings.size());
+        const std::string item = settings.substr(start, comma - start);
+        const auto equals = item.find('=');
+        if (equals == std::string::npos) {
+            return false;
+        }
+        const std::string key = item.substr(0, equals);
+        const std::string value = item.substr(equals + 1);
+        long n = 0;
+        static constexpr const char* kPowers[] = {"standby", "countdown", "on", "cooling"};
+        const auto power = std::find(std::begin(kPowers), std::end(kPowers), value);
+        if (key == "power" && power != std::end(kPowers)) {
+            p.power = static_cast<Projector::Power>(power - std::begin(kPowers));
+        } else if (key == "input" && number(value, 1, 4, n)) {
+            p.input = int(n);
+        } else if (key == "hours" && number(value, 0, 99999, n)) {
+            p.lampHours = int(n);
+        } else {
+            return false;
+        }
+        start = comma + 1;
+    }
+    return true;
+}
+
+int usage(const std::string& reason) {
+    std::cerr << "vk9sim: " << reason << "\n" << kUsage;
+    return 2;
+}
+
 // Where a symbolic link points, or nothing when the path is not one.
 std::string linkTarget(const std::string& path) {
     char target[PATH_MAX];
@@ -93,11 +143,14 @@ std::string linkTarget(const std::string& path) {
     return n < 0 ? std::string() : std::string(target, std::size_t(n));
 }
 
-// A link that an earlier simulator left behind: to a pseudo-terminal that is gone.
-bool staleLink(const std::string& path) {
+// A link that an earlier simulator left behind: to a pseudo-terminal that is gone, or to
+// the one this simulator now holds (a simulator killed with SIGKILL leaves its link, and the
+// system hands its terminal's number to the next one that asks).
+bool staleLink(const std::string& path, const std::string& ours) {
     const std::string target = linkTarget(path);
     struct stat info {};
-    return target.rfind("/dev/pts/", 0) == 0 && ::stat(target.c_str(), &info) != 0;
+    return target.rfind("/dev/pts/", 0) == 0 &&
+           (target == ours || ::stat(target.c_str(), &info) != 0);
 }
 
 // Makes the link, never over anything but a stale link; the reason when it cannot.
@@ -106,7 +159,7 @@ std::string makeLink(const std::string& target, const std::string& link) {
         return {};
     }
     int error = errno;
-    if (error == EEXIST && staleLink(link)) {
+    if (error == EEXIST && staleLink(link, target)) {
         error =
             ::unlink(link.c_str()) == 0 && ::symlink(target.c_str(), link.c_str()) == 0 ? 0 : errno;
     }
@@ -124,13 +177,14 @@ std::string makeLink(const std::string& target, const std::string& link) {
 int main(int argc, char* argv[]) {
     Options options;
     Faults faults;
+    std::vector<std::pair<int, std::string>> states; // --state, in order
     std::string link;
     std::string logPath;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool valued = arg == "--projectors" || arg == "--warm-up" || arg == "--cool-down" ||
                             arg == "--delay" || arg == "--split" || arg == "--garbage" ||
-                            arg == "--drop-after" || arg == "--log";
+                            arg == "--drop-after" || arg == "--log" || arg == "--state";
         if (valued && i + 1 >= argc) {
             return usage(arg + ": a value is missing");
         }
@@ -140,11 +194,17 @@ int main(int argc, char* argv[]) {
         };
         long n = 0;
         if (arg == "--help" || arg == "-h") {
-            std::cout << kUsage;
-            return 0;
-        } else if (arg == "--version") {
+            std::cout << kUsage << kOptions;
+            return finishOutput();
+        } else if (arg == "--version" || arg == "-v") {
             std::cout << "vk9sim " << VK9RSC_VERSION << "\n";
-            return 0;
+            return finishOutput();
+        } else if (arg == "--state") {
+            const auto colon = value.find(':');
+            if (colon == std::string::npos || !number(value.substr(0, colon), 1, 4, n)) {
+                return bad("N:SETTINGS, N a projector 1 to 4");
+            }
+            states.emplace_back(int(n), value.substr(colon + 1));
         } else if (arg == "--no-reply") {
             faults.noReply = true;
         } else if (arg == "--projectors") {
@@ -237,6 +297,14 @@ int main(int argc, char* argv[]) {
               << std::endl;
 
     Simulator sim(options);
+    for (const auto& [n, settings] : states) {
+        if (!applyState(settings, sim.projector(n))) {
+            std::cerr << "vk9sim: --state " << n << ":" << settings
+                      << ": power=standby|on|countdown|cooling, input=1..4, hours=0..99999\n"
+                      << kUsage;
+            return 2;
+        }
+    }
     std::deque<Pending> out;
     std::mt19937 random(std::random_device{}());
     long frames = 0;

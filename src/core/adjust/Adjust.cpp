@@ -34,7 +34,7 @@ void pressHold(Context& ctx, const HoldRow& row) {
         }
     }
     ctx.state.repeatCode = row.repeatCode;
-    ctx.line.pacing.restart();
+    ctx.portStatus.pacing.restart();
     if (!sendCommand(ctx, row.code)) {
         return; // nothing repeats after a failed first send
     }
@@ -89,7 +89,7 @@ void repeatTick(Context& ctx) {
     // One copy waiting on the line at most: at 9600 bit/s an addressed frame needs 8.3 ms,
     // longer than the fastest period, and a backlog would keep the lens moving after the
     // release.
-    if (!ctx.line.pacing.mayRepeat(ctx.timers.interval(TimerId::Timer1), ctx.port)) {
+    if (!ctx.portStatus.pacing.mayRepeat(ctx.timers.interval(TimerId::Timer1), ctx.port)) {
         return;
     }
     // Timer1 runs on: starting it again here would push every later tick back by the time

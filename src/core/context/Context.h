@@ -1,6 +1,6 @@
 #pragma once
 
-#include "context/LinePacing.h"
+#include "context/RepeatPacing.h"
 #include "model/PanelState.h"
 #include "ports/Diagnostics.h"
 #include "ports/SerialPort.h"
@@ -24,22 +24,31 @@ struct PendingOpen {
     OpenedBy by;
 };
 
-// What the panel keeps about its line between events, beside the state record.
-struct LineStatus {
+// What the warning box shows, as far as the panel knows.
+enum class Warning : std::uint8_t { None, LostLine, Other };
+
+// What the panel keeps about its port between events, beside the state record.
+struct PortStatus {
     std::optional<PendingOpen> pending;
     bool shown = false;                // the window is on screen
-    std::optional<std::string> untold; // a start-up failure, told once the window is shown
+    std::optional<std::string> untold; // warnings before the window is on screen
+    Warning warning = Warning::None;
     // A line that went away and comes back by itself: where to, and the wait before the
     // next try. Empty: not reconnecting.
     std::string reconnecting;
     std::chrono::milliseconds retryIn{0};
-    LinePacing pacing; // of the repeat, by the frames written since the last press
+    // The line has stayed up 30 s since it came back, or the operator chose its port: the
+    // next loss is tried again after the first wait, not after twice the last one.
+    bool steady = true;
+    bool unsentTold = false; // a click not sent has been told in the warning box, and none
+                             // has been sent since
+    RepeatPacing pacing;     // of the repeat, by the frames written since the last press
 };
 
 // What every handler works on: the state record, the line's status and the four ports.
 struct Context {
     PanelState& state;
-    LineStatus& line;
+    PortStatus& portStatus;
     Timers& timers;
     SerialPort& port;
     View& view;

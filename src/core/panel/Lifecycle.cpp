@@ -2,8 +2,8 @@
 
 #include "adjust/Adjust.h"
 #include "model/Layout.h"
-#include "serial/LineLoss.h"
 #include "serial/PortChoice.h"
+#include "serial/Reconnection.h"
 
 namespace vk9 {
 
@@ -25,9 +25,10 @@ void startUp(Context& ctx) {
 
     std::optional<std::string> failure;
     (void)ctx.port.setPortNumber(1);
+    const PortNaming naming = ctx.port.naming();
     (void)ctx.port.setSettings(s.portSettings);
     if (auto opened = ctx.port.open(); opened.pending) {
-        ctx.line.pending = PendingOpen{1, 2, OpenedBy::StartUp}; // told with the window up
+        ctx.portStatus.pending = PendingOpen{1, 2, OpenedBy::StartUp}; // told with the window up
     } else if (!opened.ok) {
         failure = std::move(opened.message);
     }
@@ -41,7 +42,7 @@ void startUp(Context& ctx) {
         failure = std::move(reopened);
     }
     if (failure) {
-        tellStartUpFailure(ctx, std::move(*failure));
+        tellStartUpFailure(ctx, *failure, naming);
     }
 }
 

@@ -2,11 +2,12 @@
 
 #include "adjust/Adjust.h"
 #include "commands/Catalogue.h"
+#include "context/Warning.h"
 #include "model/Lookup.h"
 #include "panel/Lifecycle.h"
 #include "serial/Addressing.h"
-#include "serial/LineLoss.h"
 #include "serial/PortChoice.h"
+#include "serial/Reconnection.h"
 #include "traffic/TrafficPath.h"
 #include "traffic/TrafficTimers.h"
 #include "window/WindowHeight.h"
@@ -14,7 +15,7 @@
 namespace vk9 {
 
 Panel::Panel(Timers& timers, SerialPort& port, View& view, Diagnostics& diagnostics)
-    : m_ctx{m_state, m_line, timers, port, view, diagnostics} {}
+    : m_ctx{m_state, m_portStatus, timers, port, view, diagnostics} {}
 
 void Panel::load() {
     startUp(m_ctx);
@@ -114,6 +115,10 @@ void Panel::captureLost(std::optional<Control> id) {
 
 void Panel::close() {
     shutDown(m_ctx);
+}
+
+void Panel::notice(std::string_view text) {
+    warnOperator(m_ctx, std::string(text));
 }
 
 } // namespace vk9

@@ -34,12 +34,15 @@ public:
     // window lost its activation (none given). Only the held button is released.
     void captureLost(std::optional<Control> id = std::nullopt);
     void close(); // the window's frame was closed: the same as "END"
+    // Something the shell found that the operator must know (a lines file with an error):
+    // in the warning box, with any start-up failure.
+    void notice(std::string_view text);
 
     const PanelState& state() const { return m_state; }
 
 private:
     PanelState m_state;
-    LineStatus m_line;
+    PortStatus m_portStatus;
     Context m_ctx;
 };
 

@@ -13,23 +13,33 @@ struct SerialResult {
     bool ok = true;
     std::string message;
     bool pending = false;
+    bool busy = false; // another program holds the line: it may be free in a moment
     static SerialResult success() { return {}; }
     static SerialResult failure(std::string text) { return {false, std::move(text)}; }
+    static SerialResult inUse(std::string text) { return {false, std::move(text), false, true}; }
     static SerialResult connecting() { return {true, {}, true}; }
 };
 
 // Kinds of port events handed to Panel::comm(). Only "received" matters to the panel.
 enum class CommEvent : int { Received = 2 };
 
+// Where the current port's line is, as the operator named it.
+struct PortNaming {
+    std::string device;
+    std::string origin;   // "--com1", "VK9RSC_COM1", a lines file; empty: the default
+    bool network = false; // a line behind a device server, which comes back by itself
+};
+
 // The serial-port component as the panel uses it. Text on the line is bytes.
 //
-// The contract every implementation keeps, whatever the line is (a local device, a TCP or
-// Telnet line behind a device server):
+// The line contract, kept by every implementation whatever the line is (a local device, a
+// TCP or Telnet line behind a device server), and by every connection in the shell:
 // - open() answers ok, failure or pending.
-// - A pending open's outcome arrives exactly once, later, as Panel::opened(), from the
-//   event loop, never inside open(), unless the port is closed first.
-// - A line that goes away arrives exactly once, later, as Panel::portLost(), from the
-//   event loop; the port is closed by then.
+// - A pending open's outcome is told exactly once, later, from the event loop (here as
+//   Panel::opened()), never inside open(), unless the port is closed first.
+// - A line that goes away is told exactly once, later, from the event loop (here as
+//   Panel::portLost()); the port is closed by then.
+// - close() tells nothing, and nothing of a closed session is told after it.
 class SerialPort {
 public:
     virtual ~SerialPort() = default;
@@ -50,6 +60,7 @@ public:
     // Bits per second on the projectors' line: the speed chosen, or the one a device server
     // reports instead.
     virtual int lineSpeed() const = 0;
+    virtual PortNaming naming() const = 0;
     // The serial ports this machine has, for the operator's information.
     virtual std::vector<std::string> portsOnMachine() const = 0;
 };

@@ -26,8 +26,12 @@ public:
     virtual int windowHeight() const = 0;
     virtual void moveWindow(double left, double top) = 0;
     virtual ScreenSize screenSize() const = 0;
-    // A modal warning box titled "VK9RSC" with an exclamation icon and one OK button.
+    // The warning box, titled "VK9RSC", with an exclamation icon and one OK button: modal to
+    // the window, but returning at once. While it is open, a newer message takes the place
+    // of its text; there is never a second box.
     virtual void warn(std::string_view message) = 0;
+    virtual void withdrawWarning() = 0; // closes the box if it is open
+
     virtual void quit() = 0; // the window goes, and the program ends
 };
 

@@ -1,6 +1,7 @@
 #include "serial/PortChoice.h"
 
-#include "serial/LineLoss.h"
+#include "context/Warning.h"
+#include "serial/Reconnection.h"
 
 #include <optional>
 #include <string>
@@ -35,7 +36,8 @@ void hideSettingsFrame(Context& ctx) {
 std::optional<std::string> switchPort(Context& ctx, const PortOptionRow& row, OpenedBy by) {
     // A second connection to a network line that is still connecting would be refused by a
     // device server that allows one session.
-    if (by == OpenedBy::StartUp && ctx.line.pending && ctx.line.pending->port == row.port) {
+    if (by == OpenedBy::StartUp && ctx.portStatus.pending &&
+        ctx.portStatus.pending->port == row.port) {
         return std::nullopt;
     }
     stopReconnecting(ctx);
@@ -44,12 +46,12 @@ std::optional<std::string> switchPort(Context& ctx, const PortOptionRow& row, Op
     if (wasOpen) {
         failure.note(ctx.port.close()); // also gives up an open still pending
     }
-    ctx.line.pending.reset();
+    ctx.portStatus.pending.reset();
     failure.note(ctx.port.setPortNumber(row.port));
     if (!failure.last && (wasOpen || by == OpenedBy::Operator)) {
         const SerialResult opened = ctx.port.open();
         if (opened.pending) { // a network line: the choice ends when it has connected
-            ctx.line.pending = PendingOpen{row.port, row.otherPort, by};
+            ctx.portStatus.pending = PendingOpen{row.port, row.otherPort, by};
             return std::nullopt;
         }
         failure.note(opened);
@@ -64,15 +66,15 @@ std::optional<std::string> switchPort(Context& ctx, const PortOptionRow& row, Op
 
 void choosePort(Context& ctx, const PortOptionRow& row) {
     if (const auto failure = switchPort(ctx, row, OpenedBy::Operator)) {
-        ctx.view.warn(*failure);
+        warnOperator(ctx, *failure);
     }
 }
 
 void finishPortChoice(Context& ctx, const SerialResult& opened) {
-    if (!ctx.line.pending) {
+    if (!ctx.portStatus.pending) {
         return; // closed in the meantime
     }
-    const PendingOpen open = *std::exchange(ctx.line.pending, std::nullopt);
+    const PendingOpen open = *std::exchange(ctx.portStatus.pending, std::nullopt);
     if (open.by == OpenedBy::Reconnect) {
         endRetry(ctx, opened);
         return;
@@ -81,34 +83,39 @@ void finishPortChoice(Context& ctx, const SerialResult& opened) {
         ctx.view.setVisible(kSettingsFrame, false);
         return;
     }
+    const PortNaming naming = ctx.port.naming();
+    if (open.by == OpenedBy::StartUp && naming.network) {
+        // A network line is tried again as one lost later is; its port stays chosen.
+        ctx.diagnostics.log("port 1 not opened: " + opened.message);
+        startReconnecting(ctx, naming.device);
+        warnOperator(ctx, opened.message + "\n\n" + reconnectingNote(ctx), Warning::LostLine);
+        return;
+    }
     (void)ctx.port.setPortNumber(open.otherPort);
     if (open.by == OpenedBy::Operator) {
-        ctx.view.warn(opened.message);
+        warnOperator(ctx, opened.message);
     } else {
-        tellStartUpFailure(ctx, opened.message);
+        tellStartUpFailure(ctx, opened.message, naming);
     }
 }
 
-void tellStartUpFailure(Context& ctx, std::string message) {
+void tellStartUpFailure(Context& ctx, const std::string& message, const PortNaming& naming) {
     const auto ports = ctx.port.portsOnMachine();
     std::string known;
     for (const auto& port : ports) {
         known += (known.empty() ? "" : ", ") + port;
     }
     ctx.diagnostics.log("port 1 not opened: " + message);
-    message += ports.empty() ? "\n\nThis machine has no serial ports that it lists."
-                             : "\n\nSerial ports on this machine: " + known + ".";
-    ctx.line.untold = message + "\nName the line for port 1 with --com1 DEVICE.";
-    if (ctx.line.shown) {
-        windowShown(ctx);
-    }
-}
-
-void windowShown(Context& ctx) {
-    ctx.line.shown = true;
-    if (auto untold = std::exchange(ctx.line.untold, std::nullopt)) {
-        ctx.view.warn(*untold);
-    }
+    // Advice to name the line only when nobody has.
+    const std::string advice = naming.origin.empty()
+                                   ? "Name the line for port 1 with --com1 DEVICE, or as com1 in "
+                                     "~/.config/vk9rsc/lines.toml."
+                                   : "Port 1 is " + naming.device + ", as " + naming.origin +
+                                         " names it: choose COM, then COM1, once it is there.";
+    warnOperator(ctx, message +
+                          (ports.empty() ? "\n\nThis machine has no serial ports that it lists."
+                                         : "\n\nSerial ports on this machine: " + known + ".") +
+                          "\n" + advice);
 }
 
 void chooseSpeed(Context& ctx, const SpeedOptionRow& row) {

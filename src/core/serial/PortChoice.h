@@ -48,9 +48,8 @@ void choosePort(Context& ctx, const PortOptionRow& row); // the operator's, warn
 // would have.
 void finishPortChoice(Context& ctx, const SerialResult& opened);
 // Port 1 did not open at start-up: the operator is told, with the serial ports the machine
-// has, once the window is on screen.
-void tellStartUpFailure(Context& ctx, std::string message);
-void windowShown(Context& ctx);
+// has, once the window is on screen. A network line is tried again instead, as one lost.
+void tellStartUpFailure(Context& ctx, const std::string& message, const PortNaming& naming);
 void chooseSpeed(Context& ctx, const SpeedOptionRow& row);
 
 } // namespace vk9

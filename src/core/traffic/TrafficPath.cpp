@@ -1,5 +1,6 @@
 #include "traffic/TrafficPath.h"
 
+#include "context/Warning.h"
 #include "traffic/ReplyDecoder.h"
 #include "traffic/TrafficText.h"
 
@@ -9,9 +10,22 @@ namespace vk9 {
 
 namespace {
 
+// The STATUS box is out of view at the window's short height: the first click that cannot
+// be sent since the last frame that went is also told in the warning box, with what to do.
 void reportNotSent(Context& ctx, const std::string& frame, const std::string& message) {
     ctx.view.setCaption(kStatusBox, std::string(kNotSentPrefix) + message);
     ctx.diagnostics.log("not sent:" + trafficText(frame) + "- " + message);
+    auto& status = ctx.portStatus;
+    if (status.unsentTold) {
+        return;
+    }
+    status.unsentTold = true;
+    const std::string advice =
+        !status.reconnecting.empty()
+            ? "\n\nReconnecting to " + status.reconnecting + ": buttons send again once it is back."
+        : !ctx.port.isOpen() ? "\n\nChoose COM, then a port, to open it."
+                             : std::string();
+    warnOperator(ctx, "Nothing was sent: " + message + "." + advice);
 }
 
 } // namespace
@@ -21,7 +35,8 @@ bool transmit(Context& ctx, const std::string& frame) {
         reportNotSent(ctx, frame, written.message);
         return false;
     }
-    ctx.line.pacing.sent(frame.size(), ctx.port.lineSpeed());
+    ctx.portStatus.pacing.sent(frame.size(), ctx.port.lineSpeed());
+    ctx.portStatus.unsentTold = false;
     // What came before this frame is no reply to it: on a line shared with vk9ctl, or after
     // a projector spoke unasked, it would be decoded as this frame's answer. The RXD box
     // keeps showing it until the reply comes.

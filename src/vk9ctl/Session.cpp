@@ -1,0 +1,219 @@
+#include "Session.h"
+
+#include "context/RepeatPacing.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace vk9::ctl {
+
+namespace {
+
+// After a reply that did not come: the late window from the frame, and then this long with
+// nothing arriving. A line that never falls quiet is given up after three late windows.
+constexpr qint64 kQuietMs = 100;
+constexpr qint64 kChatterWindows = 3;
+// A line in use by another program is tried again this often.
+constexpr auto kLineRetry = std::chrono::milliseconds(100);
+
+} // namespace
+
+std::string printable(std::string_view bytes) {
+    std::string out;
+    for (const char c : bytes) {
+        const auto code = static_cast<unsigned char>(c);
+        if (code >= 32 && code < 127 && c != '<') {
+            out += c;
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "<%02X>", code);
+            out += hex;
+        }
+    }
+    return out;
+}
+
+Session::Session(qt::NumberedPort& port, milliseconds timeout, milliseconds late, bool verbose)
+    : m_port(port), m_timeout(timeout), m_late(late), m_verbose(verbose) {
+    m_clock.start();
+    m_port.onReceived([this] {
+        const std::string bytes = m_port.readAll();
+        trace("RX", bytes);
+        m_arrived += bytes;
+        m_lastArrival = m_clock.elapsed();
+        if (m_loop != nullptr && m_done && m_done()) {
+            m_loop->quit();
+        }
+    });
+}
+
+void Session::end(std::string why) {
+    if (m_ended) {
+        return;
+    }
+    trace("end: " + why);
+    m_ended = std::move(why);
+    (void)m_port.close();
+    if (m_loop != nullptr) {
+        m_loop->quit();
+    }
+}
+
+std::optional<std::string> Session::open(milliseconds waitForLine) {
+    const milliseconds until(m_clock.elapsed() + waitForLine.count());
+    SerialResult opened;
+    m_port.onOpened([this, &opened](const SerialResult& result) {
+        opened = result;
+        if (m_loop != nullptr) {
+            m_loop->quit();
+        }
+    });
+    while (true) {
+        trace("open " + m_port.deviceName());
+        opened = m_port.open();
+        if (opened.pending) { // a network line: until it has connected or given up
+            waitUntil(milliseconds(m_clock.elapsed()) + std::chrono::hours(1),
+                      [&] { return !opened.pending; });
+        }
+        if (m_ended || opened.ok || !opened.busy || m_clock.elapsed() >= until.count()) {
+            break;
+        }
+        trace("in use: " + opened.message);
+        pause(std::min(kLineRetry, milliseconds(until.count() - m_clock.elapsed())));
+    }
+    m_port.onOpened({});
+    if (m_ended) {
+        return m_ended;
+    }
+    return opened.ok && !opened.pending ? std::nullopt : std::optional(opened.message);
+}
+
+void Session::trace(std::string_view what, std::string_view bytes) const {
+    if (m_verbose) {
+        std::fprintf(stderr, "vk9ctl: %10.3f ms %s%s%s\n", double(m_clock.nsecsElapsed()) / 1e6,
+                     std::string(what).c_str(), bytes.empty() ? "" : " ", printable(bytes).c_str());
+    }
+}
+
+void Session::discard() {
+    m_port.discardInput();
+    if (!m_arrived.empty()) {
+        trace("thrown away", m_arrived);
+        m_arrived.clear();
+    }
+}
+
+bool Session::send(std::string_view frame) {
+    trace("TX", frame);
+    const SerialResult written = m_port.write(frame);
+    if (!written.ok) {
+        QCoreApplication::processEvents(); // a loss on its way is told first
+        end(m_port.deviceName() + ": not sent: " + written.message);
+        return false;
+    }
+    return true;
+}
+
+void Session::waitUntil(milliseconds deadline, const std::function<bool()>& done) {
+    const qint64 left = deadline.count() - m_clock.elapsed();
+    if (m_ended || (done && done()) || left <= 0) {
+        return;
+    }
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    timer.start(std::chrono::milliseconds(left));
+    QEventLoop* outer = std::exchange(m_loop, &loop);
+    std::function<bool()> outerDone = std::exchange(m_done, done);
+    loop.exec();
+    m_loop = outer;
+    m_done = std::move(outerDone);
+}
+
+// The reply that did not come in time may still be on its way: nothing is sent, and the
+// run does not end, until the late window has passed since the frame and nothing has
+// arrived for 100 ms; whatever came is thrown away.
+void Session::settle(qint64 frameAt) {
+    trace("waiting for a late reply");
+    const qint64 lateEnd = frameAt + m_late.count();
+    const qint64 limit = frameAt + kChatterWindows * m_late.count();
+    const auto quiet = [&] {
+        const qint64 now = m_clock.elapsed();
+        return now >= lateEnd && now - m_lastArrival >= kQuietMs;
+    };
+    while (!m_ended && !quiet() && m_clock.elapsed() < limit) {
+        waitUntil(milliseconds(std::min(std::max(lateEnd, m_lastArrival + kQuietMs), limit)), {});
+    }
+    discard();
+}
+
+Session::Reply Session::ask(std::string_view frame) {
+    Reply reply;
+    if (m_ended) {
+        return reply;
+    }
+    discard();
+    if (!send(frame)) {
+        return reply;
+    }
+    const qint64 frameAt = m_clock.elapsed();
+    const milliseconds deadline(frameAt + m_timeout.count());
+    waitUntil(deadline, [this] { return m_arrived.find('\r') != std::string::npos; });
+    const auto end = m_arrived.find('\r');
+    reply.whole = end != std::string::npos;
+    reply.bytes = reply.whole ? m_arrived.substr(0, end + 1) : m_arrived;
+    m_arrived.erase(0, reply.bytes.size()); // what follows is thrown away before the next
+    if (!reply.whole) {
+        settle(frameAt); // what comes late is never taken for the next reply
+    }
+    return reply;
+}
+
+Session::Held Session::hold(std::string_view frame, milliseconds period, milliseconds span,
+                            const std::function<int(const std::string&)>& answered) {
+    Held held;
+    if (m_ended) {
+        return held;
+    }
+    discard();
+    RepeatPacing pacing;
+    if (!send(frame)) {
+        return held;
+    }
+    held.copies = 1;
+    pacing.sent(frame.size(), m_port.lineSpeed());
+    const qint64 pressed = m_clock.elapsed();
+    qint64 lastCopyAt = pressed;
+    QTimer ticks;
+    ticks.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&ticks, &QTimer::timeout, [&] {
+        if (m_clock.elapsed() - pressed < span.count() && pacing.mayRepeat(period, m_port) &&
+            send(frame)) {
+            ++held.copies;
+            lastCopyAt = m_clock.elapsed();
+            pacing.sent(frame.size(), m_port.lineSpeed());
+        }
+    });
+    ticks.start(period);
+    waitUntil(milliseconds(pressed) + span, {});
+    ticks.stop();
+    waitUntil(milliseconds(m_clock.elapsed()) + m_timeout,
+              [&] { return answered(m_arrived) >= held.copies; });
+    held.replies = std::exchange(m_arrived, {});
+    if (answered(held.replies) < held.copies) {
+        settle(lastCopyAt);
+    }
+    return held;
+}
+
+void Session::pause(milliseconds span) {
+    waitUntil(milliseconds(m_clock.elapsed()) + span, {});
+}
+
+} // namespace vk9::ctl

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QFile>
+#include <QTimer>
+
+#include <string>
+#include <string_view>
+
+namespace vk9::qt {
+
+// The traffic log: a line per frame sent and per piece received, appended to a file, with
+// the local time to the millisecond. Writes are buffered and flushed once a second and at
+// the end, so a repeat never waits for the disk. A log that cannot be written is reported
+// once on standard error, and the panel goes on without it.
+class TrafficLog final : public QObject {
+public:
+    explicit TrafficLog(const QString& path, QObject* parent = nullptr);
+    ~TrafficLog() override;
+    TrafficLog(const TrafficLog&) = delete;
+    TrafficLog& operator=(const TrafficLog&) = delete;
+
+    void record(bool sent, std::string_view shown, std::string_view status);
+
+private:
+    void flush();
+    void fail();
+
+    QFile m_file;
+    QTimer m_flush;
+    bool m_failed = false;
+    std::string m_error; // why the log could not be opened
+};
+
+} // namespace vk9::qt
