@@ -10,6 +10,7 @@ set(expected
     bin/vk9ctl bin/vk9rsc bin/vk9sim
     share/applications/vk9rsc.desktop
     share/doc/vk9rsc/changelog.gz share/doc/vk9rsc/copyright
+    share/doc/vk9rsc/examples/lines.toml
     share/icons/hicolor/64x64/apps/vk9rsc.png
     share/man/man1/vk9ctl.1.gz share/man/man1/vk9rsc.1.gz share/man/man1/vk9sim.1.gz
     share/metainfo/vk9rsc.metainfo.xml)

@@ -61,62 +61,44 @@ struct FullPort {
 };
 
 // A server on 127.0.0.1 that says something to each client and may hang up at once; it
-// keeps what the client sent.
+// keeps what the client sent. As a Telnet server with the COM port option (RFC 2217), it
+// answers every setting with the value it takes; it may take another parity than the one
+// asked, answer late, and hang up once it has answered.
 struct ScriptedServer {
     QTcpServer server;
     QByteArray received;
+    QList<QByteArray> settings; // each SET-x as received: command byte and value, in hex
+    bool telnet = false;
+    char parity = 0; // 0: as asked
+    int answerAfterMs = 0;
+    bool hangsUpAfterAnswering = false;
+    QTcpSocket* client = nullptr;
+
     ScriptedServer(const QByteArray& says, bool hangsUp) {
         if (!server.listen(QHostAddress::LocalHost)) {
             failTest("no loopback port to listen on");
         }
         QObject::connect(&server, &QTcpServer::newConnection, [this, says, hangsUp] {
-            QTcpSocket* client = server.nextPendingConnection();
-            QObject::connect(client, &QTcpSocket::readyRead,
-                             [this, client] { received += client->readAll(); });
+            client = server.nextPendingConnection();
+            QObject::connect(client, &QTcpSocket::readyRead, [this] { answer(client->readAll()); });
             client->write(says);
             if (hangsUp) {
                 client->disconnectFromHost();
             }
         });
     }
-};
-
-// A Telnet server with the COM port option, as RFC 2217 has it: it answers every setting
-// with the value it takes. It may wait for the client to speak first, take another parity
-// than the one asked, answer late, and hang up once it has answered.
-struct TelnetServer {
-    QTcpServer server;
-    QByteArray received;
-    QList<QByteArray> settings; // each SET-x as received: command byte and value, in hex
-    bool speaksFirst = true;
-    char parity = 0; // 0: as asked
-    int answerAfterMs = 0;
-    bool hangsUpAfterAnswering = false;
-    QTcpSocket* client = nullptr;
-
-    TelnetServer() {
-        if (!server.listen(QHostAddress::LocalHost)) {
-            failTest("no loopback port to listen on");
-        }
-        QObject::connect(&server, &QTcpServer::newConnection, [this] {
-            client = server.nextPendingConnection();
-            if (speaksFirst) {
-                client->write(QByteArray::fromHex("fffb03fffd03"));
-            }
-            QObject::connect(client, &QTcpSocket::readyRead, [this] { answer(client->readAll()); });
-        });
-    }
     void answer(const QByteArray& bytes) {
         const bool first = received.isEmpty();
         received += bytes;
+        if (!telnet) {
+            return;
+        }
         QByteArray out = first ? QByteArray::fromHex("fffd2cfffb00fffd00") : QByteArray();
         for (qsizetype at = bytes.indexOf("\xff\xfa\x2c"); at >= 0;
              at = bytes.indexOf("\xff\xfa\x2c", at + 1)) {
             QByteArray sub = bytes.mid(at + 3, bytes.indexOf("\xff\xf0", at) - at - 3);
             settings << sub.toHex();
-            if (sub[0] == 3 && parity != 0) {
-                sub[1] = parity;
-            }
+            sub[1] = sub[0] == 3 && parity != 0 ? parity : sub[1];
             sub[0] = char(sub[0] + 100);
             out += "\xff\xfa\x2c" + sub + "\xff\xf0";
         }
@@ -351,8 +333,9 @@ private slots:
         QFETCH(bool, choose9600);
         QFETCH(QStringList, events);
         QFETCH(int, speeds);
-        TelnetServer server;
-        server.speaksFirst = speaksFirst;
+        ScriptedServer server(speaksFirst ? QByteArray::fromHex("fffb03fffd03") : QByteArray(),
+                              false);
+        server.telnet = true;
         server.answerAfterMs = answerAfterMs;
         server.parity = parity;
         server.hangsUpAfterAnswering = hangsUp;

@@ -46,8 +46,6 @@ private:
     void handleConnected();
     void handleReadyRead();
     void handleError(QAbstractSocket::SocketError error);
-    void greet(const std::string& bytes);
-    void tellNews();
     void send(const std::string& bytes);
     void keepAlive();
     void failOpen(const std::string& why);

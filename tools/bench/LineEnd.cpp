@@ -78,7 +78,6 @@ void LineEnd::run() {
             std::this_thread::sleep_until(lineFree);
             now = lineFree;
         }
-        m_bytes += static_cast<std::size_t>(n);
         std::lock_guard lock(m_mutex);
         for (ssize_t i = 0; i < n; ++i) {
             if (m_partial.text.empty()) {

@@ -32,7 +32,6 @@ public:
     const std::string& device() const { return m_device; }
     void send(const std::string& bytes);
     std::vector<Frame> takeFrames();
-    std::size_t bytesRead() const { return m_bytes.load(); }
 
 private:
     void run();
@@ -42,7 +41,6 @@ private:
     int m_slave = -1;
     std::string m_device;
     std::atomic<bool> m_stop{false};
-    std::atomic<std::size_t> m_bytes{0};
     std::mutex m_mutex;
     std::vector<Frame> m_frames;
     Frame m_partial;

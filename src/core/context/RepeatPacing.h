@@ -20,9 +20,12 @@ constexpr std::chrono::microseconds lineTime(std::size_t bytes, int bitsPerSecon
 
 // A repeat by the line's own clock. A copy goes only once the frames before it have had
 // their time on the wire, so that at most one copy waits between the sender and the
-// projector, whatever buffers lie between (a USB chip, a device server). Time passes only
-// as repeat periods: a tick that comes late, or not at all, errs on the side of sending
-// less. Queues that the port can measure, and a far end that holds our data, add to it.
+// projector, whatever buffers lie between (a USB chip, a device server), as long as the
+// speed it is given is the far line's: a local device's, or the one a Telnet server
+// reports. Over raw TCP it is the speed chosen, which the device server may not share.
+// Time passes only as repeat periods: a tick that comes late, or not at all, errs on the
+// side of sending less. Queues that the port can measure, and a far end that holds our
+// data, add to it.
 class RepeatPacing {
 public:
     void restart() { m_owed = {}; } // the line is taken to be idle when a hold begins
