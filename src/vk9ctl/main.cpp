@@ -4,7 +4,6 @@
 // came in its shape, 1 a reply missing or unexpected (or a wait ran out), 2 a usage error,
 // 3 the line could not be opened, is in use, or went away, 128 + N ended by signal N.
 #include "Json.h"
-#include "Replies.h"
 #include "Session.h"
 #include "adjust/Adjust.h"
 #include "commands/Catalogue.h"
@@ -12,6 +11,7 @@
 #include "io/UnixSignals.h"
 #include "model/Layout.h"
 #include "model/Lookup.h"
+#include "protocol/Replies.h"
 #include "serial/Addressing.h"
 #include "serial/PortChoice.h"
 #include "traffic/ReplyDecoder.h"
@@ -32,6 +32,7 @@
 
 using namespace vk9;
 using namespace vk9::ctl;
+using namespace vk9::protocol;
 
 namespace {
 
@@ -239,6 +240,25 @@ void waitFor(Run& run, const std::vector<std::string>& prefixes, std::string_vie
     }
 }
 
+std::string jsonValue(const Value& value) {
+    if (const auto* word = std::get_if<std::string>(&value)) {
+        return word->empty() ? "null" : jsonString(*word);
+    }
+    if (const auto* whole = std::get_if<long long>(&value)) {
+        return std::to_string(*whole);
+    }
+    if (const auto* number = std::get_if<double>(&value)) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%g", *number);
+        return text;
+    }
+    std::vector<std::string> items;
+    for (const int item : std::get<std::vector<int>>(value)) {
+        items.push_back(std::to_string(item));
+    }
+    return jsonArray(items);
+}
+
 std::string resultJson(const Result& r) {
     JsonObject o;
     o.add("address", jsonString(r.address))
@@ -247,9 +267,8 @@ std::string resultJson(const Result& r) {
         .add("text", r.reading.ok && isQuery(r.code) ? jsonString(r.reading.text) : "null")
         .add("error", r.error.empty() ? "null" : jsonString(r.error));
     for (const std::string& key : valueKeys(r.code)) {
-        const auto value = std::find_if(r.reading.values.begin(), r.reading.values.end(),
-                                        [&](const auto& v) { return v.first == key; });
-        o.add(key, r.reading.ok && value != r.reading.values.end() ? value->second : "null");
+        const Value* value = valueOf(r.reading, key);
+        o.add(key, r.reading.ok && value != nullptr ? jsonValue(*value) : "null");
     }
     if (r.hold) { // every hold's, with --for or without
         o.add("copies", std::to_string(r.copies));

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TrafficLog.h"
+#include "io/TrafficLog.h"
 #include "ports/Diagnostics.h"
 
 #include <QString>
@@ -12,7 +12,9 @@ namespace vk9::qt {
 // Lines on standard error, and the traffic log when one is kept.
 class QtDiagnostics final : public Diagnostics {
 public:
-    void keepLog(const QString& path) { m_log = std::make_unique<TrafficLog>(path); }
+    void keepLog(const QString& path) {
+        m_log = std::make_unique<TrafficLog>(path, "vk9rsc", "the panel");
+    }
 
     void log(std::string_view line) override;
     void frameSent(std::string_view shown) override;

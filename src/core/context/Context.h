@@ -1,6 +1,7 @@
 #pragma once
 
 #include "context/RepeatPacing.h"
+#include "context/RetryWaits.h"
 #include "model/PanelState.h"
 #include "ports/Diagnostics.h"
 #include "ports/SerialPort.h"
@@ -33,13 +34,10 @@ struct PortStatus {
     bool shown = false;                // the window is on screen
     std::optional<std::string> untold; // warnings before the window is on screen
     Warning warning = Warning::None;
-    // A line that went away and comes back by itself: where to, and the wait before the
-    // next try. Empty: not reconnecting.
+    // A line that went away and comes back by itself: where to (empty: not reconnecting),
+    // and the waits between its tries.
     std::string reconnecting;
-    std::chrono::milliseconds retryIn{0};
-    // The line has stayed up 30 s since it came back, or the operator chose its port: the
-    // next loss is tried again after the first wait, not after twice the last one.
-    bool steady = true;
+    RetryWaits waits{std::chrono::seconds(30)};
     bool unsentTold = false; // a click not sent has been told in the warning box, and none
                              // has been sent since
     RepeatPacing pacing;     // of the repeat, by the frames written since the last press

@@ -15,9 +15,9 @@ std::string_view hostAndPort(std::string_view device) {
     return scheme == std::string_view::npos ? device : device.substr(scheme + 3);
 }
 
-void tryAgainLater(Context& ctx) {
+void tryAgainLater(Context& ctx, std::chrono::milliseconds wait) {
     ctx.view.setCaption(kStatusBox, " Reconnecting to " + ctx.portStatus.reconnecting);
-    ctx.timers.setInterval(TimerId::Reconnect, ctx.portStatus.retryIn);
+    ctx.timers.setInterval(TimerId::Reconnect, wait);
     ctx.timers.start(TimerId::Reconnect);
 }
 
@@ -29,13 +29,8 @@ std::string reconnectingNote(const Context& ctx) {
 }
 
 void startReconnecting(Context& ctx, std::string_view device) {
-    auto& status = ctx.portStatus;
-    status.reconnecting = hostAndPort(device);
-    status.retryIn = status.steady
-                         ? std::chrono::milliseconds(kFirstRetry)
-                         : std::min<std::chrono::milliseconds>(2 * status.retryIn, kLongestRetry);
-    status.steady = false;
-    tryAgainLater(ctx);
+    ctx.portStatus.reconnecting = hostAndPort(device);
+    tryAgainLater(ctx, ctx.portStatus.waits.lost());
 }
 
 void handlePortLost(Context& ctx, std::string_view device, std::string_view reason,
@@ -57,7 +52,9 @@ void handlePortLost(Context& ctx, std::string_view device, std::string_view reas
 void retryLine(Context& ctx) {
     ctx.timers.stop(TimerId::Reconnect);
     if (ctx.portStatus.reconnecting.empty()) { // the watch after a reconnection
-        ctx.portStatus.steady = ctx.port.isOpen();
+        if (ctx.port.isOpen()) {
+            ctx.portStatus.waits.steady();
+        }
         return;
     }
     if (ctx.port.isOpen()) {
@@ -87,13 +84,12 @@ void endRetry(Context& ctx, const SerialResult& opened) {
         ctx.timers.start(TimerId::Reconnect);
         return;
     }
-    status.retryIn = std::min<std::chrono::milliseconds>(2 * status.retryIn, kLongestRetry);
-    tryAgainLater(ctx);
+    tryAgainLater(ctx, status.waits.failed());
 }
 
 void stopReconnecting(Context& ctx) {
     ctx.portStatus.reconnecting.clear();
-    ctx.portStatus.steady = true;
+    ctx.portStatus.waits.steady();
     ctx.timers.stop(TimerId::Reconnect);
 }
 

@@ -10,11 +10,8 @@ namespace vk9 {
 using namespace std::chrono_literals;
 
 // A line that comes back by itself is tried again after 1 s, then after twice as long each
-// time, up to 30 s, while its port stays chosen. A line that goes away again before it has
-// stayed up 30 s goes on from the last wait, doubled: a server that takes the connection
-// and hangs up at once is tried less and less often, not every second.
-inline constexpr auto kFirstRetry = 1s;
-inline constexpr auto kLongestRetry = 30s;
+// time, up to 30 s, while its port stays chosen; the waits start over once it has stayed up
+// 30 s (RetryWaits).
 inline constexpr auto kSteadyAfter = 30s;
 
 // The open line went away (adapter pulled, far end hung up, device server gone): it is

@@ -1,4 +1,4 @@
-#include "TrafficLog.h"
+#include "io/TrafficLog.h"
 
 #include <QDateTime>
 
@@ -9,13 +9,28 @@
 #include <cstring>
 
 #include <iostream>
+#include <utility>
 
 namespace vk9::qt {
 
-TrafficLog::TrafficLog(const QString& path, QObject* parent) : QObject(parent), m_file(path) {
+TrafficLog::TrafficLog(const QString& path, std::string program, std::string who, QObject* parent)
+    : QObject(parent), m_file(path), m_program(std::move(program)), m_who(std::move(who)) {
+    connect(&m_flush, &QTimer::timeout, this, &TrafficLog::flush);
+    open();
+}
+
+void TrafficLog::reopen() {
+    flush();
+    m_file.close();
+    m_failed = false;
+    m_error.clear();
+    open();
+}
+
+void TrafficLog::open() {
     // Opened by the system, not by QFile: QFile seeks to the end of what it appends to, and
     // complains in its own words about a device (/dev/full, a terminal) that cannot seek.
-    const int fd = ::open(QFile::encodeName(path).constData(),
+    const int fd = ::open(QFile::encodeName(m_file.fileName()).constData(),
                           O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0 || !m_file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
         m_error = std::strerror(errno);
@@ -25,7 +40,6 @@ TrafficLog::TrafficLog(const QString& path, QObject* parent) : QObject(parent), 
         fail();
         return;
     }
-    connect(&m_flush, &QTimer::timeout, this, &TrafficLog::flush);
     m_flush.start(1000);
 }
 
@@ -61,8 +75,8 @@ void TrafficLog::fail() {
     if (m_error.empty()) {
         m_error = m_file.errorString().toStdString();
     }
-    std::cerr << "vk9rsc: the traffic log " << m_file.fileName().toStdString()
-              << " cannot be written (" << m_error << "); the panel goes on without it"
+    std::cerr << m_program << ": the traffic log " << m_file.fileName().toStdString()
+              << " cannot be written (" << m_error << "); " << m_who << " goes on without it"
               << std::endl;
     m_file.close();
 }

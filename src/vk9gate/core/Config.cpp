@@ -1,0 +1,243 @@
+#include "vk9gate/core/Config.h"
+
+#include "transport/SerialSettings.h"
+
+#include <toml++/toml.h>
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <set>
+
+namespace vk9::gate {
+
+namespace {
+
+// Reads the keys of one table, each by its own reader; an unknown key is an error.
+class TableReader {
+public:
+    TableReader(std::string path, std::vector<std::string>& errors)
+        : m_path(std::move(path)), m_errors(errors) {}
+
+    std::string at(const toml::source_region& where) const {
+        return m_path + ":" + std::to_string(where.begin.line);
+    }
+    void error(const toml::node& node, const std::string& key, const std::string& why) {
+        m_errors.push_back(at(node.source()) + ": " + key + ": " + why);
+    }
+
+    using Reader = std::function<void(const toml::node&, const std::string& key)>;
+    void read(const toml::table& table, const std::string& name,
+              const std::map<std::string, Reader>& readers) {
+        for (const auto& [key, value] : table) {
+            const std::string full =
+                name.empty() ? std::string(key.str()) : name + "." + std::string(key.str());
+            const auto reader = readers.find(std::string(key.str()));
+            if (reader == readers.end()) {
+                std::string known;
+                for (const auto& [k, r] : readers) {
+                    known += (known.empty() ? "" : ", ") + k;
+                }
+                m_errors.push_back(at(key.source()) + ": " + full + ": unknown key; " +
+                                   (name.empty() ? "the tables" : "the keys of " + name) + " are " +
+                                   known);
+                continue;
+            }
+            reader->second(value, full);
+        }
+    }
+
+    // Typed values; a value of another type is an error naming what was wanted.
+    void text(const toml::node& node, const std::string& key, std::string& out) {
+        if (const auto* v = node.as_string()) {
+            out = v->get();
+        } else {
+            error(node, key, "a text in quotes");
+        }
+    }
+    bool number(const toml::node& node, const std::string& key, long long least, long long most,
+                long long& out) {
+        const auto* v = node.as_integer();
+        if (v == nullptr || v->get() < least || v->get() > most) {
+            error(node, key,
+                  "a whole number from " + std::to_string(least) + " to " + std::to_string(most));
+            return false;
+        }
+        out = v->get();
+        return true;
+    }
+    void milliseconds(const toml::node& node, const std::string& key, long long least,
+                      long long most, std::chrono::milliseconds& out) {
+        long long n = 0;
+        if (number(node, key, least, most, n)) {
+            out = std::chrono::milliseconds(n);
+        }
+    }
+
+private:
+    std::string m_path;
+    std::vector<std::string>& m_errors;
+};
+
+} // namespace
+
+bool ListenAddress::loopback() const {
+    return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
+}
+
+std::string ListenAddress::text() const {
+    return (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
+           std::to_string(port);
+}
+
+std::optional<ListenAddress> parseListenAddress(const std::string& text) {
+    const auto colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0) {
+        return std::nullopt;
+    }
+    std::string host = text.substr(0, colon);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
+    }
+    const std::string port = text.substr(colon + 1);
+    if (port.empty() || port.size() > 5 ||
+        port.find_first_not_of("0123456789") != std::string::npos) {
+        return std::nullopt;
+    }
+    const int number = std::stoi(port);
+    unsigned char address[16];
+    const bool ip = inet_pton(AF_INET, host.c_str(), address) == 1 ||
+                    inet_pton(AF_INET6, host.c_str(), address) == 1 || host == "localhost";
+    if (!ip || number < 1 || number > 65535) {
+        return std::nullopt;
+    }
+    return ListenAddress{host, number};
+}
+
+std::vector<std::string> checkGateConfig(const GateConfig& config) {
+    std::vector<std::string> errors;
+    const std::string where = config.file.empty() ? "" : config.file + ": ";
+    if (config.line.empty()) {
+        errors.push_back(where + "line.port: no line named");
+    } else if (const auto parsed = parseLineAddress(config.line); !parsed.address) {
+        errors.push_back(where + "line.port: " + parsed.error);
+    }
+    std::set<std::string> addresses;
+    for (const ProjectorConfig& p : config.projectors) {
+        if (!addresses.insert(p.address).second) {
+            errors.push_back(where + "projector: address \"" + p.address + "\" is there twice");
+        }
+    }
+    if (addresses.count("") != 0 && addresses.size() > 1) {
+        errors.push_back(where + "projector: address \"\" (one projector without an address) "
+                                 "cannot share the line with addressed projectors");
+    }
+    return errors;
+}
+
+ReadConfig readGateConfig(const std::string& path) {
+    ReadConfig read;
+    toml::table table;
+    try {
+        table = toml::parse_file(path);
+    } catch (const toml::parse_error& e) {
+        read.errors.push_back(path + ":" + std::to_string(e.source().begin.line) + ": " +
+                              std::string(e.description()));
+        return read;
+    }
+    GateConfig config;
+    config.file = path;
+    TableReader r(path, read.errors);
+    const auto lineTable = [&](const toml::node& node, const std::string& key) {
+        const auto* t = node.as_table();
+        if (t == nullptr) {
+            r.error(node, key, "a table, [line]");
+            return;
+        }
+        r.read(*t, key,
+               {{"port", [&](const auto& n, const auto& k) { r.text(n, k, config.line); }},
+                {"speed",
+                 [&](const auto& n, const auto& k) {
+                     const auto* v = n.as_integer();
+                     if (v == nullptr || (v->get() != 19200 && v->get() != 9600)) {
+                         r.error(n, k, "19200 or 9600");
+                     } else {
+                         config.speed = int(v->get());
+                     }
+                 }},
+                {"listen",
+                 [&](const auto& n, const auto& k) {
+                     std::string text;
+                     r.text(n, k, text);
+                     if (const auto a = parseListenAddress(text)) {
+                         config.listen = *a;
+                     } else if (n.is_string()) {
+                         r.error(n, k, "ADDRESS:PORT, such as 127.0.0.1:4001 or [::1]:4001");
+                     }
+                 }},
+                {"max_clients",
+                 [&](const auto& n, const auto& k) {
+                     long long v = 0;
+                     if (r.number(n, k, 1, 256, v)) {
+                         config.maxClients = int(v);
+                     }
+                 }},
+                {"max_wait_ms",
+                 [&](const auto& n, const auto& k) {
+                     r.milliseconds(n, k, 100, 60000, config.maxWait);
+                 }},
+                {"late_ms",
+                 [&](const auto& n, const auto& k) {
+                     r.milliseconds(n, k, 500, 60000, config.lateWindow);
+                 }},
+                {"traffic_log",
+                 [&](const auto& n, const auto& k) { r.text(n, k, config.trafficLog); }}});
+    };
+    const auto projectorTables = [&](const toml::node& node, const std::string& key) {
+        const auto* list = node.as_array();
+        if (list == nullptr || !list->is_array_of_tables()) {
+            r.error(node, key, "tables, each [[projector]]");
+            return;
+        }
+        for (const toml::node& each : *list) {
+            ProjectorConfig p;
+            bool addressed = false;
+            r.read(
+                *each.as_table(), key,
+                {{"address",
+                  [&](const auto& n, const auto& k) {
+                      r.text(n, k, p.address);
+                      addressed = n.is_string();
+                      static const std::set<std::string> kAddresses{"", "001", "002", "003", "004"};
+                      if (addressed && kAddresses.count(p.address) == 0) {
+                          r.error(
+                              n, k,
+                              "\"001\" to \"004\", or \"\" for one projector without an address");
+                      }
+                  }},
+                 {"name", [&](const auto& n, const auto& k) { r.text(n, k, p.name); }}});
+            if (!addressed) {
+                read.errors.push_back(r.at(each.source()) + ": " + key + ".address: missing");
+            }
+            config.projectors.push_back(p);
+        }
+    };
+    r.read(table, "", {{"line", lineTable}, {"projector", projectorTables}});
+    if (!table.contains("line")) {
+        read.errors.push_back(path +
+                              ": [line]: missing; it names the line: port = \"/dev/ttyUSB0\"");
+    }
+    if (read.errors.empty()) {
+        for (std::string& e : checkGateConfig(config)) {
+            read.errors.push_back(std::move(e));
+        }
+    }
+    if (read.errors.empty()) {
+        read.config = std::move(config);
+    }
+    return read;
+}
+
+} // namespace vk9::gate

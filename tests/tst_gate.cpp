@@ -1,0 +1,251 @@
+// vk9gate with real processes: the panel holding a button and scripts asking four projectors
+// through one gate, with not one answer that is another's; a line unplugged and plugged in
+// again; the configuration as an administrator writes it; the end on a signal.
+#include "support/GateProcess.h"
+#include "support/Simulator.h"
+#include "support/WindowFixture.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+using namespace vk9;
+using namespace vk9::test;
+
+namespace {
+
+// Four projectors in four states that stay as they are (an hour to warm up or cool down).
+const QStringList kFourStates{"--warm-up",   "3600000",
+                              "--cool-down", "3600000",
+                              "--state",     "1:power=on,input=2,hours=1111",
+                              "--state",     "2:power=standby,input=3,hours=2222",
+                              "--state",     "3:power=countdown,input=4,hours=3333",
+                              "--state",     "4:power=cooling,input=1,hours=4444"};
+
+// What vk9ctl must read of each, as the simulator holds it: power, input, hours, lamps lit.
+struct Expected {
+    const char* power;
+    int input;
+    int hours;
+    int lampsLit;
+};
+const Expected kExpected[] = {{"on", 2, 1111, 4},
+                              {"standby", 3, 2222, 0},
+                              {"countdown", 4, 3333, 4},
+                              {"cooling", 1, 4444, 0}};
+
+// A wrong value in a JSON result of `vk9ctl --json status`, or nothing.
+QString wrongValue(const QJsonObject& r, const Expected& e) {
+    const QString code = r["code"].toString();
+    const bool warm = e.lampsLit != 0;
+    const QJsonValue want = code == "CR0"   ? QJsonValue(e.power)
+                            : code == "CR1" ? QJsonValue(e.input)
+                            : code == "CR3" ? QJsonValue(e.hours)
+                            : code == "CR4" ? QJsonValue("none")
+                            : code == "CR6" ? QJsonValue(warm ? 41.5 : 25.0)
+                                            : QJsonValue(double(e.lampsLit));
+    const QJsonValue got = code == "CR0"   ? r["power"]
+                           : code == "CR1" ? r["input"]
+                           : code == "CR3" ? r["lamp_hours"]
+                           : code == "CR4" ? r["reversal"]
+                           : code == "CR6" ? r["s1"]
+                                           : QJsonValue(double(r["lamps_lit"].toArray().size()));
+    return got == want ? QString() : code + ": " + got.toVariant().toString();
+}
+
+} // namespace
+
+class TstGate : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { qt::prepareApplication(*qApp); }
+
+    // The panel holds LENS SHIFT up on projector 1 while four scripts loop `status`, one for
+    // each projector, for 30 s: every answer is the state of the projector asked.
+    void noAnswerIsAnothers() {
+        Simulator sim(kFourStates);
+        GateProcess gate({"--line", sim.link, "--speed", "19200"});
+        PanelWindow panel(gate.address());
+        QTRY_VERIFY(panel.form->serialPort().write("").ok);
+        panel.click("Option5"); // "001"
+        panel.mouse(true, "Command59");
+        struct Loop {
+            QProcess ctl;
+            int runs = 0;
+            QStringList wrong;
+        } loops[4];
+        QElapsedTimer clock;
+        clock.start();
+        const auto run = [&](int n) {
+            loops[n].ctl.start(QStringLiteral(VK9CTL_PATH),
+                               {"--port", gate.address(), "--address", QString::number(n + 1),
+                                "--json", "status"});
+        };
+        for (int n = 0; n < 4; ++n) {
+            QObject::connect(&loops[n].ctl, &QProcess::finished, [&, n](int status) {
+                Loop& l = loops[n];
+                const QByteArray out = l.ctl.readAllStandardOutput();
+                const QJsonArray results = QJsonDocument::fromJson(out)["results"].toArray();
+                if (status != 0 || results.size() != 6) {
+                    l.wrong << QString("exit %1: %2").arg(status).arg(QString(out));
+                }
+                for (const QJsonValue& r : results) {
+                    if (const QString w = wrongValue(r.toObject(), kExpected[n]); !w.isEmpty()) {
+                        l.wrong << w;
+                    }
+                }
+                ++l.runs;
+                if (clock.elapsed() < 30000) {
+                    run(n);
+                }
+            });
+            run(n);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(
+            std::all_of(std::begin(loops), std::end(loops),
+                        [](Loop& l) { return l.ctl.state() == QProcess::NotRunning; }) &&
+                clock.elapsed() >= 30000,
+            40000);
+        panel.mouse(false, "Command59");
+        for (Loop& l : loops) {
+            qInfo("projector %d: %d runs", int(&l - loops) + 1, l.runs);
+            QCOMPARE(l.wrong, QStringList());
+            QVERIFY(l.runs >= 20);
+        }
+        const int copies = int(sim.log().count("rx 1 A001C5D"));
+        qInfo("%d copies of the held button", copies);
+        QVERIFY(copies >= 30000 / 50 * 8 / 10); // the hold went on at its 50 ms period
+        QCOMPARE(gate.end(), 0);
+    }
+
+    // The line unplugged and plugged in again: the gate lets its clients go and stops
+    // listening; vk9ctl is told the line is not there; all are back within 2 s of the line.
+    void unpluggedAndPluggedInAgain() {
+        auto sim = std::make_unique<Simulator>(QStringList{});
+        const QString link = sim->link;
+        QTemporaryDir keep; // the link's folder outlives the first simulator
+        GateProcess gate({"--line", link});
+        PanelWindow panel(gate.address());
+        QTRY_VERIFY(panel.form->serialPort().write("").ok);
+        sim->process.terminate(); // unplugged: the link and the terminal are gone
+        QVERIFY(sim->process.waitForFinished(3000));
+        QTRY_COMPARE(panel.text("Label22"), " Reconnecting to " + gate.address().mid(6));
+        const Ran away = runProgram(VK9CTL_PATH, {"--port", gate.address(), "query-status"});
+        QCOMPARE(away.status, 3);
+        QVERIFY2(away.err.contains("connection refused"), qPrintable(away.err));
+        QProcess again; // plugged in again, at the same place
+        again.start(QStringLiteral(VK9SIM_PATH), {"--log", "/dev/null", link});
+        QElapsedTimer back;
+        back.start();
+        QVERIFY(gate.listening(5000));
+        qInfo("listening again %lld ms after the line was back", back.elapsed());
+        QVERIFY(back.elapsed() < 2500);
+        const Ran r = runProgram(VK9CTL_PATH, {"--port", gate.address(), "query-status"});
+        QCOMPARE(r.out, QStringLiteral(" Stand by\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(panel.text("Label22"), " Reconnected to " + gate.address().mid(6),
+                                  10000);
+        QVERIFY(panel.warnings().isEmpty()); // the box about the lost line closed by itself
+        again.terminate();
+        again.waitForFinished(3000);
+        QVERIFY(gate.said.contains("the line " + link.toUtf8() + " went away"));
+    }
+
+    // Clients that are not the panel's kind: bytes that are not frames let that client go,
+    // one client too many is turned away, and the others carry on.
+    void clientsThatMisbehave() {
+        Simulator sim({});
+        QTemporaryDir dir;
+        QFile config(dir.filePath("hall.toml"));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write("[line]\nport = \"" + sim.link.toUtf8() +
+                     "\"\nlisten = \"127.0.0.1:%PORT\"\nmax_clients = 2\n");
+        config.close();
+        GateProcess gate({"--config", config.fileName(), "--verbose"});
+        QTcpSocket good;
+        QTcpSocket bad;
+        QTcpSocket third;
+        for (QTcpSocket* s : {&good, &bad, &third}) {
+            s->connectToHost(QHostAddress::LocalHost, quint16(gate.port));
+            QVERIFY(s->waitForConnected(1000));
+        }
+        QTRY_COMPARE(third.state(), QAbstractSocket::UnconnectedState);
+        bad.write("C0\n");
+        QTRY_COMPARE(bad.state(), QAbstractSocket::UnconnectedState);
+        good.write("CR0\r");
+        QByteArray got;
+        QTRY_COMPARE((got += good.readAll()), QByteArray("80\r"));
+        QCOMPARE(gate.end(), 0);
+        QVERIFY2(gate.said.contains("turned away a client from 127.0.0.1:") &&
+                     gate.said.contains(": 2 are connected") &&
+                     gate.said.contains(": not a frame: byte 0A; let go"),
+                 gate.said.constData());
+    }
+
+    // SIGTERM: clients let go, the line closed with its lock, the traffic log whole.
+    void endsCleanlyOnASignal() {
+        Simulator sim({});
+        QTemporaryDir dir;
+        GateProcess gate({"--line", sim.link, "--log", dir.filePath("traffic.log")});
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, quint16(gate.port));
+        QVERIFY(client.waitForConnected(1000));
+        client.write("CR1\r");
+        QByteArray got;
+        QTRY_COMPARE((got += client.readAll()), QByteArray("1\r"));
+        const QString lock =
+            "/run/lock/LCK.." + QFileInfo(sim.link).symLinkTarget().mid(5).replace('/', '_');
+        QVERIFY(QFileInfo::exists(lock));
+        QCOMPARE(gate.end(), 0);
+        QTRY_COMPARE(client.state(), QAbstractSocket::UnconnectedState);
+        QVERIFY(!QFileInfo::exists(lock));
+        QFile log(dir.filePath("traffic.log"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QByteArray logged = log.readAll();
+        QVERIFY2(logged.contains(" TX | C R 1 CR |client ") && logged.endsWith(" RX | 1 CR |\n"),
+                 logged.constData());
+    }
+
+    // The configuration as an administrator writes it: each error names the file, the line
+    // and the key; --check says so and exits 2, or exits 0 for a good file.
+    void configurationChecked_data() {
+        QTest::addColumn<QByteArray>("toml");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("said"); // after "vk9gate: FILE"
+        const QByteArray line = "[line]\nport = \"/dev/ttyUSB0\"\n";
+        // clang-format off
+        QTest::newRow("good") << line + "speed = 9600\nlisten = \"0.0.0.0:4001\"\n\n[[projector]]\naddress = \"001\"\n"
+                                        "name = \"Hall left\"\n" << 0 << " is good\n";
+        QTest::newRow("an unknown key") << line + "sped = 9600\n" << 2
+            << ":3: line.sped: unknown key; the keys of line are late_ms, listen, max_clients, max_wait_ms, port, speed, traffic_log\n";
+        QTest::newRow("a bad speed") << line + "speed = 4800\n" << 2 << ":3: line.speed: 19200 or 9600\n";
+        QTest::newRow("a bad listen") << line + "listen = \"4001\"\n" << 2
+            << ":3: line.listen: ADDRESS:PORT, such as 127.0.0.1:4001 or [::1]:4001\n";
+        QTest::newRow("no line") << QByteArray("[[projector]]\naddress = \"001\"\n") << 2
+            << ": [line]: missing; it names the line: port = \"/dev/ttyUSB0\"\n";
+        QTest::newRow("a bad address") << line + "[[projector]]\naddress = \"5\"\n" << 2
+            << ":4: projector.address: \"001\" to \"004\", or \"\" for one projector without an address\n";
+        QTest::newRow("two errors") << line + "max_clients = 0\n[[projector]]\nname = 3\n" << 2
+            << ":3: line.max_clients: a whole number from 1 to 256\nvk9gate: FILE:5: projector.name: a text in quotes\n"
+               "vk9gate: FILE:4: projector.address: missing\n";
+        QTest::newRow("not TOML") << QByteArray("[line\n") << 2 << ":1: Error while parsing table header: expected ']', saw '\\n'\n";
+        // clang-format on
+    }
+
+    void configurationChecked() {
+        QFETCH(QByteArray, toml);
+        QFETCH(int, status);
+        QFETCH(QString, said);
+        QTemporaryDir dir;
+        QFile file(dir.filePath("hall.toml"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(toml) == toml.size());
+        file.close();
+        const Ran r = runProgram(VK9GATE_PATH, {"--check", file.fileName()});
+        QCOMPARE(r.status, status);
+        QCOMPARE(status == 0 ? r.out : r.err,
+                 QString("vk9gate: FILE" + said).replace("FILE", file.fileName()));
+    }
+};
+
+QTEST_MAIN(TstGate)
+#include "tst_gate.moc"
