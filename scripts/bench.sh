@@ -21,5 +21,5 @@ fi
 "$BUILD_DIR/tools/bench/vk9rsc-bench" \
     --panel "$BUILD_DIR/src/vk9rsc/vk9rsc" --bare "$BUILD_DIR/tools/bench/vk9rsc-barewindow" \
     --sim "$BUILD_DIR/tools/sim/vk9sim" --soak "${VK9RSC_SOAK_MINUTES:-10}" \
-    --ctl "$BUILD_DIR/src/vk9ctl/vk9ctl" \
+    --ctl "$BUILD_DIR/src/vk9ctl/vk9ctl" --gate "$BUILD_DIR/src/vk9gate/vk9gate" \
     --out "$ROOT/docs/PERFORMANCE.md" "$@"

@@ -106,6 +106,15 @@ private slots:
         QCOMPARE(h.got[2], std::string("80\r"));
         QCOMPARE(h.ended, (QStringList{"1 A001CR0 answered 00", "2 A002CR0 answered 80"}));
         QVERIFY(!h.arbiter.nextWake()); // idle: nothing timed
+        // A reply before the frame's wire time is up (a pseudo-terminal has no wire): the
+        // projector has had the frame, and the line is free at once.
+        Harness pty;
+        pty.answers = h.answers;
+        pty.answerAfter = ms(-8);
+        pty.submit(0, 1, "A001CR0");
+        pty.submit(0, 2, "A002CR0");
+        pty.run(ms(100));
+        QCOMPARE(pty.frames(), QStringLiteral("0.0 A001CR0, 0.3 A002CR0"));
     }
 
     // A button held at 5 ms on a 9600 bit/s line, with a query that comes in the middle:

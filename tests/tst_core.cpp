@@ -345,7 +345,7 @@ private slots:
     void pendingOpenEndsTheChoiceLater() {
         PanelHarness h;
         h.port.connects = true;
-        h.port.names = {"tcp://127.0.0.1:7001", "--com1", true};
+        h.port.names = {"tcp://127.0.0.1:7001", "--com1", true, ""};
         h.started(); // start-up's choice of COM1 is pending
         QVERIFY(h.view.warnings.empty());
         // A network line that does not open at start-up is tried again, as one lost later.
@@ -357,6 +357,7 @@ private slots:
         h.clock.advance(1s);
         QCOMPARE(h.port.calls, std::string("open"));
         h.panel.opened(SerialResult::success());
+        h.clock.advance(1s); // back once it has stayed open a second
         QVERIFY(!h.view.warningOpen);
         h.port.opened = false;
         h.port.clearRecords();
@@ -677,27 +678,30 @@ private slots:
     }
 
     // A network line that goes away is told in the warning box, which closes once the line
-    // is back, and tried again after 1 s, then twice as long each time up to 30 s. A line that
-    // drops again before it has stayed up 30 s goes on from the last wait doubled; one that
-    // has stayed up, or whose port the operator chooses, starts again at 1 s.
+    // is back (open for a second), and tried again after 1 s, then twice as long each time up
+    // to 30 s. One that drops as soon as it opens is a try that failed, in the same box. A
+    // line that drops again before it has stayed up 30 s goes on from the last wait doubled;
+    // one that has stayed up, or whose port the operator chooses, starts again at 1 s.
     void lostNetworkLineComesBack_data() {
-        QTest::addColumn<QString>("steps");    // "lost", "refused", "back", "up 30 s", "choose"
+        QTest::addColumn<QString>("steps"); // lost, refused, opened, kept (1 s), up (30 s), choose
         QTest::addColumn<QList<int>>("waits"); // ms before each try
+        QTest::addColumn<int>("warnings");
         // clang-format off
-        QTest::newRow("refused again and again") << "lost refused refused refused refused refused refused back"
-            << QList<int>{1000, 2000, 4000, 8000, 16000, 30000, 30000};
-        QTest::newRow("taken and dropped at once") << "lost back lost back lost back lost back lost back lost back"
-            << QList<int>{1000, 2000, 4000, 8000, 16000, 30000};
-        QTest::newRow("up 30 s, then dropped") << "lost back lost back up lost back"
-            << QList<int>{1000, 2000, 1000};
-        QTest::newRow("the operator chooses the port") << "lost refused choose lost back"
-            << QList<int>{1000, 1000};
+        QTest::newRow("refused again and again") << "lost refused refused refused refused refused refused opened kept"
+            << QList<int>{1000, 2000, 4000, 8000, 16000, 30000, 30000} << 1;
+        QTest::newRow("taken and dropped at once") << "lost opened lost opened lost opened lost opened lost opened lost opened kept"
+            << QList<int>{1000, 2000, 4000, 8000, 16000, 30000} << 1;
+        QTest::newRow("up 30 s, then dropped") << "lost opened kept lost opened kept up lost opened kept"
+            << QList<int>{1000, 2000, 1000} << 3;
+        QTest::newRow("the operator chooses the port") << "lost refused choose lost opened kept"
+            << QList<int>{1000, 1000} << 2;
         // clang-format on
     }
 
     void lostNetworkLineComesBack() {
         QFETCH(QString, steps);
         QFETCH(QList<int>, waits);
+        QFETCH(int, warnings);
         PanelHarness h;
         h.port.connects = true;
         h.started();
@@ -721,6 +725,10 @@ private slots:
                 h.panel.opened(SerialResult::success());
             } else if (step == "up") {
                 h.clock.advance(30s);
+            } else if (step == "kept") {
+                h.clock.advance(1s);
+                QVERIFY(!h.view.warningOpen);
+                QCOMPARE(h.box(C::Label22), std::string(" Reconnected to hall:7001"));
             } else { // the next try, and its outcome
                 h.port.clearRecords();
                 while (h.port.calls.empty() && h.clock.now() - since < 100s) {
@@ -728,16 +736,15 @@ private slots:
                 }
                 tried << int((h.clock.now() - since).count());
                 since = h.clock.now();
-                h.port.opened = step == "back";
-                h.panel.opened(step == "back" ? SerialResult::success()
-                                              : SerialResult::failure("hall:7001: refused"));
-                QCOMPARE(h.view.warningOpen, step != "back");
-                QCOMPARE(h.box(C::Label22), step == "back"
-                                                ? std::string(" Reconnected to hall:7001")
-                                                : std::string(" Reconnecting to hall:7001"));
+                h.port.opened = step == "opened";
+                h.panel.opened(step == "opened" ? SerialResult::success()
+                                                : SerialResult::failure("hall:7001: refused"));
+                QVERIFY(h.view.warningOpen); // until it has stayed open a second
+                QVERIFY(step == "opened" || h.box(C::Label22) == " Reconnecting to hall:7001");
             }
         }
         QCOMPARE(tried, waits);
+        QCOMPARE(int(h.view.warnings.size()), warnings);
         h.port.clearRecords();
         h.clock.advance(100s); // back: nothing more is tried
         QVERIFY(h.port.calls.empty() && !h.view.warningOpen);

@@ -6,6 +6,8 @@
 
 #include <QSocketNotifier>
 
+#include <csignal>
+
 using namespace vk9::test;
 
 namespace {
@@ -239,6 +241,22 @@ private slots:
                  "vk9ctl: cannot open /nonexistent/ttyX (from " + lines.fileName() +
                      "): /nonexistent/ttyX: No such file or directory\n");
         QCOMPARE(ctl.exitCode(), 3);
+    }
+
+    // A run ended by a signal while its reply is late waits out the late window first: the
+    // next run never takes that reply (projector 2's, on) for its own (projector 1's).
+    void aRunEndedBySignalLeavesNoLateReply() {
+        Simulator sim({"--delay", "1600", "--state", "2:power=on"});
+        QProcess first;
+        first.start(QStringLiteral(VK9CTL_PATH),
+                    {"--port", sim.link, "--address", "2", "query-status"});
+        QTest::qWait(1300);
+        first.terminate();
+        QVERIFY(first.waitForFinished(5000));
+        QCOMPARE(first.exitCode(), 128 + SIGTERM);
+        const Ran r =
+            vk9ctl({"--port", sim.link, "--timeout", "2000", "--address", "1", "query-status"});
+        QCOMPARE(r.out, QStringLiteral(" Stand by\n"));
     }
 
     void outputThatCannotBeWritten() {

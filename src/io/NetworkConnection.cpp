@@ -23,7 +23,8 @@ constexpr auto kConnectLimit = 3s;
 // satellite, a device server busy starting).
 constexpr auto kTelnetPatience = 2s;
 constexpr int kPatiencePerConnect = 4;
-// A Telnet server that has said nothing this long after the connect waits for us to speak.
+// A Telnet server that has said nothing this long after the connect (and twice what the
+// connect took, a round trip's worth) waits for us to speak.
 constexpr auto kServerFirst = 250ms;
 // A server that closes the connection this soon has refused it (its line is in use, or
 // not open to this computer); what it said on the way is kept for the operator.
@@ -54,9 +55,15 @@ std::string quoted(const std::string& said) {
 NetworkConnection::NetworkConnection(LineAddress address, const ConnectionEvents& events)
     : Connection(events), m_address(std::move(address)) {
     m_deadline.setSingleShot(true);
+    m_deadline.setTimerType(Qt::PreciseTimer); // a patience is never cut short
     connect(&m_deadline, &QTimer::timeout, this, [this] {
         if (m_phase == Phase::Negotiating) {
-            becomeOpen(); // a server that does not answer the settings: they stay as they are
+            // A server that does not answer the settings: they stay as they are, and the far
+            // line's speed is not known.
+            note("the server did not answer the line settings: its line may run at another "
+                 "speed than the one chosen",
+                 true);
+            becomeOpen();
         } else if (m_phase == Phase::Connecting) {
             failOpen("no answer from " + name() + " within " +
                      std::to_string(kConnectLimit.count()) + " s");
@@ -65,6 +72,7 @@ NetworkConnection::NetworkConnection(LineAddress address, const ConnectionEvents
         }
     });
     m_speakUp.setSingleShot(true);
+    m_speakUp.setTimerType(Qt::PreciseTimer);
     connect(&m_speakUp, &QTimer::timeout, this, [this] {
         if (m_phase == Phase::Greeting && !std::exchange(m_requested, true)) {
             send(m_telnet.start());
@@ -127,7 +135,7 @@ void NetworkConnection::handleConnected() {
         m_phase = Phase::Greeting;
         m_requested = false;
         m_deadline.start(m_patience);
-        m_speakUp.start(kServerFirst);
+        m_speakUp.start(kServerFirst + 2 * std::chrono::milliseconds(m_connecting.elapsed()));
         return;
     }
     becomeOpen();
@@ -172,6 +180,9 @@ void NetworkConnection::handleReadyRead() {
         bytes = m_telnet.decode(bytes, out);
         send(out + (std::exchange(m_requested, true) ? std::string() : m_telnet.start()));
     } else if (m_phase == Phase::Negotiating || (m_phase == Phase::Open && telnet())) {
+        if (m_phase == Phase::Negotiating) {
+            m_deadline.start(m_patience); // the server is answering: as patient again
+        }
         std::string out;
         bytes = m_telnet.decode(bytes, out);
         send(out);

@@ -58,8 +58,8 @@ NamedLine NumberedPort::lineFor(int number) const {
 
 PortNaming NumberedPort::naming() const {
     const ParsedAddress parsed = parseLineAddress(m_device);
-    return {m_device, m_origin,
-            parsed.address && parsed.address->kind != LineAddress::Kind::Device};
+    return {m_device, m_origin, parsed.address && parsed.address->kind != LineAddress::Kind::Device,
+            parsed.error};
 }
 
 SerialResult NumberedPort::setPortNumber(int number) {

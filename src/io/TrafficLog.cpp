@@ -14,7 +14,7 @@
 namespace vk9::qt {
 
 TrafficLog::TrafficLog(const QString& path, std::string program, std::string who, QObject* parent)
-    : QObject(parent), m_file(path), m_program(std::move(program)), m_who(std::move(who)) {
+    : QObject(parent), m_path(path), m_program(std::move(program)), m_who(std::move(who)) {
     connect(&m_flush, &QTimer::timeout, this, &TrafficLog::flush);
     open();
 }
@@ -30,7 +30,7 @@ void TrafficLog::reopen() {
 void TrafficLog::open() {
     // Opened by the system, not by QFile: QFile seeks to the end of what it appends to, and
     // complains in its own words about a device (/dev/full, a terminal) that cannot seek.
-    const int fd = ::open(QFile::encodeName(m_file.fileName()).constData(),
+    const int fd = ::open(QFile::encodeName(m_path).constData(),
                           O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0 || !m_file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
         m_error = std::strerror(errno);
@@ -75,9 +75,8 @@ void TrafficLog::fail() {
     if (m_error.empty()) {
         m_error = m_file.errorString().toStdString();
     }
-    std::cerr << m_program << ": the traffic log " << m_file.fileName().toStdString()
-              << " cannot be written (" << m_error << "); " << m_who << " goes on without it"
-              << std::endl;
+    std::cerr << m_program << ": the traffic log " << m_path.toStdString() << " cannot be written ("
+              << m_error << "); " << m_who << " goes on without it" << std::endl;
     m_file.close();
 }
 

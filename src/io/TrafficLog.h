@@ -30,6 +30,7 @@ private:
     void flush();
     void fail();
 
+    QString m_path; // a QFile opened on a descriptor forgets its name
     QFile m_file;
     QTimer m_flush;
     std::string m_program;

@@ -71,9 +71,13 @@ LinesFile findLinesFile() {
     for (const std::string& place :
          linesFilePlaces(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"))) {
         std::error_code ignored;
-        if (!place.empty() && std::filesystem::exists(place, ignored)) {
-            return readLinesFile(place);
+        if (place.empty() || !std::filesystem::exists(place, ignored)) {
+            continue;
         }
+        if (!std::filesystem::is_regular_file(place, ignored)) {
+            return {place, {}, place + ": not a file"};
+        }
+        return readLinesFile(place);
     }
     return {};
 }

@@ -17,8 +17,10 @@ namespace {
 // nothing arriving. A line that never falls quiet is given up after three late windows.
 constexpr qint64 kQuietMs = 100;
 constexpr qint64 kChatterWindows = 3;
-// A line in use by another program is tried again this often.
-constexpr auto kLineRetry = std::chrono::milliseconds(100);
+// A line in use by another program is tried again after 100 ms, then twice as long each
+// time, up to 2 s: a device server is not asked every 100 ms for an hour.
+constexpr auto kFirstLineRetry = std::chrono::milliseconds(100);
+constexpr auto kLongestLineRetry = std::chrono::milliseconds(2000);
 
 } // namespace
 
@@ -57,14 +59,33 @@ void Session::end(std::string why) {
     }
     trace("end: " + why);
     m_ended = std::move(why);
-    (void)m_port.close();
     if (m_loop != nullptr) {
         m_loop->quit();
     }
 }
 
+void Session::interrupt() {
+    m_interrupted = true;
+    if (m_loop != nullptr) {
+        m_loop->quit();
+    }
+}
+
+// Ended by a signal with a frame unanswered: its reply may still be on its way. The run waits
+// out the late window, as it would have, so that the next run on the line never takes the
+// reply for its own; a second signal ends it at once.
+void Session::drain() {
+    if (!m_awaiting || m_interrupted || !m_port.isOpen()) {
+        return;
+    }
+    m_draining = true;
+    settle(m_lastFrameAt);
+    m_draining = false;
+}
+
 std::optional<std::string> Session::open(milliseconds waitForLine) {
     const milliseconds until(m_clock.elapsed() + waitForLine.count());
+    milliseconds retry = kFirstLineRetry;
     SerialResult opened;
     m_port.onOpened([this, &opened](const SerialResult& result) {
         opened = result;
@@ -83,7 +104,8 @@ std::optional<std::string> Session::open(milliseconds waitForLine) {
             break;
         }
         trace("in use: " + opened.message);
-        pause(std::min(kLineRetry, milliseconds(until.count() - m_clock.elapsed())));
+        pause(std::min(retry, milliseconds(until.count() - m_clock.elapsed())));
+        retry = std::min(2 * retry, kLongestLineRetry);
     }
     m_port.onOpened({});
     if (m_ended) {
@@ -110,6 +132,8 @@ void Session::discard() {
 bool Session::send(std::string_view frame) {
     trace("TX", frame);
     const SerialResult written = m_port.write(frame);
+    m_awaiting = written.ok;
+    m_lastFrameAt = m_clock.elapsed();
     if (!written.ok) {
         QCoreApplication::processEvents(); // a loss on its way is told first
         end(m_port.deviceName() + ": not sent: " + written.message);
@@ -120,7 +144,7 @@ bool Session::send(std::string_view frame) {
 
 void Session::waitUntil(milliseconds deadline, const std::function<bool()>& done) {
     const qint64 left = deadline.count() - m_clock.elapsed();
-    if (m_ended || (done && done()) || left <= 0) {
+    if ((m_ended && !m_draining) || m_interrupted || (done && done()) || left <= 0) {
         return;
     }
     QEventLoop loop;
@@ -147,10 +171,11 @@ void Session::settle(qint64 frameAt) {
         const qint64 now = m_clock.elapsed();
         return now >= lateEnd && now - m_lastArrival >= kQuietMs;
     };
-    while (!m_ended && !quiet() && m_clock.elapsed() < limit) {
+    while ((!m_ended || m_draining) && !m_interrupted && !quiet() && m_clock.elapsed() < limit) {
         waitUntil(milliseconds(std::min(std::max(lateEnd, m_lastArrival + kQuietMs), limit)), {});
     }
     discard();
+    m_awaiting = m_awaiting && !quiet(); // cut short: the reply may still come
 }
 
 Session::Reply Session::ask(std::string_view frame) {
@@ -167,6 +192,7 @@ Session::Reply Session::ask(std::string_view frame) {
     waitUntil(deadline, [this] { return m_arrived.find('\r') != std::string::npos; });
     const auto end = m_arrived.find('\r');
     reply.whole = end != std::string::npos;
+    m_awaiting = !reply.whole;
     reply.bytes = reply.whole ? m_arrived.substr(0, end + 1) : m_arrived;
     m_arrived.erase(0, reply.bytes.size()); // what follows is thrown away before the next
     if (!reply.whole) {
@@ -206,6 +232,7 @@ Session::Held Session::hold(std::string_view frame, milliseconds period, millise
     waitUntil(milliseconds(m_clock.elapsed()) + m_timeout,
               [&] { return answered(m_arrived) >= held.copies; });
     held.replies = std::exchange(m_arrived, {});
+    m_awaiting = answered(held.replies) < held.copies;
     if (answered(held.replies) < held.copies) {
         settle(lastCopyAt);
     }

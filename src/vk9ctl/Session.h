@@ -51,6 +51,9 @@ public:
     // Why the session ended early (the line went away, a signal), if it did.
     const std::optional<std::string>& ended() const { return m_ended; }
     void end(std::string why);
+    void interrupt(); // a second signal: no more waiting of any kind
+    // After the end by a signal: the late window of a frame still unanswered, waited out.
+    void drain();
     milliseconds timeout() const { return m_timeout; }
 
 private:
@@ -71,6 +74,10 @@ private:
     QEventLoop* m_loop = nullptr;
     std::function<bool()> m_done;
     std::optional<std::string> m_ended;
+    bool m_awaiting = false; // a frame sent whose reply has not come whole
+    qint64 m_lastFrameAt = 0;
+    bool m_draining = false;
+    bool m_interrupted = false;
 };
 
 // Bytes as a trace shows them: printable ASCII as is, everything else as <hex>.

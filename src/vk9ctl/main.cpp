@@ -361,10 +361,13 @@ int main(int argc, char* argv[]) {
         "The projector panel's commands for scripts.\n\n"
         "DEVICE is as for vk9rsc: a serial device, tcp://HOST:PORT or rfc2217://HOST:PORT;\n"
         "by default the panel's port 1: VK9RSC_COM1, else com1 in the lines file\n"
-        "(~/.config/vk9rsc/lines.toml, else /etc/vk9rsc/lines.toml), else /dev/ttyS0.\n"
+        "($XDG_CONFIG_HOME/vk9rsc/lines.toml, else ~/.config/vk9rsc/lines.toml, else\n"
+        "/etc/vk9rsc/lines.toml), else /dev/ttyS0.\n"
         "After a reply that did not come, nothing more is sent and the run does not end until\n"
         "the late window has passed since its frame and the line has been quiet 100 ms: a\n"
-        "late reply is thrown away, never taken for the next one.\n\n"
+        "late reply is thrown away, never taken for the next one. Ended by a signal, a run\n"
+        "waits out the late window of a frame still unanswered; a second signal ends it at\n"
+        "once.\n\n"
         "Exit status:\n"
         "  0        every reply came in its shape\n"
         "  1        a reply missing, cut off or unexpected; a wait that ran out; standard\n"
@@ -389,8 +392,9 @@ int main(int argc, char* argv[]) {
                                   "frame (2000).",
                                   "MS", "2000");
     const QCommandLineOption waitLine("wait-line",
-                                      "Wait up to this long for a line that another program "
-                                      "holds (0: fail at once).",
+                                      "Wait up to this long for a local line that another "
+                                      "program holds, or a Telnet device server that turns "
+                                      "the connection away (0: fail at once).",
                                       "SECONDS", "0");
     const QCommandLineOption hold("for", "Hold the button this long.", "MS");
     const QCommandLineOption wait("wait",
@@ -537,11 +541,24 @@ int main(int argc, char* argv[]) {
     Session session(line, std::chrono::milliseconds(*timeoutMs), std::chrono::milliseconds(*lateMs),
                     parser.isSet(verbose));
     Run run{session, line.deviceName() + " (" + from + ")", prefixes->size() > 1, {}};
+    bool turnedAway = false; // a device server that hung up at once: nothing reached the line
     line.onLost([&](const std::string&, const std::string& reason, bool) {
+        turnedAway = reason.rfind("the line is in use", 0) == 0;
         session.end(run.where + " went away: " + reason);
+    });
+    std::vector<std::string> noted; // what the line has to say, each once
+    line.onNote([&](const std::string& device, const std::string& text, bool) {
+        if (std::find(noted.begin(), noted.end(), text) == noted.end()) {
+            noted.push_back(text);
+            std::fprintf(stderr, "vk9ctl: %s: %s\n", device.c_str(), text.c_str());
+        }
     });
     int signalled = 0;
     qt::UnixSignals stopping({SIGTERM, SIGINT, SIGHUP}, [&](int number) {
+        if (signalled != 0) {
+            session.interrupt(); // a second signal: out at once
+            return;
+        }
         signalled = number;
         session.end(std::string("ended by SIG") + sigabbrev_np(number));
     });
@@ -560,7 +577,7 @@ int main(int argc, char* argv[]) {
                     break;
                 }
                 run.results.push_back(exchange(run, prefix, query.code));
-                if (&query == &kQueries.front() && !run.results.back().reply) {
+                if (&query == &kQueries.front() && !run.results.back().reply && !session.ended()) {
                     // Silent: the rest of its queries would only wait out their windows.
                     run.results.back().error += "; not asked the rest of the status";
                     break;
@@ -591,7 +608,13 @@ int main(int argc, char* argv[]) {
         // the hang-up, a moment behind, is the real answer.
         session.pause(std::chrono::milliseconds(50));
     }
+    if (signalled != 0) {
+        session.drain();
+    }
     (void)line.close();
+    if (turnedAway) {
+        run.results.clear(); // what came was the server's refusal, not a projector's reply
+    }
     if (session.ended() && status == kDone) {
         error = *session.ended();
         status = kLineError;

@@ -31,7 +31,7 @@ struct FakePort final : SerialPort {
     bool connects = false; // opens are pending, as a network line's
     int number = 1;
     std::vector<std::string> machinePorts{"/dev/ttyUSB0"};
-    PortNaming names{"/dev/ttyS0", "", false}; // of the current port
+    PortNaming names{"/dev/ttyS0", "", false, ""}; // of the current port
 
     void clearRecords() { calls.clear(), writes.clear(), writeTimes.clear(); }
     void note(const std::string& call) { calls += (calls.empty() ? "" : ",") + call; }

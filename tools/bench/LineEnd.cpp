@@ -11,7 +11,8 @@
 
 namespace vk9::bench {
 
-LineEnd::LineEnd(int bytesPerSecond) : m_bytesPerSecond(bytesPerSecond) {
+LineEnd::LineEnd(int bytesPerSecond, bool acknowledges)
+    : m_bytesPerSecond(bytesPerSecond), m_acknowledges(acknowledges) {
     char name[256] = {};
     if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
         m_master = m_slave = -1;
@@ -87,6 +88,9 @@ void LineEnd::run() {
             if (buf[i] == '\r') {
                 m_partial.lastByte = now;
                 m_frames.push_back(std::exchange(m_partial, {}));
+                if (m_acknowledges) {
+                    [[maybe_unused]] const auto w = ::write(m_master, "\x06\r", 2);
+                }
             }
         }
     }

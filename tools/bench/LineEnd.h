@@ -14,7 +14,7 @@ using Clock = std::chrono::steady_clock;
 // The far end of a pseudo-terminal: a thread that reads every byte as it arrives and
 // timestamps each frame (up to its carriage return) by its first byte. Given a rate, it
 // takes the bytes as a serial line would, one per character time, and a frame is in when
-// its last byte has had its time.
+// its last byte has had its time. It may acknowledge every frame, as a projector does.
 class LineEnd {
 public:
     struct Frame {
@@ -23,7 +23,7 @@ public:
         std::string text;
     };
 
-    explicit LineEnd(int bytesPerSecond = 0);
+    explicit LineEnd(int bytesPerSecond = 0, bool acknowledges = false);
     ~LineEnd();
     LineEnd(const LineEnd&) = delete;
     LineEnd& operator=(const LineEnd&) = delete;
@@ -37,6 +37,7 @@ private:
     void run();
 
     int m_bytesPerSecond = 0;
+    bool m_acknowledges = false;
     int m_master = -1;
     int m_slave = -1;
     std::string m_device;

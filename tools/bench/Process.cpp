@@ -22,6 +22,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+} // namespace
+
 double statusKiB(pid_t pid, const std::string& key) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/status");
     std::string line;
@@ -62,8 +64,6 @@ std::pair<double, double> threadTotals(pid_t pid) {
     closedir(dir);
     return {cpuNs, switches};
 }
-
-} // namespace
 
 std::optional<ProcessFigures> measureProcess(const std::string& program,
                                              const std::vector<std::string>& environment,

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <sys/types.h>
@@ -23,5 +24,10 @@ struct ProcessFigures {
 std::optional<ProcessFigures> measureProcess(const std::string& program,
                                              const std::vector<std::string>& environment,
                                              std::chrono::milliseconds idleSpan);
+
+// A running process's figures from /proc: a field of its status in KiB (VmRSS), and its CPU
+// nanoseconds and voluntary context switches summed over every thread.
+double statusKiB(pid_t pid, const std::string& key);
+std::pair<double, double> threadTotals(pid_t pid);
 
 } // namespace vk9::bench

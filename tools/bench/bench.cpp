@@ -2,7 +2,7 @@
 // pseudo-terminal whose other end timestamps every frame. Writes a Markdown report.
 //
 // Usage: vk9rsc-bench [--quick] [--out FILE] [--panel PATH --bare PATH]
-//                     [--sim PATH --soak MINUTES] [--ctl PATH]
+//                     [--sim PATH --soak MINUTES] [--ctl PATH] [--gate PATH]
 // The start-up, memory and idle figures need an X display ($DISPLAY) and the paths of
 // the panel and of the bare window program; without them those rows are left out.
 #include "LineEnd.h"
@@ -19,6 +19,7 @@
 #include <QProcess>
 #include <QSysInfo>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -300,6 +301,41 @@ struct Ser2netLine {
     std::string address() const { return "rfc2217://127.0.0.1:" + std::to_string(port); }
 };
 
+std::string g_gatePath; // vk9gate, for the rows through it
+
+// vk9gate on 127.0.0.1 in front of a device, at the speed given.
+struct GateLine {
+    QProcess process;
+    int port = 0;
+
+    GateLine(const std::string& device, int bitsPerSecond) {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost);
+        port = probe.serverPort();
+        probe.close();
+        process.start(QString::fromStdString(g_gatePath),
+                      {"--line", QString::fromStdString(device), "--speed",
+                       QString::number(bitsPerSecond), "--listen",
+                       QStringLiteral("127.0.0.1:%1").arg(port)});
+    }
+    ~GateLine() {
+        process.terminate();
+        process.waitForFinished(3000);
+    }
+    bool started() {
+        for (int tries = 0; tries < 50 && process.waitForStarted(); ++tries) {
+            QTcpSocket probe;
+            probe.connectToHost(QHostAddress::LocalHost, quint16(port));
+            if (probe.waitForConnected(100)) {
+                return true;
+            }
+            std::this_thread::sleep_for(milliseconds(50));
+        }
+        return false;
+    }
+    std::string address() const { return "tcp://127.0.0.1:" + std::to_string(port); }
+};
+
 // A window whose port 1 is the line given, once the line is open (a server may take a
 // moment to listen).
 std::unique_ptr<qt::Form1> windowOn(const std::string& device) {
@@ -357,10 +393,17 @@ std::string networkPath(Driver& direct, LineEnd& directLine, bool quick) {
 // the release the line falls silent.
 std::string pacingRow(const std::string& path, int bitsPerSecond, bool addressed,
                       milliseconds hold) {
-    LineEnd far(bitsPerSecond / 10);
+    LineEnd far(bitsPerSecond / 10, true); // a projector acknowledges every copy
     std::unique_ptr<Ser2netLine> server;
+    std::unique_ptr<GateLine> gate;
     std::string device = far.device();
-    if (path != "direct") {
+    if (path == "vk9gate") {
+        gate = std::make_unique<GateLine>(far.device(), bitsPerSecond);
+        if (!gate->started()) {
+            return "| " + path + " | vk9gate could not be started |\n";
+        }
+        device = gate->address();
+    } else if (path != "direct") {
         server = std::make_unique<Ser2netLine>(far.device());
         if (!server->started()) {
             return "| " + path + " | ser2net could not be started |\n";
@@ -410,11 +453,12 @@ std::string pacing(bool quick) {
     out << "| Line | bit/s | Frame | Held (ms) | Frames at the far end | Line capacity used | "
            "Last frame after the release (ms) | Limit: a frame + 20 ms | Median period (ms) "
            "|\n|---|---|---|---|---|---|---|---|---|\n";
-    for (const char* path : {"direct", "ser2net, RFC 2217"}) {
-        out << pacingRow(path, 9600, true, hold);
-    }
-    for (const char* path : {"direct", "ser2net, RFC 2217"}) {
-        out << pacingRow(path, 19200, false, hold);
+    for (const int speed : {9600, 19200}) {
+        for (const char* path : {"direct", "ser2net, RFC 2217", "vk9gate"}) {
+            if (std::string(path) != "vk9gate" || !g_gatePath.empty()) {
+                out << pacingRow(path, speed, speed == 9600, hold);
+            }
+        }
     }
     return out.str();
 }
@@ -629,6 +673,79 @@ std::string scriptTimes(const std::string& ctlPath, const std::string& simPath, 
     return out.str();
 }
 
+// vk9ctl status through vk9gate beside directly on the same line, in turns (the gate is
+// stopped while the direct runs go, since it holds the line); then the gate's memory with
+// 16 clients connected, and its CPU and wake-ups over 10 s while nobody talks.
+std::string gateFigures(const std::string& ctlPath, const std::string& simPath, bool quick) {
+    QTemporaryDir dir;
+    const QString link = dir.filePath("com1");
+    QProcess sim;
+    sim.start(QString::fromStdString(simPath), {"--log", dir.filePath("sim.log"), link});
+    while (sim.waitForStarted() && !QFileInfo::exists(link)) {
+        std::this_thread::sleep_for(milliseconds(10));
+    }
+    const auto statusRuns = [&](const QString& device, int runs, std::vector<double>& times) {
+        for (int run = 0; run < runs; ++run) {
+            QProcess ctl;
+            const Clock::time_point t0 = Clock::now();
+            ctl.start(QString::fromStdString(ctlPath), {"--port", device, "status"});
+            ctl.waitForFinished(10000);
+            if (ctl.exitCode() == 0) {
+                times.push_back(ms(Clock::now() - t0));
+            }
+        }
+    };
+    std::vector<double> direct;
+    std::vector<double> gated;
+    for (int round = 0; round < (quick ? 2 : 8); ++round) {
+        statusRuns(link, 5, direct);
+        GateLine gate(link.toStdString(), 19200);
+        if (!gate.started()) {
+            return "vk9gate could not be started.\n";
+        }
+        statusRuns(QString::fromStdString(gate.address()), 5, gated);
+    }
+    std::ostringstream out;
+    out << "| Line | Runs | Median (ms) | p90 (ms) |\n|---|---|---|---|\n"
+        << "| direct: pseudo-terminal | " << direct.size() << " | "
+        << fixed(percentile(direct, 50), 1) << " | " << fixed(percentile(direct, 90), 1) << " |\n"
+        << "| vk9gate, 127.0.0.1, in front of it | " << gated.size() << " | "
+        << fixed(percentile(gated, 50), 1) << " | " << fixed(percentile(gated, 90), 1)
+        << " |\n\nThe gate adds " << fixed(percentile(gated, 50) - percentile(direct, 50), 2)
+        << " ms at the median (target: at most 2 ms).\n\n";
+
+    GateLine gate(link.toStdString(), 19200);
+    if (!gate.started()) {
+        return out.str() + "vk9gate could not be started.\n";
+    }
+    const auto pid = static_cast<pid_t>(gate.process.processId());
+    const double alone = bench::statusKiB(pid, "VmRSS");
+    std::vector<std::unique_ptr<QTcpSocket>> clients;
+    for (int n = 0; n < 16; ++n) {
+        clients.push_back(std::make_unique<QTcpSocket>());
+        clients.back()->connectToHost(QHostAddress::LocalHost, quint16(gate.port));
+        clients.back()->waitForConnected(1000);
+    }
+    const auto spin = [](int msToWait) {
+        QEventLoop loop;
+        QTimer::singleShot(msToWait, &loop, &QEventLoop::quit);
+        loop.exec();
+    };
+    spin(2000);
+    const double withClients = bench::statusKiB(pid, "VmRSS");
+    const auto [cpu0, wakes0] = bench::threadTotals(pid);
+    spin(10000);
+    const auto [cpu1, wakes1] = bench::threadTotals(pid);
+    out << "| vk9gate | Resident memory (KiB) | CPU over 10 s idle (ms) | Wake-ups in 10 s |\n"
+        << "|---|---|---|---|\n"
+        << "| no client | " << fixed(alone, 0) << " | | |\n"
+        << "| 16 clients connected, none talking | " << fixed(withClients, 0) << " | "
+        << fixed((cpu1 - cpu0) / 1e6, 2) << " | " << fixed(wakes1 - wakes0, 0) << " |\n";
+    sim.terminate();
+    sim.waitForFinished(3000);
+    return out.str();
+}
+
 std::string machine() {
     utsname u{};
     uname(&u);
@@ -669,6 +786,8 @@ int main(int argc, char* argv[]) {
             simPath = argv[++i];
         } else if (arg == "--ctl" && i + 1 < argc) {
             ctlPath = argv[++i];
+        } else if (arg == "--gate" && i + 1 < argc) {
+            g_gatePath = argv[++i];
         } else if (arg == "--soak" && i + 1 < argc) {
             soakMinutes = std::atof(argv[++i]);
         }
@@ -712,6 +831,12 @@ int main(int argc, char* argv[]) {
         report << "\n## vk9ctl status\n\n`vk9ctl status` run as a script runs it (the process "
                   "start included) against the simulator, every reply coming.\n\n"
                << scriptTimes(ctlPath, simPath, quick);
+    }
+    if (!simPath.empty() && !ctlPath.empty() && !g_gatePath.empty()) {
+        report << "\n## vk9gate\n\n`vk9ctl status` through the gate and directly on the "
+                  "same simulated line, in turns, process start included; then the gate at "
+                  "rest.\n\n"
+               << gateFigures(ctlPath, simPath, quick);
     }
     if (!simPath.empty() && soakMinutes > 0) {
         report << "\n## Soak against the simulator\n\nAlternating 2 s holds of a cursor arrow "

@@ -72,8 +72,10 @@ constexpr const char* kUsage =
 constexpr const char* kOptions =
     "\nUp to four projectors on one serial line, behind a pseudo-terminal.\n\n"
     "  LINK               where to make a symbolic link to the pseudo-terminal, for\n"
-    "                     vk9rsc --com1; an existing path is never replaced, but a stale\n"
-    "                     link (to a pseudo-terminal that no longer exists)\n"
+    "                     vk9rsc --com1. An existing path is never replaced, unless it\n"
+    "                     is a stale link that a killed simulator left: one to a\n"
+    "                     pseudo-terminal that no longer exists, or to the one this\n"
+    "                     simulator has just been given\n"
     "  --projectors N     projectors on the line, 1 to 4 (4)\n"
     "  --warm-up MS       the count down after power on (5000)\n"
     "  --cool-down MS     cooling down after power off (5000)\n"

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace vk9 {
 
@@ -31,12 +33,14 @@ enum class Warning : std::uint8_t { None, LostLine, Other };
 // What the panel keeps about its port between events, beside the state record.
 struct PortStatus {
     std::optional<PendingOpen> pending;
-    bool shown = false;                // the window is on screen
-    std::optional<std::string> untold; // warnings before the window is on screen
+    bool shown = false;                                  // the window is on screen
+    std::vector<std::pair<Warning, std::string>> untold; // before the window is on screen
     Warning warning = Warning::None;
     // A line that went away and comes back by itself: where to (empty: not reconnecting),
-    // and the waits between its tries.
+    // and the waits between its tries. A line that has opened again is on trial for a
+    // second: one that goes at once has turned the connection away, and is tried again.
     std::string reconnecting;
+    bool onTrial = false;
     RetryWaits waits{std::chrono::seconds(30)};
     bool unsentTold = false; // a click not sent has been told in the warning box, and none
                              // has been sent since

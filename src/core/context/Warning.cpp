@@ -9,7 +9,7 @@ void warnOperator(Context& ctx, const std::string& text, Warning about) {
     status.warning = about;
     if (!status.shown) {
         // A box before the window would stand alone: told with the window, all in one.
-        status.untold = status.untold ? *status.untold + "\n\n" + text : text;
+        status.untold.emplace_back(about, text);
         return;
     }
     ctx.view.warn(text);
@@ -24,14 +24,18 @@ void withdrawLossWarning(Context& ctx) {
     if (status.shown) {
         ctx.view.withdrawWarning();
     } else {
-        status.untold.reset();
+        std::erase_if(status.untold, [](const auto& w) { return w.first == Warning::LostLine; });
     }
 }
 
 void windowShown(Context& ctx) {
     ctx.portStatus.shown = true;
-    if (auto untold = std::exchange(ctx.portStatus.untold, std::nullopt)) {
-        ctx.view.warn(*untold);
+    std::string text;
+    for (const auto& [about, each] : std::exchange(ctx.portStatus.untold, {})) {
+        text += (text.empty() ? "" : "\n\n") + each;
+    }
+    if (!text.empty()) {
+        ctx.view.warn(text);
     }
 }
 

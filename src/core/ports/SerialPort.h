@@ -28,6 +28,7 @@ struct PortNaming {
     std::string device;
     std::string origin;   // "--com1", "VK9RSC_COM1", a lines file; empty: the default
     bool network = false; // a line behind a device server, which comes back by itself
+    std::string problem;  // why the name names no line; empty when it does
 };
 
 // The serial-port component as the panel uses it. Text on the line is bytes.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 namespace vk9 {
 
@@ -41,6 +42,12 @@ void handlePortLost(Context& ctx, std::string_view device, std::string_view reas
     const std::string text =
         "The serial line " + std::string(device) + " went away: " + std::string(reason);
     ctx.diagnostics.log(text);
+    if (std::exchange(ctx.portStatus.onTrial, false)) {
+        // Gone as soon as it was back (a server that takes the connection and hangs up at
+        // once): a try that failed, in the warning that is open already.
+        tryAgainLater(ctx, ctx.portStatus.waits.failed());
+        return;
+    }
     if (comesBack) {
         startReconnecting(ctx, device);
         warnOperator(ctx, text + "\n\n" + reconnectingNote(ctx), Warning::LostLine);
@@ -58,6 +65,15 @@ void retryLine(Context& ctx) {
         return;
     }
     if (ctx.port.isOpen()) {
+        if (std::exchange(ctx.portStatus.onTrial, false)) { // open long enough: back
+            const std::string back = "Reconnected to " + ctx.portStatus.reconnecting;
+            ctx.diagnostics.log(back);
+            ctx.view.setCaption(kStatusBox, " " + back);
+            ctx.portStatus.reconnecting.clear();
+            withdrawLossWarning(ctx);
+            ctx.timers.setInterval(TimerId::Reconnect, kSteadyAfter); // then the waits start over
+            ctx.timers.start(TimerId::Reconnect);
+        }
         return;
     }
     const SerialResult opened = ctx.port.open();
@@ -75,12 +91,8 @@ void endRetry(Context& ctx, const SerialResult& opened) {
         return;
     }
     if (opened.ok) {
-        const std::string back = "Reconnected to " + status.reconnecting;
-        ctx.diagnostics.log(back);
-        ctx.view.setCaption(kStatusBox, " " + back);
-        status.reconnecting.clear();
-        withdrawLossWarning(ctx);
-        ctx.timers.setInterval(TimerId::Reconnect, kSteadyAfter); // then the waits start over
+        status.onTrial = true;
+        ctx.timers.setInterval(TimerId::Reconnect, kTrial);
         ctx.timers.start(TimerId::Reconnect);
         return;
     }
@@ -89,6 +101,7 @@ void endRetry(Context& ctx, const SerialResult& opened) {
 
 void stopReconnecting(Context& ctx) {
     ctx.portStatus.reconnecting.clear();
+    ctx.portStatus.onTrial = false;
     ctx.portStatus.waits.steady();
     ctx.timers.stop(TimerId::Reconnect);
 }

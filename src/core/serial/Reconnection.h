@@ -13,6 +13,8 @@ using namespace std::chrono_literals;
 // time, up to 30 s, while its port stays chosen; the waits start over once it has stayed up
 // 30 s (RetryWaits).
 inline constexpr auto kSteadyAfter = 30s;
+// A line that opens again is back once it has stayed open this long.
+inline constexpr auto kTrial = 1s;
 
 // The open line went away (adapter pulled, far end hung up, device server gone): it is
 // closed and the operator is told, with the device and the system's reason. A line that

@@ -58,6 +58,9 @@ void Arbiter::received(Time now, std::string_view bytes) {
             ++m_counts.answered;
             const Sent done = std::move(answered);
             m_sent.pop_front();
+            if (m_sent.empty()) { // answered: the projector has had the frame, whole
+                m_wireFree = std::min(m_wireFree, now);
+            }
             end(done, Outcome::Answered);
         }
     }
