@@ -10,7 +10,7 @@ dir="$ROOT/build-fuzz"
 CXX=clang++ cmake -S "$ROOT" -B "$dir" -DVK9RSC_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$dir" --parallel "$(nproc)"
 status=0
-for target in traffictext decoding receive telnet; do
+for target in traffictext decoding receive telnet pjlink; do
     corpus="$dir/corpus-$target"
     mkdir -p "$corpus"
     cp -n "$ROOT/fuzz/corpus/$target/"* "$corpus/" 2>/dev/null || true

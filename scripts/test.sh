@@ -4,6 +4,10 @@
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
+# A real PJLink client comes from the npm registry (the tests install it into the build).
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+    ensure_packages nodejs npm
+fi
 export QT_QPA_PLATFORM=offscreen
 
 build_tree "$BUILD_DIR" -DVK9RSC_WERROR=ON

@@ -182,6 +182,50 @@ private slots:
                  gate.said.constData());
     }
 
+    // A projector's PJLink listener: its greeting, its limit of connections, and no
+    // listening while the line is away, so that PJLink clients show it unavailable.
+    void pjlinkListener() {
+        auto sim = std::make_unique<Simulator>(QStringList{});
+        const QString link = sim->link;
+        QTemporaryDir dir;
+        QFile config(dir.filePath("hall.toml"));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write(
+            "[line]\nport = \"" + link.toUtf8() +
+            "\"\nlisten = \"127.0.0.1:%PORT\"\n"
+            "[[projector]]\naddress = \"001\"\n[projector.pjlink]\nlisten = \"127.0.0.1:%PJ\"\n"
+            "max_connections = 1\n");
+        config.close();
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost);
+        const quint16 pj = probe.serverPort();
+        probe.close();
+        config.open(QIODevice::ReadWrite);
+        const QByteArray text = config.readAll().replace("%PJ", QByteArray::number(pj));
+        config.resize(0);
+        config.write(text);
+        config.close();
+        GateProcess gate({"--config", config.fileName()});
+        QTcpSocket first;
+        QTcpSocket second;
+        first.connectToHost(QHostAddress::LocalHost, pj);
+        QByteArray greeting;
+        QTRY_COMPARE((greeting += first.readAll()), QByteArray("PJLINK 0\r"));
+        second.connectToHost(QHostAddress::LocalHost, pj);
+        QTRY_COMPARE(second.state(), QAbstractSocket::UnconnectedState); // one is the limit
+        first.write("%1POWR ?\r");
+        QByteArray answer;
+        QTRY_COMPARE((answer += first.readAll()), QByteArray("%1POWR=0\r"));
+        sim.reset(); // the line goes away: the listener with it
+        QTRY_COMPARE(first.state(), QAbstractSocket::UnconnectedState);
+        QTcpSocket refused;
+        refused.connectToHost(QHostAddress::LocalHost, pj);
+        QVERIFY(!refused.waitForConnected(1000));
+        QCOMPARE(gate.end(), 0);
+        QVERIFY2(gate.said.contains("turned away a PJLink client from 127.0.0.1:"),
+                 gate.said.constData());
+    }
+
     // SIGTERM: clients let go, the line closed with its lock, the traffic log whole.
     void endsCleanlyOnASignal() {
         Simulator sim({});
@@ -229,6 +273,18 @@ private slots:
             << ":3: line.max_clients: a whole number from 1 to 256\nvk9gate: FILE:5: projector.name: a text in quotes\n"
                "vk9gate: FILE:4: projector.address: missing\n";
         QTest::newRow("not TOML") << QByteArray("[line\n") << 2 << ":1: Error while parsing table header: expected ']', saw '\\n'\n";
+        const QByteArray pjlink = line + "[[projector]]\naddress = \"001\"\nname = \"Hall left\"\n[projector.pjlink]\n";
+        QTest::newRow("PJLink on loopback") << pjlink + "listen = \"127.0.0.1:4352\"\ninputs = [\"11\", \"21\", \"31\", \"51\"]\n"
+            << 0 << " is good\n";
+        QTest::newRow("PJLink open without a password") << pjlink + "listen = \"0.0.0.0\"\n" << 2
+            << ":3: projector 001 (Hall left): pjlink.listen 0.0.0.0:4352 is open beyond this computer without a "
+               "password: set pjlink.password_file, or pjlink.insecure_no_password = true\n";
+        QTest::newRow("PJLink open, knowingly") << pjlink + "listen = \"0.0.0.0\"\ninsecure_no_password = true\n"
+            << 0 << " is good\n";
+        QTest::newRow("a password readable by others") << pjlink + "password_file = \"PASSWORD\"\n" << 2
+            << ":7: projector.pjlink.password_file: PASSWORD: readable by others (mode 0644): chmod o-rwx PASSWORD\n";
+        QTest::newRow("bad inputs") << pjlink + "inputs = [\"11\", \"61\"]\n" << 2
+            << ":7: projector.pjlink.inputs: four PJLink inputs, such as [\"11\", \"12\", \"31\", \"32\"]\n";
         // clang-format on
     }
 
@@ -237,13 +293,20 @@ private slots:
         QFETCH(int, status);
         QFETCH(QString, said);
         QTemporaryDir dir;
+        QFile password(dir.filePath("password"));
+        QVERIFY(password.open(QIODevice::WriteOnly) && password.write("hall\n") == 5);
+        password.close();
+        password.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                                QFile::ReadOther); // 0644
+        toml.replace("PASSWORD", password.fileName().toUtf8());
         QFile file(dir.filePath("hall.toml"));
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(toml) == toml.size());
         file.close();
         const Ran r = runProgram(VK9GATE_PATH, {"--check", file.fileName()});
         QCOMPARE(r.status, status);
-        QCOMPARE(status == 0 ? r.out : r.err,
-                 QString("vk9gate: FILE" + said).replace("FILE", file.fileName()));
+        QCOMPARE(status == 0 ? r.out : r.err, QString("vk9gate: FILE" + said)
+                                                  .replace("FILE", file.fileName())
+                                                  .replace("PASSWORD", password.fileName()));
     }
 };
 

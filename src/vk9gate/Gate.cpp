@@ -10,6 +10,8 @@ using namespace std::chrono_literals;
 
 // A client that does not read its replies is let go before its queue grows past this.
 constexpr qint64 kMostUnread = 64 * 1024;
+// The arbiter's clients that are the gate's own front ends: one for each PJLink projector.
+constexpr ClientId kFirstFrontEnd = 0x80000000;
 
 std::string text(std::string_view bytes) {
     std::string out;
@@ -38,9 +40,19 @@ Gate::Gate(GateConfig config, const Log& log)
     m_wake.setTimerType(Qt::PreciseTimer);
     connect(&m_wake, &QTimer::timeout, this, [this] {
         m_arbiter.wake(now());
+        for (const auto& server : m_pjlink) {
+            server->link().wake(now());
+        }
         rearm();
     });
     connect(&m_server, &QTcpServer::newConnection, this, &Gate::accept);
+    for (const ProjectorConfig& p : m_config.projectors) {
+        if (p.pjlink) {
+            m_pjlink.push_back(std::make_unique<PjLinkServer>(
+                p, m_arbiter, kFirstFrontEnd + ClientId(m_pjlink.size()), m_log,
+                [this] { return now(); }, [this] { rearm(); }));
+        }
+    }
     if (!m_config.trafficLog.empty()) {
         m_traffic = std::make_unique<qt::TrafficLog>(QString::fromStdString(m_config.trafficLog),
                                                      "vk9gate", "the gate");
@@ -56,8 +68,18 @@ Time Gate::now() const {
 }
 
 // One timer for whatever the arbiter waits for next; none while nothing waits.
+PjLinkServer* Gate::pjlinkOf(ClientId id) {
+    const auto index = std::size_t(id - kFirstFrontEnd);
+    return id >= kFirstFrontEnd && index < m_pjlink.size() ? m_pjlink[index].get() : nullptr;
+}
+
 void Gate::rearm() {
-    const auto next = m_arbiter.nextWake();
+    auto next = m_arbiter.nextWake();
+    for (const auto& server : m_pjlink) {
+        if (const auto wake = server->link().nextWake()) {
+            next = next ? std::min(*next, *wake) : *wake;
+        }
+    }
     if (!next) {
         m_wake.stop();
         return;
@@ -80,6 +102,9 @@ void Gate::stop() {
         client.socket->deleteLater();
     }
     m_server.close();
+    for (const auto& server : m_pjlink) {
+        server->stop();
+    }
     m_arbiter.lineLost();
     m_wake.stop();
     m_line.stop();
@@ -118,6 +143,12 @@ void Gate::lineUp() {
         return;
     }
     m_log.say(Log::Info, "listening on " + m_config.listen.text());
+    for (const auto& server : m_pjlink) {
+        if (!server->listen()) {
+            m_fatal(4);
+            return;
+        }
+    }
     tellStatus();
 }
 
@@ -128,6 +159,9 @@ void Gate::lineDown(const std::string& why) {
         client.socket->deleteLater();
     }
     m_server.close();
+    for (const auto& server : m_pjlink) { // its projector is unavailable, as PJLink shows it
+        server->stop();
+    }
     m_arbiter.lineLost();
     rearm();
     m_log.say(Log::Info, "not listening until the line is back (" + why + ")");
@@ -240,6 +274,10 @@ void Gate::deliver(ClientId id, std::string_view bytes) {
 }
 
 void Gate::finished(ClientId id, std::string_view frame, Outcome outcome, std::string_view reply) {
+    PjLinkServer* server = pjlinkOf(id);
+    if (server != nullptr) {
+        server->link().finished(now(), frame, outcome, reply);
+    }
     if (!m_log.verbose()) {
         return;
     }
@@ -250,8 +288,9 @@ void Gate::finished(ClientId id, std::string_view frame, Outcome outcome, std::s
                                             "dropped: too many waiting",
                                             "lost with the line"};
     const auto it = m_clients.find(id);
-    const std::string who =
-        it == m_clients.end() ? "client " + std::to_string(id) : it->second.name;
+    const std::string who = server != nullptr       ? server->title() + " (PJLink)"
+                            : it == m_clients.end() ? "client " + std::to_string(id)
+                                                    : it->second.name;
     m_log.say(Log::Debug, who + ": " + text(frame) + " " + kOutcomes[int(outcome)] +
                               (reply.empty() ? "" : ": " + text(reply)));
 }

@@ -2,6 +2,7 @@
 
 #include "LineKeeper.h"
 #include "Log.h"
+#include "PjLinkServer.h"
 #include "io/TrafficLog.h"
 #include "vk9gate/core/Arbiter.h"
 #include "vk9gate/core/Config.h"
@@ -16,6 +17,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <vector>
 
 namespace vk9::gate {
 
@@ -60,6 +62,7 @@ private:
 
     Time now() const;
     void rearm();
+    PjLinkServer* pjlinkOf(ClientId id);
     void lineUp();
     void lineDown(const std::string& why);
     void lineBytes();
@@ -81,6 +84,7 @@ private:
     std::function<void(int)> m_fatal;
     std::function<void(const std::string&)> m_statusChanged;
     std::uint64_t m_lateTold = 0;
+    std::vector<std::unique_ptr<PjLinkServer>> m_pjlink; // one a projector that has PJLink
 };
 
 } // namespace vk9::gate

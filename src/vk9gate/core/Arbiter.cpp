@@ -22,18 +22,21 @@ void Arbiter::submit(Time now, ClientId client, std::string frame) {
     const auto same = [&](const Waiting& w) { return w.client == client && w.frame == frame; };
     if (std::any_of(m_waiting.begin(), m_waiting.end(), same)) {
         ++m_counts.repeated; // one copy waits; the line's clock sends it
-        m_port.finished(client, frame, Outcome::Repeated, {});
+        tell(client, frame, Outcome::Repeated, {});
+        flush();
         return;
     }
     const auto queued = std::count_if(m_waiting.begin(), m_waiting.end(),
                                       [&](const Waiting& w) { return w.client == client; });
     if (static_cast<std::size_t>(queued) >= m_settings.maxQueued) {
         ++m_counts.queueFull;
-        m_port.finished(client, frame, Outcome::QueueFull, {});
+        tell(client, frame, Outcome::QueueFull, {});
+        flush();
         return;
     }
     m_waiting.push_back({client, std::move(frame), now});
     pump(now);
+    flush();
 }
 
 void Arbiter::received(Time now, std::string_view bytes) {
@@ -65,10 +68,12 @@ void Arbiter::received(Time now, std::string_view bytes) {
         }
     }
     pump(now);
+    flush();
 }
 
 void Arbiter::wake(Time now) {
     pump(now);
+    flush();
 }
 
 void Arbiter::leave(Time now, ClientId client) {
@@ -77,11 +82,12 @@ void Arbiter::leave(Time now, ClientId client) {
         sent.gone = sent.gone || sent.client == client;
     }
     pump(now);
+    flush();
 }
 
 void Arbiter::lineLost() {
     for (const Waiting& w : std::exchange(m_waiting, {})) {
-        m_port.finished(w.client, w.frame, Outcome::LineLost, {});
+        tell(w.client, w.frame, Outcome::LineLost, {});
     }
     for (const Sent& sent : std::exchange(m_sent, {})) {
         end(sent, Outcome::LineLost);
@@ -89,6 +95,27 @@ void Arbiter::lineLost() {
     m_owner.reset();
     m_wireFree = m_quietFrom = Time{0};
     m_lastLateByte = Time{-1000000};
+    flush();
+}
+
+void Arbiter::tell(ClientId client, std::string_view frame, Outcome outcome,
+                   std::string_view reply) {
+    m_endings.push_back({client, std::string(frame), outcome, std::string(reply)});
+}
+
+// A client told of its frame's end may submit another at once: the arbiter is then between
+// its steps, never in the middle of one. Endings told meanwhile wait their turn here.
+void Arbiter::flush() {
+    if (m_flushing) {
+        return;
+    }
+    m_flushing = true;
+    while (!m_endings.empty()) {
+        const Ending e = std::move(m_endings.front());
+        m_endings.pop_front();
+        m_port.finished(e.client, e.frame, e.outcome, e.reply);
+    }
+    m_flushing = false;
 }
 
 bool Arbiter::busyFor(ClientId me) const {
@@ -99,7 +126,7 @@ bool Arbiter::busyFor(ClientId me) const {
 
 void Arbiter::end(const Sent& sent, Outcome outcome) {
     if (!sent.gone) {
-        m_port.finished(sent.client, sent.frame, outcome, sent.reply);
+        tell(sent.client, sent.frame, outcome, sent.reply);
     }
 }
 
@@ -123,7 +150,7 @@ void Arbiter::expire(Time now) {
     for (auto w = m_waiting.begin(); w != m_waiting.end();) {
         if (now - w->since > m_settings.maxWait) {
             ++m_counts.tooLong;
-            m_port.finished(w->client, w->frame, Outcome::TooLong, {});
+            tell(w->client, w->frame, Outcome::TooLong, {});
             w = m_waiting.erase(w);
         } else {
             ++w;
@@ -159,7 +186,7 @@ void Arbiter::pump(Time now) {
         Waiting going = *w;
         m_waiting.erase(w);
         if (!m_port.writeLine(going.client, going.frame)) {
-            m_port.finished(going.client, going.frame, Outcome::LineLost, {});
+            tell(going.client, going.frame, Outcome::LineLost, {});
             continue;
         }
         ++m_counts.sent;

@@ -33,7 +33,8 @@ public:
     virtual std::size_t linePending() const = 0; // bytes written, not yet on the wire
     virtual bool lineSuspended() const = 0;      // the far end holds our data
     virtual void deliver(ClientId client, std::string_view bytes) = 0; // reply bytes, as they come
-    // Every frame submitted ends here exactly once; `reply` is what its client was given.
+    // Every frame submitted ends here exactly once, once the arbiter is between its steps
+    // (a client may submit its next frame from here); `reply` is what its client was given.
     virtual void finished(ClientId client, std::string_view frame, Outcome outcome,
                           std::string_view reply) = 0;
 };
@@ -108,6 +109,14 @@ private:
         std::string reply;     // as far as it has come (the first kReplyKept bytes)
     };
 
+    struct Ending {
+        ClientId client;
+        std::string frame;
+        Outcome outcome;
+        std::string reply;
+    };
+    void tell(ClientId client, std::string_view frame, Outcome outcome, std::string_view reply);
+    void flush();
     void pump(Time now);
     void expire(Time now);
     void end(const Sent& sent, Outcome outcome);
@@ -124,6 +133,8 @@ private:
     Time m_quietFrom{0};           // no frame before this: a late reply may still come
     Time m_lastLateByte{-1000000}; // the last byte that answered no frame
     Time m_lastWake{0};            // the latest time the arbiter was told
+    std::deque<Ending> m_endings;  // told once the arbiter is between its steps
+    bool m_flushing = false;
 };
 
 } // namespace vk9::gate

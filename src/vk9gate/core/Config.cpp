@@ -5,8 +5,12 @@
 #include <toml++/toml.h>
 
 #include <arpa/inet.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <set>
@@ -83,6 +87,34 @@ private:
 
 } // namespace
 
+std::string ProjectorConfig::title() const {
+    return "projector " + (address.empty() ? std::string("without an address") : address) +
+           (name.empty() ? "" : " (" + name + ")");
+}
+
+Password readPasswordFile(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        return {{}, path + ": " + std::strerror(errno)};
+    }
+    if ((info.st_mode & S_IRWXO) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", unsigned(info.st_mode & 07777));
+        return {{}, path + ": readable by others (mode " + mode + "): chmod o-rwx " + path};
+    }
+    std::ifstream file(path);
+    std::string text;
+    if (!file || !std::getline(file, text)) {
+        return {{}, path + ": cannot be read"};
+    }
+    if (text.empty() || text.size() > 32 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c > 32 && c < 127; })) {
+        return {{},
+                path + ": a PJLink password is 1 to 32 printable characters, on the first line"};
+    }
+    return {text, {}};
+}
+
 bool ListenAddress::loopback() const {
     return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
 }
@@ -128,6 +160,32 @@ std::vector<std::string> checkGateConfig(const GateConfig& config) {
     for (const ProjectorConfig& p : config.projectors) {
         if (!addresses.insert(p.address).second) {
             errors.push_back(where + "projector: address \"" + p.address + "\" is there twice");
+        }
+    }
+    std::set<std::string> listening{config.listen.text()};
+    for (const ProjectorConfig& p : config.projectors) {
+        if (!p.pjlink) {
+            continue;
+        }
+        const std::string at =
+            config.file.empty()
+                ? ""
+                : config.file + (p.line > 0 ? ":" + std::to_string(p.line) : "") + ": ";
+        if (!listening.insert(p.pjlink->listen.text()).second) {
+            errors.push_back(at + p.title() + ": pjlink.listen " + p.pjlink->listen.text() +
+                             " is taken by another listener");
+        }
+        if (p.pjlink->password.empty() && !p.pjlink->listen.loopback() &&
+            !p.pjlink->insecureNoPassword) {
+            errors.push_back(at + p.title() + ": pjlink.listen " + p.pjlink->listen.text() +
+                             " is open beyond this computer without a password: set "
+                             "pjlink.password_file, or pjlink.insecure_no_password = true");
+        }
+        for (const auto& name :
+             {p.name, p.pjlink->manufacturer, p.pjlink->product, p.pjlink->info}) {
+            if (!std::all_of(name.begin(), name.end(), [](char c) { return c >= 32 && c < 127; })) {
+                errors.push_back(at + p.title() + ": PJLink texts are printable ASCII");
+            }
         }
     }
     if (addresses.count("") != 0 && addresses.size() > 1) {
@@ -195,6 +253,75 @@ ReadConfig readGateConfig(const std::string& path) {
                 {"traffic_log",
                  [&](const auto& n, const auto& k) { r.text(n, k, config.trafficLog); }}});
     };
+    const auto readPjLink = [&](const toml::node& node, const std::string& key,
+                                ProjectorConfig& p) {
+        const auto* t = node.as_table();
+        if (t == nullptr) {
+            r.error(node, key, "a table, [projector.pjlink]");
+            return;
+        }
+        PjLinkConfig pj;
+        r.read(
+            *t, key,
+            {{"listen",
+              [&](const auto& n, const auto& k) {
+                  std::string text;
+                  r.text(n, k, text);
+                  const auto a = parseListenAddress(
+                      text.find(':') == std::string::npos || text.back() == ']' ? text + ":4352"
+                                                                                : text);
+                  if (a) {
+                      pj.listen = *a;
+                  } else if (n.is_string()) {
+                      r.error(n, k, "ADDRESS:PORT or ADDRESS, such as 0.0.0.0:4352");
+                  }
+              }},
+             {"password_file",
+              [&](const auto& n, const auto& k) {
+                  r.text(n, k, pj.passwordFile);
+                  if (!pj.passwordFile.empty()) {
+                      const Password password = readPasswordFile(pj.passwordFile);
+                      pj.password = password.text;
+                      if (!password.error.empty()) {
+                          r.error(n, k, password.error);
+                      }
+                  }
+              }},
+             {"inputs",
+              [&](const auto& n, const auto& k) {
+                  const auto* list = n.as_array();
+                  bool good = list != nullptr && list->size() == 4;
+                  for (std::size_t i = 0; good && i < 4; ++i) {
+                      const auto* code = (*list)[i].as_string();
+                      good = code != nullptr && code->get().size() == 2 && code->get()[0] >= '1' &&
+                             code->get()[0] <= '5' && code->get()[1] >= '1' &&
+                             code->get()[1] <= '9';
+                      pj.inputs[i] = good ? code->get() : "";
+                  }
+                  if (!good) {
+                      r.error(n, k, "four PJLink inputs, such as [\"11\", \"12\", \"31\", \"32\"]");
+                  }
+              }},
+             {"max_connections",
+              [&](const auto& n, const auto& k) {
+                  long long v = 0;
+                  if (r.number(n, k, 1, 64, v)) {
+                      pj.maxConnections = int(v);
+                  }
+              }},
+             {"insecure_no_password",
+              [&](const auto& n, const auto& k) {
+                  if (const auto* v = n.as_boolean()) {
+                      pj.insecureNoPassword = v->get();
+                  } else {
+                      r.error(n, k, "true or false");
+                  }
+              }},
+             {"manufacturer", [&](const auto& n, const auto& k) { r.text(n, k, pj.manufacturer); }},
+             {"product", [&](const auto& n, const auto& k) { r.text(n, k, pj.product); }},
+             {"info", [&](const auto& n, const auto& k) { r.text(n, k, pj.info); }}});
+        p.pjlink = pj;
+    };
     const auto projectorTables = [&](const toml::node& node, const std::string& key) {
         const auto* list = node.as_array();
         if (list == nullptr || !list->is_array_of_tables()) {
@@ -217,7 +344,9 @@ ReadConfig readGateConfig(const std::string& path) {
                               "\"001\" to \"004\", or \"\" for one projector without an address");
                       }
                   }},
-                 {"name", [&](const auto& n, const auto& k) { r.text(n, k, p.name); }}});
+                 {"name", [&](const auto& n, const auto& k) { r.text(n, k, p.name); }},
+                 {"pjlink", [&](const auto& n, const auto& k) { readPjLink(n, k, p); }}});
+            p.line = int(each.source().begin.line);
             if (!addressed) {
                 read.errors.push_back(r.at(each.source()) + ": " + key + ".address: missing");
             }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <optional>
 #include <string>
@@ -16,10 +17,26 @@ struct ListenAddress {
 };
 std::optional<ListenAddress> parseListenAddress(const std::string& text);
 
+// A projector's PJLink listener (PJLink Class 1, TCP port 4352 by default).
+struct PjLinkConfig {
+    ListenAddress listen{"127.0.0.1", 4352};
+    std::string passwordFile;                                  // empty: no password
+    std::string password;                                      // as read from it
+    std::array<std::string, 4> inputs{"11", "12", "31", "32"}; // of MODE SET 1 to 4
+    int maxConnections = 8;
+    bool insecureNoPassword = false; // beyond loopback without a password, knowingly
+    std::string manufacturer = "vk9gate";
+    std::string product;
+    std::string info; // empty: the temperatures
+};
+
 struct ProjectorConfig {
     std::string address; // "" for one projector without an address, else "001" to "004"
     std::string name;
+    std::optional<PjLinkConfig> pjlink;
+    int line = 0; // in the file, for messages
     std::string prefix() const { return address.empty() ? "" : "A" + address; }
+    std::string title() const; // "projector 001 (Hall left)"
 };
 
 // What the gate runs on: one line, where its clients connect, and the projectors on it.
@@ -44,5 +61,13 @@ struct ReadConfig {
 ReadConfig readGateConfig(const std::string& path);
 // The rules every configuration keeps, from a file or the command line; the errors.
 std::vector<std::string> checkGateConfig(const GateConfig& config);
+
+// A PJLink password file: its first line, or why it cannot be used (missing, readable by
+// others, not a password).
+struct Password {
+    std::string text;
+    std::string error;
+};
+Password readPasswordFile(const std::string& path);
 
 } // namespace vk9::gate

@@ -1,0 +1,171 @@
+#include "PjLinkServer.h"
+
+#include <QCryptographicHash>
+#include <QHostAddress>
+
+#include <sys/random.h>
+
+#include <cstdio>
+
+namespace vk9::gate {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kIdle = 30s; // a connection with no request for this long is closed
+
+// Eight hex digits from the system's secure random source.
+std::string randomHex() {
+    unsigned char bytes[4] = {};
+    if (getrandom(bytes, sizeof bytes, 0) != sizeof bytes) {
+        return {}; // no greeting without it: the connection is refused
+    }
+    char text[9];
+    std::snprintf(text, sizeof text, "%02x%02x%02x%02x", bytes[0], bytes[1], bytes[2], bytes[3]);
+    return text;
+}
+
+pjlink::Settings settingsOf(const ProjectorConfig& p) {
+    pjlink::Settings s;
+    s.prefix = p.prefix();
+    s.inputs = p.pjlink->inputs;
+    s.name = p.name;
+    s.manufacturer = p.pjlink->manufacturer;
+    s.product = p.pjlink->product;
+    s.info = p.pjlink->info;
+    return s;
+}
+
+} // namespace
+
+PjLinkServer::PjLinkServer(const ProjectorConfig& projector, Arbiter& arbiter, ClientId client,
+                           const Log& log, std::function<Time()> clock,
+                           std::function<void()> changed)
+    : m_config(*projector.pjlink), m_title(projector.title()), m_log(log),
+      m_clock(std::move(clock)), m_changed(std::move(changed)),
+      m_link(arbiter, client, settingsOf(projector),
+             [this](pjlink::ProjectorLink::ConnectionId id, const std::string& line) {
+                 answer(id, line);
+             }) {
+    connect(&m_server, &QTcpServer::newConnection, this, &PjLinkServer::accept);
+}
+
+PjLinkServer::~PjLinkServer() {
+    stop();
+}
+
+bool PjLinkServer::listen() {
+    if (m_server.isListening()) {
+        return true;
+    }
+    const QString host = QString::fromStdString(m_config.listen.host);
+    if (!m_server.listen(QHostAddress(host == "localhost" ? QStringLiteral("127.0.0.1") : host),
+                         quint16(m_config.listen.port))) {
+        m_log.say(Log::Error, m_title + ": cannot listen for PJLink on " + m_config.listen.text() +
+                                  ": " + m_server.errorString().toStdString());
+        return false;
+    }
+    m_log.say(Log::Info, m_title + ": PJLink on " + m_config.listen.text() +
+                             (m_config.password.empty() ? ", without a password" : ""));
+    return true;
+}
+
+void PjLinkServer::stop() {
+    m_server.close();
+    for (auto& [id, c] : std::exchange(m_connections, {})) {
+        c.socket->abort();
+        c.socket->deleteLater();
+    }
+    m_link.lineLost();
+}
+
+void PjLinkServer::accept() {
+    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+        const std::string peer = socket->peerAddress().toString().toStdString() + ":" +
+                                 std::to_string(socket->peerPort());
+        const std::string random = m_config.password.empty() ? std::string() : randomHex();
+        if (int(m_connections.size()) >= m_config.maxConnections ||
+            (!m_config.password.empty() && random.empty())) {
+            m_log.say(Log::Warning, m_title + ": turned away a PJLink client from " + peer + ": " +
+                                        std::to_string(m_config.maxConnections) + " are connected");
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        const QByteArray digest =
+            QCryptographicHash::hash(QByteArray::fromStdString(random + m_config.password),
+                                     QCryptographicHash::Md5)
+                .toHex();
+        const auto id = ++m_lastId;
+        socket->setParent(this);
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        auto* idle = new QTimer(socket);
+        idle->setSingleShot(true);
+        connect(idle, &QTimer::timeout, this,
+                [this, id] { close(id, "no request for 30 s", Log::Debug); });
+        const auto& c =
+            m_connections
+                .emplace(id, Connection{socket,
+                                        pjlink::Session(m_clock(), random, digest.toStdString()),
+                                        idle, peer})
+                .first->second;
+        idle->start(pjlink::Session::kIdle);
+        connect(socket, &QTcpSocket::readyRead, this, [this, id] { read(id); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, id] { close(id, {}); });
+        m_log.say(Log::Debug, m_title + ": PJLink client from " + peer);
+        const std::string greeting = c.session.greeting();
+        socket->write(greeting.data(), qint64(greeting.size()));
+    }
+}
+
+void PjLinkServer::read(pjlink::ProjectorLink::ConnectionId id) {
+    const auto it = m_connections.find(id);
+    if (it == m_connections.end()) {
+        return;
+    }
+    Connection& c = it->second;
+    const QByteArray bytes = c.socket->readAll();
+    const pjlink::Session::Fed fed =
+        c.session.feed(m_clock(), {bytes.constData(), std::size_t(bytes.size())});
+    c.idle->start(std::chrono::ceil<std::chrono::milliseconds>(c.session.idleUntil() - m_clock()));
+    for (const pjlink::Parsed& line : fed.lines) {
+        m_link.request(m_clock(), id, line);
+    }
+    if (!fed.answerNow.empty()) {
+        answer(id, fed.answerNow);
+    }
+    if (!fed.close.empty()) {
+        close(id, fed.close);
+    }
+    m_changed();
+}
+
+void PjLinkServer::answer(pjlink::ProjectorLink::ConnectionId id, const std::string& line) {
+    const auto it = m_connections.find(id);
+    if (it == m_connections.end()) {
+        return;
+    }
+    const std::string bytes = line + '\r'; // in one write: some clients read a segment as one
+    it->second.socket->write(bytes.data(), qint64(bytes.size()));
+    it->second.socket->flush();
+}
+
+void PjLinkServer::close(pjlink::ProjectorLink::ConnectionId id, const std::string& why,
+                         Log::Level level) {
+    const auto it = m_connections.find(id);
+    if (it == m_connections.end()) {
+        return;
+    }
+    const Connection c = it->second;
+    m_connections.erase(it);
+    m_link.forget(id);
+    if (!why.empty()) {
+        m_log.say(level, m_title + ": closed the PJLink connection from " + c.peer + ": " + why);
+    }
+    c.socket->disconnect(this);
+    c.socket->disconnectFromHost(); // what was written goes first
+    c.socket->deleteLater();
+}
+
+} // namespace vk9::gate

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "Log.h"
+#include "vk9gate/core/Config.h"
+#include "vk9gate/core/PjLink.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <functional>
+#include <map>
+#include <memory>
+
+namespace vk9::gate {
+
+// One projector's PJLink listener: connections, greetings and passwords, request lines,
+// each answer in one write. The requests go to the projector's link on the arbiter.
+class PjLinkServer final : public QObject {
+public:
+    // `clock` tells the gate's time; `changed` that the arbiter has more to time.
+    PjLinkServer(const ProjectorConfig& projector, Arbiter& arbiter, ClientId client,
+                 const Log& log, std::function<Time()> clock, std::function<void()> changed);
+    ~PjLinkServer() override;
+
+    bool listen(); // false: the address is not to be had (told)
+    void stop();   // the line is down: nobody is let in, and the connections go
+    pjlink::ProjectorLink& link() { return m_link; }
+    const std::string& title() const { return m_title; }
+
+private:
+    struct Connection {
+        QTcpSocket* socket;
+        pjlink::Session session;
+        QTimer* idle;
+        std::string peer;
+    };
+    void accept();
+    void read(pjlink::ProjectorLink::ConnectionId id);
+    void close(pjlink::ProjectorLink::ConnectionId id, const std::string& why,
+               Log::Level level = Log::Warning);
+    void answer(pjlink::ProjectorLink::ConnectionId id, const std::string& line);
+
+    PjLinkConfig m_config;
+    std::string m_title;
+    const Log& m_log;
+    std::function<Time()> m_clock;
+    std::function<void()> m_changed;
+    pjlink::ProjectorLink m_link;
+    QTcpServer m_server;
+    std::map<pjlink::ProjectorLink::ConnectionId, Connection> m_connections;
+    pjlink::ProjectorLink::ConnectionId m_lastId = 0;
+};
+
+} // namespace vk9::gate

@@ -1,0 +1,266 @@
+// PJLink Class 1 on the gate, without sockets: request lines, passwords and digests, every
+// request and the projector's frames and replies that make its answer, the 1 s and 30 s
+// reuse of what was read, and the 3.5 s bound, on a virtual clock.
+#include "support/ArbiterHarness.h"
+#include "vk9gate/core/PjLink.h"
+
+#include <QCryptographicHash>
+
+using namespace vk9::gate;
+using namespace vk9::gate::pjlink;
+using namespace vk9::test;
+
+namespace {
+
+Settings hallLeft() {
+    Settings s;
+    s.prefix = "A001";
+    s.inputs = {"11", "12", "31", "32"};
+    s.name = "Hall left";
+    s.manufacturer = "vk9gate";
+    s.product = "Model 7";
+    return s;
+}
+
+// A request, as the projector answers it with the replies given (code -> reply; a code
+// missing gets no reply): the codes sent, and the answer.
+QString answerWith(const QByteArray& line, const std::map<std::string, std::string>& replies,
+                   Mutes mutes = {}) {
+    const Parsed parsed = parse(line.toStdString());
+    if (!parsed.request) {
+        return parsed.garbage ? "(closed)" : QString::fromStdString(parsed.answer);
+    }
+    std::vector<std::optional<std::string>> got;
+    QStringList sent;
+    for (int step = 0; step < 8; ++step) {
+        const Step s = next(*parsed.request, hallLeft(), mutes, got);
+        if (s.send.empty()) {
+            return (sent.isEmpty() ? "" : sent.join(' ') + " -> ") +
+                   QString::fromStdString(s.answer);
+        }
+        sent << QString::fromStdString(s.send);
+        const auto reply = replies.find(s.send);
+        got.push_back(reply == replies.end() ? std::nullopt : std::optional(reply->second));
+    }
+    return "(no end)";
+}
+
+} // namespace
+
+class TstPjLink : public QObject {
+    Q_OBJECT
+private slots:
+    // Each request with the projector in a given state: the frames it takes and the answer.
+    void requests_data() {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QString>("cr0"); // the power state; "-" no reply
+        QTest::addColumn<QString>("expected");
+        const auto row = [](const char* name, const char* line, const char* cr0,
+                            const char* expected) {
+            QTest::newRow(name) << QByteArray(line) << QString(cr0) << QString(expected);
+        };
+        // clang-format off
+        row("POWR ? on", "%1POWR ?", "00", "CR0 -> %1POWR=1");
+        row("POWR ? stand by", "%1POWR ?", "80", "CR0 -> %1POWR=0");
+        row("POWR ? count down", "%1POWR ?", "40", "CR0 -> %1POWR=3");
+        row("POWR ? cooling down", "%1POWR ?", "20", "CR0 -> %1POWR=2");
+        row("POWR ? power abnormality", "%1POWR ?", "10", "CR0 -> %1POWR=ERR4");
+        row("POWR ? too hot, on", "%1POWR ?", "08", "CR0 -> %1POWR=1");
+        row("POWR ? too hot, in stand by", "%1POWR ?", "88", "CR0 -> %1POWR=0");
+        row("POWR ? no reply", "%1POWR ?", "-", "CR0 -> %1POWR=ERR4");
+        row("POWR 1", "%1POWR 1", "80", "CR0 C00 -> %1POWR=OK");
+        row("POWR 0", "%1POWR 0", "00", "CR0 C02 -> %1POWR=OK");
+        row("POWR 1 while warming up", "%1POWR 1", "40", "CR0 -> %1POWR=ERR3");
+        row("POWR 0 while cooling down", "%1POWR 0", "20", "CR0 -> %1POWR=ERR3");
+        row("POWR 2", "%1POWR 2", "80", "%1POWR=ERR2");
+        row("INPT ?", "%1INPT ?", "00", "CR0 CR1 -> %1INPT=31");
+        row("INPT ? in stand by", "%1INPT ?", "80", "CR0 -> %1INPT=ERR3");
+        row("INPT 32", "%1INPT 32", "00", "CR0 C08 -> %1INPT=OK");
+        row("INPT 11", "%1INPT 11", "00", "CR0 C05 -> %1INPT=OK");
+        row("INPT 21, not in the list", "%1INPT 21", "00", "%1INPT=ERR2");
+        row("INPT 12 in stand by", "%1INPT 12", "80", "CR0 -> %1INPT=ERR3");
+        row("AVMT 11", "%1AVMT 11", "00", "CR0 C0D -> %1AVMT=OK");
+        row("AVMT 10", "%1AVMT 10", "00", "CR0 C0E -> %1AVMT=OK");
+        row("AVMT 21", "%1AVMT 21", "00", "CR0 C0B -> %1AVMT=OK");
+        row("AVMT 20", "%1AVMT 20", "00", "CR0 C0C -> %1AVMT=OK");
+        row("AVMT 31", "%1AVMT 31", "00", "CR0 C0D C0B -> %1AVMT=OK");
+        row("AVMT 30", "%1AVMT 30", "00", "CR0 C0E C0C -> %1AVMT=OK");
+        row("AVMT 12", "%1AVMT 12", "00", "%1AVMT=ERR2");
+        row("AVMT 11 in stand by", "%1AVMT 11", "80", "CR0 -> %1AVMT=ERR3");
+        row("AVMT ?", "%1AVMT ?", "00", "%1AVMT=30");
+        row("ERST ? too hot", "%1ERST ?", "28", "CR0 -> %1ERST=002000");
+        row("ERST ? power abnormality", "%1ERST ?", "10", "CR0 -> %1ERST=000002");
+        row("ERST ? both", "%1ERST ?", "18", "CR0 -> %1ERST=002002");
+        row("ERST ? all well", "%1ERST ?", "80", "CR0 -> %1ERST=000000");
+        row("LAMP ?", "%1LAMP ?", "00", "CR3 CR7 -> %1LAMP=1200 1 1200 0 1200 0 1200 1");
+        row("INST ?", "%1INST ?", "00", "%1INST=11 12 31 32");
+        row("NAME ?", "%1NAME ?", "00", "%1NAME=Hall left");
+        row("INF1 ?", "%1INF1 ?", "00", "%1INF1=vk9gate");
+        row("INF2 ?", "%1INF2 ?", "00", "%1INF2=Model 7");
+        row("INFO ?: the temperatures", "%1INFO ?", "00", "CR6 -> %1INFO=S1 41.5 C, S2 38.0 C");
+        row("CLSS ?", "%1CLSS ?", "00", "%1CLSS=1");
+        row("INST 1", "%1INST 1", "00", "%1INST=ERR2");
+        row("an undefined command", "%1SNUM ?", "00", "%1SNUM=ERR1");
+        row("another class", "%2POWR ?", "00", "%2POWR=ERR1");
+        row("no parameter", "%1POWR", "00", "%1POWR=ERR2");
+        row("no request at all", "HELLO WORLD", "00", "(closed)");
+        row("a lower-case body", "%1powr ?", "00", "(closed)");
+        // clang-format on
+    }
+
+    void requests() {
+        QFETCH(QByteArray, line);
+        QFETCH(QString, cr0);
+        QFETCH(QString, expected);
+        std::map<std::string, std::string> replies{
+            {"CR1", "3\r"}, {"CR3", "01200\r"}, {"CR6", "041.5, 38.0\r"}, {"CR7", "19\r"}};
+        for (const char* op : {"C00", "C02", "C05", "C08", "C0B", "C0C", "C0D", "C0E"}) {
+            replies[op] = "\x06\r";
+        }
+        if (cr0 != "-") {
+            replies["CR0"] = cr0.toStdString() + "\r";
+        }
+        QCOMPARE(answerWith(line, replies), expected);
+    }
+
+    // Mutes are remembered from what was set through the gate; an operation that the
+    // projector does not acknowledge is a failure.
+    void mutesAndFailures() {
+        const std::map<std::string, std::string> on{{"CR0", "00\r"}, {"C0D", "\x06\r"}};
+        QCOMPARE(answerWith("%1AVMT ?", on, {true, false}), QStringLiteral("%1AVMT=11"));
+        QCOMPARE(answerWith("%1AVMT ?", on, {false, true}), QStringLiteral("%1AVMT=21"));
+        QCOMPARE(answerWith("%1AVMT ?", on, {true, true}), QStringLiteral("%1AVMT=31"));
+        QCOMPARE(answerWith("%1AVMT 31", on), QStringLiteral("CR0 C0D C0B -> %1AVMT=ERR4"));
+        QCOMPARE(answerWith("%1POWR 1", {{"CR0", "80\r"}}),
+                 QStringLiteral("CR0 C00 -> %1POWR=ERR4"));
+        const Parsed set = parse("%1AVMT 31");
+        std::vector<std::optional<std::string>> replies{"00\r", "\x06\r", "\x06\r"};
+        const Step done = next(*set.request, hallLeft(), {}, replies);
+        QVERIFY(done.mutes && done.mutes->video && done.mutes->audio);
+    }
+
+    // The digest: the published example, and a comparison that takes no shortcut.
+    void passwords() {
+        const QByteArray digest =
+            QCryptographicHash::hash("a572f60cpassword", QCryptographicHash::Md5).toHex();
+        QCOMPARE(digest, QByteArray("e3d97429adffa11bce1f7275813d4bde"));
+        QVERIFY(sameDigest("e3d97429adffa11bce1f7275813d4bde", digest.toStdString()));
+        QVERIFY(!sameDigest("e3d97429adffa11bce1f7275813d4bdf", digest.toStdString()));
+        QVERIFY(!sameDigest("e3d97429", digest.toStdString()));
+        QVERIFY(!sameDigest("", digest.toStdString()));
+    }
+
+    // A connection as bytes: its greeting, its password, its lines, and what closes it.
+    void sessions_data() {
+        QTest::addColumn<bool>("password");
+        QTest::addColumn<QByteArray>("bytes"); // '|' between pieces
+        QTest::addColumn<QStringList>("seen"); // lines read, answers at once, the close
+        const QByteArray digest = "e3d97429adffa11bce1f7275813d4bde";
+        // clang-format off
+        QTest::newRow("no password") << false << QByteArray("%1POWR ?\r%1CL|SS ?\r")
+                                     << QStringList{"POWR ?", "CLSS ?"};
+        QTest::newRow("a password") << true << digest + "%1POWR 1\r%1INPT ?\r" << QStringList{"POWR 1", "INPT ?"};
+        QTest::newRow("a wrong password") << true << QByteArray("00000000000000000000000000000000%1POWR 1\r")
+                                          << QStringList{"PJLINK ERRA", "closed: wrong password"};
+        QTest::newRow("no digest") << true << QByteArray("%1POWR 1\r")
+                                   << QStringList{"PJLINK ERRA", "closed: wrong password"};
+        QTest::newRow("CR LF") << false << QByteArray("%1POWR ?\r\n%1CLSS ?\r") << QStringList{"POWR ?", "CLSS ?"};
+        QTest::newRow("a binary byte") << false << QByteArray("%1POWR ?\r%1PO\x01") << QStringList{"POWR ?", "closed: a byte that is not printable ASCII"};
+        QTest::newRow("137 bytes") << false << "%1NAME " + QByteArray(130, 'x')
+                                   << QStringList{"closed: a line longer than 136 bytes"};
+        QTest::newRow("136 bytes") << false << "%1NAME " + QByteArray(129, 'x') + "\r"
+                                   << QStringList{"NAME " + QString(129, 'x')};
+        QTest::newRow("another class") << false << QByteArray("%2INPT ?\r") << QStringList{"%2INPT=ERR1"};
+        QTest::newRow("no request") << false << QByteArray("GET / HTTP/1.0\r") << QStringList{"closed: not a PJLink request"};
+        // clang-format on
+    }
+
+    void sessions() {
+        QFETCH(bool, password);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QStringList, seen);
+        Session session(ms(0), password ? "a572f60c" : "", "e3d97429adffa11bce1f7275813d4bde");
+        QCOMPARE(session.greeting(), std::string(password ? "PJLINK 1 a572f60c\r" : "PJLINK 0\r"));
+        QStringList got;
+        for (const QByteArray& piece : bytes.split('|')) {
+            const Session::Fed fed = session.feed(ms(10), piece.toStdString());
+            for (const Parsed& p : fed.lines) {
+                got << (p.request ? QString::fromStdString(p.request->body + " " + p.request->param)
+                                  : QString::fromStdString(p.answer));
+            }
+            if (!fed.answerNow.empty()) {
+                got << QString::fromStdString(fed.answerNow);
+            }
+            if (!fed.close.empty()) {
+                got << "closed: " + QString::fromStdString(fed.close);
+                break;
+            }
+        }
+        QCOMPARE(got, seen);
+        const bool requested = bytes.contains('\r');                 // a whole line came
+        QCOMPARE(session.idleUntil(), ms(requested ? 10 : 0) + 30s); // after the last request
+    }
+
+    // The link on the arbiter: a status read less than 1 s ago is used again; one read in
+    // the last 30 s while an operator holds a button; and no answer takes over 3.5 s.
+    void sharingTheLine() {
+        Harness h;
+        h.answers = {{"A001CR0", "00\r"}, {"A002C47", "\x06\r"}};
+        QStringList answers;
+        ProjectorLink link(h.arbiter, 100, hallLeft(), [&](auto, const std::string& a) {
+            answers << QString::fromStdString(a);
+        });
+        h.frontEnd = [&](std::string_view frame, Outcome o, std::string_view reply) {
+            if (frame.substr(0, 4) == "A001") {
+                link.finished(h.now, frame, o, reply);
+            }
+        };
+        h.frontEndWake = [&] { return link.nextWake(); };
+        h.wakeFrontEnd = [&](Time t) { link.wake(t); };
+        const auto ask = [&](double at, const char* line) {
+            h.run(ms(at));
+            link.request(h.now, 1, parse(line));
+            h.run(ms(at + 50));
+        };
+        ask(0, "%1POWR ?");
+        ask(500, "%1POWR ?"); // fresh: no frame
+        ask(1200, "%1POWR ?");
+        QCOMPARE(answers, QStringList(3, "%1POWR=1"));
+        QCOMPARE(int(std::count_if(h.written.begin(), h.written.end(),
+                                   [](auto& w) { return w.second == "A001CR0"; })),
+                 2);
+        for (int tick = 0; tick < 400; ++tick) { // another client holds a button, 10 s
+            h.submit(2000 + tick * 25, 2, "A002C47");
+            if (tick == 200) {
+                link.request(h.now, 1, parse("%1POWR ?")); // 5 s later: from the last read
+            }
+        }
+        QCOMPARE(answers.last(), QStringLiteral("%1POWR=1"));
+        QCOMPARE(h.written.back().second, std::string("A002C47"));
+        // No reply: ERR4. A line that is not to be had (another client's frame went
+        // unanswered, and the line stays quiet 5 s after it): ERR3 at 3.5 s.
+        h.answers.clear();
+        ask(20000, "%1INPT 31");
+        h.run(ms(20600));
+        QCOMPARE(answers.last(), QStringLiteral("%1INPT=ERR4"));
+        ArbiterSettings slow;
+        slow.lateWindow = 5000ms;
+        slow.maxWait = 5000ms;
+        Harness quiet(slow);
+        ProjectorLink other(quiet.arbiter, 100, hallLeft(), [&](auto, const std::string& a) {
+            answers << QString::fromStdString(a);
+        });
+        quiet.frontEndWake = [&] { return other.nextWake(); };
+        quiet.wakeFrontEnd = [&](Time t) { other.wake(t); };
+        quiet.submit(0, 2, "A002CR0");
+        quiet.run(ms(600));
+        other.request(quiet.now, 1, parse("%1ERST ?"));
+        quiet.run(ms(600 + 3499));
+        QCOMPARE(answers.last(), QStringLiteral("%1INPT=ERR4"));
+        quiet.run(ms(600 + 3500));
+        QCOMPARE(answers.last(), QStringLiteral("%1ERST=ERR3"));
+    }
+};
+
+QTEST_APPLESS_MAIN(TstPjLink)
+#include "tst_pjlink.moc"
