@@ -5,7 +5,7 @@
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 seconds="${1:-180}"
 
-ensure_packages cmake make clang libclang-rt-14-dev
+ensure_packages cmake make clang libclang-rt-14-dev pkg-config libtomlplusplus-dev
 dir="$ROOT/build-fuzz"
 CXX=clang++ cmake -S "$ROOT" -B "$dir" -DVK9RSC_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$dir" --parallel "$(nproc)"

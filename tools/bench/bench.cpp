@@ -746,6 +746,133 @@ std::string gateFigures(const std::string& ctlPath, const std::string& simPath, 
     return out.str();
 }
 
+// A PJLink client on a fresh connection: the greeting read, the requests sent one by one,
+// each answer read. Its answers, or nothing when the gate did not answer in 5 s.
+std::vector<std::string> pjlinkAsk(int port, const std::vector<std::string>& requests,
+                                   std::vector<double>* times = nullptr) {
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, quint16(port));
+    std::vector<std::string> answers;
+    QByteArray got;
+    const auto line = [&] {
+        while (!got.contains('\r') && socket.waitForReadyRead(5000)) {
+            got += socket.readAll();
+        }
+        const auto end = got.indexOf('\r');
+        const std::string text = end < 0 ? std::string() : got.left(end).toStdString();
+        got.remove(0, end + 1);
+        return text;
+    };
+    if (!socket.waitForConnected(2000) || line() != "PJLINK 0") {
+        return answers;
+    }
+    for (const std::string& request : requests) {
+        const Clock::time_point t0 = Clock::now();
+        socket.write((request + "\r").c_str());
+        socket.flush();
+        answers.push_back(line());
+        if (times != nullptr) {
+            times->push_back(ms(Clock::now() - t0));
+        }
+        if (answers.back().empty() || (request.find("POWR") != std::string::npos &&
+                                       answers.back() != "%1POWR=1" && requests.size() > 1)) {
+            break; // off: its inputs and mutes are not asked, as the common clients do
+        }
+    }
+    return answers;
+}
+
+// Four projectors answering PJLink through the gate: how long POWR ? takes, with a value
+// read less than 1 s ago and without; then how much of the line two clients polling each
+// projector every 10 s use.
+std::string pjlinkFigures(const std::string& simPath, bool quick) {
+    QTemporaryDir dir;
+    const QString link = dir.filePath("com1");
+    QProcess sim;
+    sim.start(QString::fromStdString(simPath),
+              {"--log", dir.filePath("sim.log"), "--state", "1:power=on", "--state",
+               "3:power=on", link});
+    while (sim.waitForStarted() && !QFileInfo::exists(link)) {
+        std::this_thread::sleep_for(milliseconds(10));
+    }
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    const int base = probe.serverPort();
+    probe.close();
+    QString toml = QStringLiteral("[line]\nport = \"%1\"\nlisten = \"127.0.0.1:%2\"\n").arg(link).arg(base);
+    for (int p = 1; p <= 4; ++p) {
+        toml += QStringLiteral("[[projector]]\naddress = \"00%1\"\n[projector.pjlink]\n"
+                               "listen = \"127.0.0.1:%2\"\n")
+                    .arg(p)
+                    .arg(base + p);
+    }
+    QFile config(dir.filePath("gate.toml"));
+    config.open(QIODevice::WriteOnly);
+    config.write(toml.toUtf8());
+    config.close();
+    QProcess gate;
+    gate.start(QString::fromStdString(g_gatePath), {"--config", config.fileName()});
+    std::this_thread::sleep_for(milliseconds(500));
+
+    std::vector<double> fresh;
+    std::vector<double> asked;
+    for (int n = 0; n < (quick ? 8 : 30); ++n) {
+        std::this_thread::sleep_for(milliseconds(1100)); // what was read is 1 s old
+        std::vector<double> times;
+        pjlinkAsk(base + 1, {"%1POWR ?", "%1POWR ?"}, &times);
+        if (times.size() == 2) {
+            asked.push_back(times[0]);
+            fresh.push_back(times[1]);
+        }
+    }
+    // Two clients a projector, each every 10 s, 5 s apart: POWR ?, and INPT ? and AVMT ? when
+    // it is on, each poll on a connection of its own.
+    QFile log(dir.filePath("sim.log"));
+    log.open(QIODevice::ReadOnly);
+    log.readAll(); // from here on
+    const int seconds = quick ? 20 : 60;
+    const Clock::time_point start = Clock::now();
+    int polls = 0;
+    for (int slot = 0; ms(Clock::now() - start) < seconds * 1000.0; ++slot) {
+        const Clock::time_point due = start + milliseconds(slot * 1250); // 8 polls in 10 s
+        std::this_thread::sleep_until(due);
+        pjlinkAsk(base + 1 + slot % 4, {"%1POWR ?", "%1INPT ?", "%1AVMT ?"});
+        ++polls;
+    }
+    const double span = ms(Clock::now() - start) / 1000;
+    std::size_t sent = 0;
+    std::size_t replies = 0;
+    for (const QByteArray& entry : log.readAll().split('\n')) {
+        const QList<QByteArray> fields = entry.split(' ');
+        if (fields.size() >= 4 && fields[1] == "rx") {
+            // The log writes a byte that is not printable as "<0D>": four characters.
+            const auto bytes = [](const QByteArray& shown) {
+                return std::size_t(shown.size() - 3 * shown.count('<'));
+            };
+            sent += bytes(fields[3]);
+            const auto reply = entry.indexOf(" -> ");
+            replies += reply < 0 ? 0 : bytes(entry.mid(reply + 4));
+        }
+    }
+    gate.terminate();
+    gate.waitForFinished(3000);
+    sim.terminate();
+    sim.waitForFinished(3000);
+    const double capacity = span * 19200 / 10; // characters a second, each way
+    std::ostringstream out;
+    out << "| POWR ? through the gate | Samples | Median (ms) | p99 (ms) |\n|---|---|---|---|\n"
+        << "| asked of the projector (nothing read in the last second) | " << asked.size() << " | "
+        << fixed(percentile(asked, 50), 2) << " | " << fixed(percentile(asked, 99), 2) << " |\n"
+        << "| a value read less than 1 s ago | " << fresh.size() << " | "
+        << fixed(percentile(fresh, 50), 2) << " | " << fixed(percentile(fresh, 99), 2)
+        << " |\n\nFour projectors (two on, two in stand by), two clients each polling every 10 s "
+           "(POWR ?, then INPT ? and AVMT ? when on), "
+        << polls << " polls in " << fixed(span, 0) << " s at 19200 bit/s: frames "
+        << fixed(100.0 * double(sent) / capacity, 2) << " % of the line, replies "
+        << fixed(100.0 * double(replies) / capacity, 2) << " % (target: at most 20 %).\n";
+    return out.str();
+}
+
 std::string machine() {
     utsname u{};
     uname(&u);
@@ -836,7 +963,8 @@ int main(int argc, char* argv[]) {
         report << "\n## vk9gate\n\n`vk9ctl status` through the gate and directly on the "
                   "same simulated line, in turns, process start included; then the gate at "
                   "rest.\n\n"
-               << gateFigures(ctlPath, simPath, quick);
+               << gateFigures(ctlPath, simPath, quick) << "\n## PJLink\n\n"
+               << pjlinkFigures(simPath, quick);
     }
     if (!simPath.empty() && soakMinutes > 0) {
         report << "\n## Soak against the simulator\n\nAlternating 2 s holds of a cursor arrow "
