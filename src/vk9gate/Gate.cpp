@@ -10,8 +10,10 @@ using namespace std::chrono_literals;
 
 // A client that does not read its replies is let go before its queue grows past this.
 constexpr qint64 kMostUnread = 64 * 1024;
-// The arbiter's clients that are the gate's own front ends: one for each PJLink projector.
+// The arbiter's clients that are the gate's own front ends: one for each PJLink projector,
+// and one for each projector on MQTT.
 constexpr ClientId kFirstFrontEnd = 0x80000000;
+constexpr ClientId kFirstMqtt = 0x80001000;
 
 std::string text(std::string_view bytes) {
     std::string out;
@@ -53,6 +55,11 @@ Gate::Gate(GateConfig config, const Log& log)
                 [this] { return now(); }, [this] { rearm(); }));
         }
     }
+    if (m_config.mqtt) {
+        m_mqtt = std::make_unique<MqttBridge>(
+            *m_config.mqtt, m_config.projectors, m_arbiter, kFirstMqtt, m_log,
+            [this] { return now(); }, [this] { rearm(); });
+    }
     if (!m_config.trafficLog.empty()) {
         m_traffic = std::make_unique<qt::TrafficLog>(QString::fromStdString(m_config.trafficLog),
                                                      "vk9gate", "the gate");
@@ -93,6 +100,9 @@ void Gate::start(bool keepTrying, std::function<void(int)> fatal) {
     m_log.say(Log::Info, "serving the line " + m_line.name() + " on " + m_config.listen.text() +
                              (m_config.file.empty() ? "" : ", as " + m_config.file + " says"));
     m_line.start(keepTrying);
+    if (m_mqtt) {
+        m_mqtt->start(); // a broker that is not there stops nothing else
+    }
     tellStatus();
 }
 
@@ -104,6 +114,9 @@ void Gate::stop() {
     m_server.close();
     for (const auto& server : m_pjlink) {
         server->stop();
+    }
+    if (m_mqtt) {
+        m_mqtt->stop();
     }
     m_arbiter.lineLost();
     m_wake.stop();
@@ -149,6 +162,9 @@ void Gate::lineUp() {
             return;
         }
     }
+    if (m_mqtt) {
+        m_mqtt->lineUp();
+    }
     tellStatus();
 }
 
@@ -161,6 +177,9 @@ void Gate::lineDown(const std::string& why) {
     m_server.close();
     for (const auto& server : m_pjlink) { // its projector is unavailable, as PJLink shows it
         server->stop();
+    }
+    if (m_mqtt) {
+        m_mqtt->lineDown();
     }
     m_arbiter.lineLost();
     rearm();
@@ -277,6 +296,9 @@ void Gate::finished(ClientId id, std::string_view frame, Outcome outcome, std::s
     PjLinkServer* server = pjlinkOf(id);
     if (server != nullptr) {
         server->link().finished(now(), frame, outcome, reply);
+    }
+    if (auto* service = m_mqtt ? m_mqtt->serviceOf(id) : nullptr) {
+        service->finished(now(), frame, outcome, reply);
     }
     if (!m_log.verbose()) {
         return;

@@ -2,6 +2,7 @@
 
 #include "LineKeeper.h"
 #include "Log.h"
+#include "MqttBridge.h"
 #include "PjLinkServer.h"
 #include "io/TrafficLog.h"
 #include "vk9gate/core/Arbiter.h"
@@ -85,6 +86,7 @@ private:
     std::function<void(const std::string&)> m_statusChanged;
     std::uint64_t m_lateTold = 0;
     std::vector<std::unique_ptr<PjLinkServer>> m_pjlink; // one a projector that has PJLink
+    std::unique_ptr<MqttBridge> m_mqtt;
 };
 
 } // namespace vk9::gate

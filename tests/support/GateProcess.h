@@ -14,18 +14,25 @@ namespace vk9::test {
 struct GateProcess {
     QProcess process;
     int port = 0;
-    QByteArray said; // its standard error
+    int pjlinkPort = 0; // "%PJ" in a configuration
+    QByteArray said;    // its standard error
 
     explicit GateProcess(QStringList arguments, bool waitForListening = true) {
         QTcpServer probe;
+        QTcpServer second;
         probe.listen(QHostAddress::LocalHost);
+        second.listen(QHostAddress::LocalHost);
         port = probe.serverPort();
+        pjlinkPort = second.serverPort();
         probe.close();
+        second.close();
         arguments.replaceInStrings("%PORT", QString::number(port));
         if (const auto config = arguments.indexOf("--config"); config >= 0) { // "%PORT" in it
             QFile file(arguments.value(config + 1));
             file.open(QIODevice::ReadWrite);
-            const QByteArray text = file.readAll().replace("%PORT", QByteArray::number(port));
+            const QByteArray text = file.readAll()
+                                        .replace("%PORT", QByteArray::number(port))
+                                        .replace("%PJ", QByteArray::number(pjlinkPort));
             file.resize(0);
             file.write(text);
         } else {

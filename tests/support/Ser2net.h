@@ -129,7 +129,8 @@ struct Sredird {
             failTest("socat and sredird did not listen");
         }
     }
-    ~Sredird() {
+    ~Sredird() { // the sredird socat started for each client goes with it
+        QProcess::execute("pkill", {"-TERM", "-P", QString::number(process.processId())});
         process.terminate();
         process.waitForFinished(3000);
     }

@@ -789,9 +789,8 @@ std::string pjlinkFigures(const std::string& simPath, bool quick) {
     QTemporaryDir dir;
     const QString link = dir.filePath("com1");
     QProcess sim;
-    sim.start(QString::fromStdString(simPath),
-              {"--log", dir.filePath("sim.log"), "--state", "1:power=on", "--state",
-               "3:power=on", link});
+    sim.start(QString::fromStdString(simPath), {"--log", dir.filePath("sim.log"), "--state",
+                                                "1:power=on", "--state", "3:power=on", link});
     while (sim.waitForStarted() && !QFileInfo::exists(link)) {
         std::this_thread::sleep_for(milliseconds(10));
     }
@@ -799,7 +798,8 @@ std::string pjlinkFigures(const std::string& simPath, bool quick) {
     probe.listen(QHostAddress::LocalHost);
     const int base = probe.serverPort();
     probe.close();
-    QString toml = QStringLiteral("[line]\nport = \"%1\"\nlisten = \"127.0.0.1:%2\"\n").arg(link).arg(base);
+    QString toml =
+        QStringLiteral("[line]\nport = \"%1\"\nlisten = \"127.0.0.1:%2\"\n").arg(link).arg(base);
     for (int p = 1; p <= 4; ++p) {
         toml += QStringLiteral("[[projector]]\naddress = \"00%1\"\n[projector.pjlink]\n"
                                "listen = \"127.0.0.1:%2\"\n")

@@ -118,10 +118,8 @@ void Arbiter::flush() {
     m_flushing = false;
 }
 
-bool Arbiter::busyFor(ClientId me) const {
-    return (m_owner && *m_owner != me) ||
-           std::any_of(m_waiting.begin(), m_waiting.end(),
-                       [&](const Waiting& w) { return w.client != me; });
+bool Arbiter::heldByAnother(ClientId me, Time now) const {
+    return m_copies >= 2 && m_lastClient != me && now - m_lastSentAt < 600ms;
 }
 
 void Arbiter::end(const Sent& sent, Outcome outcome) {
@@ -190,6 +188,10 @@ void Arbiter::pump(Time now) {
             continue;
         }
         ++m_counts.sent;
+        m_copies = going.client == m_lastClient && going.frame == m_lastFrame ? m_copies + 1 : 1;
+        m_lastClient = going.client;
+        m_lastFrame = going.frame;
+        m_lastSentAt = now;
         m_wireFree = now + lineTime(going.frame.size(), m_port.lineSpeed());
         m_owner = going.client;
         m_sent.push_back({going.client, std::move(going.frame), now, false, false, {}});

@@ -91,8 +91,9 @@ public:
     const ArbiterCounts& counts() const { return m_counts; }
     // The client whose exchange the line carries now, if any.
     std::optional<ClientId> owner() const { return m_owner; }
-    // Whether a client other than `me` has frames on the line or waiting for it.
-    bool busyFor(ClientId me) const;
+    // Whether a client other than `me` is holding a button: copies of one frame, the latest
+    // less than 600 ms ago (the longest repeat is 500 ms).
+    bool heldByAnother(ClientId me, Time now) const;
 
 private:
     struct Waiting {
@@ -133,7 +134,11 @@ private:
     Time m_quietFrom{0};           // no frame before this: a late reply may still come
     Time m_lastLateByte{-1000000}; // the last byte that answered no frame
     Time m_lastWake{0};            // the latest time the arbiter was told
-    std::deque<Ending> m_endings;  // told once the arbiter is between its steps
+    ClientId m_lastClient = 0;     // the latest frame sent, whose, and how many copies in a row
+    std::string m_lastFrame;
+    int m_copies = 0;
+    Time m_lastSentAt{0};
+    std::deque<Ending> m_endings; // told once the arbiter is between its steps
     bool m_flushing = false;
 };
 

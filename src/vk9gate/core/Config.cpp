@@ -92,7 +92,7 @@ std::string ProjectorConfig::title() const {
            (name.empty() ? "" : " (" + name + ")");
 }
 
-Password readPasswordFile(const std::string& path) {
+Password readPasswordFile(const std::string& path, std::size_t longest) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
         return {{}, path + ": " + std::strerror(errno)};
@@ -107,10 +107,11 @@ Password readPasswordFile(const std::string& path) {
     if (!file || !std::getline(file, text)) {
         return {{}, path + ": cannot be read"};
     }
-    if (text.empty() || text.size() > 32 ||
+    if (text.empty() || text.size() > longest ||
         !std::all_of(text.begin(), text.end(), [](char c) { return c > 32 && c < 127; })) {
         return {{},
-                path + ": a PJLink password is 1 to 32 printable characters, on the first line"};
+                path + ": a password is 1 to " + std::to_string(longest) +
+                    " printable characters, on the first line"};
     }
     return {text, {}};
 }
@@ -353,7 +354,82 @@ ReadConfig readGateConfig(const std::string& path) {
             config.projectors.push_back(p);
         }
     };
-    r.read(table, "", {{"line", lineTable}, {"projector", projectorTables}});
+    const auto mqttTable = [&](const toml::node& node, const std::string& key) {
+        const auto* t = node.as_table();
+        if (t == nullptr) {
+            r.error(node, key, "a table, [mqtt]");
+            return;
+        }
+        MqttConfig m;
+        bool named = false;
+        const auto name = [&](std::string& out, const char* allowed) {
+            return [&out, &r, allowed](const toml::node& n, const std::string& k) {
+                r.text(n, k, out);
+                if (n.is_string() &&
+                    (out.empty() || out.find_first_not_of(allowed) != std::string::npos)) {
+                    r.error(n, k,
+                            std::string("letters, digits and ") +
+                                (std::string(allowed).find('/') != std::string::npos ? "\"-_/\""
+                                                                                     : "\"-_\""));
+                }
+            };
+        };
+        static const char* kIdChars =
+            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_";
+        static const char* kTopicChars =
+            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_/";
+        r.read(*t, key,
+               {{"broker",
+                 [&](const auto& n, const auto& k) {
+                     std::string text;
+                     r.text(n, k, text);
+                     const auto colon = text.rfind(':');
+                     const std::string host =
+                         colon == std::string::npos ? text : text.substr(0, colon);
+                     const std::string port =
+                         colon == std::string::npos ? "1883" : text.substr(colon + 1);
+                     const bool good = !host.empty() && !port.empty() && port.size() <= 5 &&
+                                       port.find_first_not_of("0123456789") == std::string::npos &&
+                                       std::stoi(port) >= 1 && std::stoi(port) <= 65535;
+                     if (good) {
+                         m.host = host;
+                         m.port = std::stoi(port);
+                     } else if (n.is_string()) {
+                         r.error(n, k, "HOST:PORT or HOST, such as 127.0.0.1:1883");
+                     }
+                 }},
+                {"client_id",
+                 [&](const auto& n, const auto& k) {
+                     name(m.clientId, kIdChars)(n, k);
+                     named = true;
+                 }},
+                {"base_topic", name(m.baseTopic, kTopicChars)},
+                {"discovery_prefix", name(m.discoveryPrefix, kTopicChars)},
+                {"poll_seconds",
+                 [&](const auto& n, const auto& k) {
+                     long long v = 0;
+                     if (r.number(n, k, 5, 3600, v)) {
+                         m.poll = std::chrono::seconds(v);
+                     }
+                 }},
+                {"user", [&](const auto& n, const auto& k) { r.text(n, k, m.user); }},
+                {"password_file",
+                 [&](const auto& n, const auto& k) {
+                     r.text(n, k, m.passwordFile);
+                     const Password password = readPasswordFile(m.passwordFile, 256);
+                     m.password = password.text;
+                     if (!password.error.empty()) {
+                         r.error(n, k, password.error);
+                     }
+                 }},
+                {"ca_file", [&](const auto& n, const auto& k) { r.text(n, k, m.caFile); }}});
+        if (!named) {
+            read.errors.push_back(r.at(node.source()) + ": mqtt.client_id: missing; each gate on "
+                                                        "a broker needs one of its own");
+        }
+        config.mqtt = m;
+    };
+    r.read(table, "", {{"line", lineTable}, {"projector", projectorTables}, {"mqtt", mqttTable}});
     if (!table.contains("line")) {
         read.errors.push_back(path +
                               ": [line]: missing; it names the line: port = \"/dev/ttyUSB0\"");

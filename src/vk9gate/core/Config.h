@@ -39,6 +39,20 @@ struct ProjectorConfig {
     std::string title() const; // "projector 001 (Hall left)"
 };
 
+// The building's MQTT broker, where the gate publishes its projectors for Home Assistant.
+struct MqttConfig {
+    std::string host = "127.0.0.1";
+    int port = 1883;
+    std::string clientId; // unique per gate
+    std::string baseTopic = "vk9";
+    std::string discoveryPrefix = "homeassistant";
+    std::chrono::seconds poll{30};
+    std::string user;
+    std::string passwordFile;
+    std::string password; // as read from it
+    std::string caFile;   // TLS when set
+};
+
 // What the gate runs on: one line, where its clients connect, and the projectors on it.
 struct GateConfig {
     std::string file; // where it came from; empty: the command line
@@ -50,6 +64,7 @@ struct GateConfig {
     std::chrono::milliseconds lateWindow{2000}; // after an unanswered frame
     std::string trafficLog;                     // empty: none
     std::vector<ProjectorConfig> projectors;
+    std::optional<MqttConfig> mqtt;
 };
 
 // The configuration in a TOML file, or every error in it, each naming the file, the line
@@ -62,12 +77,12 @@ ReadConfig readGateConfig(const std::string& path);
 // The rules every configuration keeps, from a file or the command line; the errors.
 std::vector<std::string> checkGateConfig(const GateConfig& config);
 
-// A PJLink password file: its first line, or why it cannot be used (missing, readable by
-// others, not a password).
+// A password file (PJLink's, the broker's): its first line, or why it cannot be used
+// (missing, readable by others, not a password of at most `longest` characters).
 struct Password {
     std::string text;
     std::string error;
 };
-Password readPasswordFile(const std::string& path);
+Password readPasswordFile(const std::string& path, std::size_t longest = 32);
 
 } // namespace vk9::gate

@@ -327,7 +327,7 @@ std::optional<std::string> ProjectorLink::cached(const std::string& code, Time n
         return std::nullopt;
     }
     const auto age = now - read->second.at;
-    if (age < kFresh || (age < kStaleDuringHold && m_arbiter.busyFor(m_me))) {
+    if (age < kFresh || (age < kStaleDuringHold && m_arbiter.heldByAnother(m_me, now))) {
         return read->second.reply;
     }
     return std::nullopt;

@@ -1,0 +1,421 @@
+#include "MqttBridge.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <mosquitto.h>
+
+#include <algorithm>
+#include <sstream>
+
+namespace vk9::gate {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kKeepAlive = 30; // s
+constexpr auto kFirstWait = 1s;
+constexpr auto kLongestWait = 30s;
+constexpr auto kBusyAgain = 2s; // a poll skipped for another client's exchange
+constexpr std::size_t kLongestTopic = 256;
+constexpr std::size_t kLongestPayload = 64;
+
+const char* const kComponents[] = {"switch", "sensor", "select", "button"};
+
+QJsonObject entityConfig(const mqtt::EntityRow& row) {
+    QJsonObject o;
+    o["name"] = QString::fromUtf8(row.name.data(), qsizetype(row.name.size()));
+    if (row.kind == mqtt::Kind::Switch) {
+        o["payload_on"] = "ON";
+        o["payload_off"] = "OFF";
+    } else if (row.kind == mqtt::Kind::Select) {
+        QJsonArray options;
+        for (const mqtt::Command& c : row.commands) {
+            if (!c.payload.empty()) {
+                options.append(QString::fromUtf8(c.payload.data(), qsizetype(c.payload.size())));
+            }
+        }
+        o["options"] = options;
+    } else if (row.kind == mqtt::Kind::Button) {
+        o["payload_press"] = "PRESS";
+    }
+    if (!row.unit.empty()) {
+        o["unit_of_measurement"] = QString::fromUtf8(row.unit.data(), qsizetype(row.unit.size()));
+        o["state_class"] = "measurement";
+    }
+    if (!row.deviceClass.empty()) {
+        o["device_class"] =
+            QString::fromUtf8(row.deviceClass.data(), qsizetype(row.deviceClass.size()));
+    }
+    return o;
+}
+
+} // namespace
+
+MqttBridge::MqttBridge(const MqttConfig& config, const std::vector<ProjectorConfig>& projectors,
+                       Arbiter& arbiter, ClientId firstClient, const Log& log,
+                       std::function<Time()> clock, std::function<void()> changed)
+    : m_config(config), m_log(log), m_clock(std::move(clock)), m_changed(std::move(changed)),
+      m_firstClient(firstClient) {
+    for (const ProjectorConfig& p : projectors) {
+        Projector projector{p.address.empty() ? "single" : p.address,
+                            p.name.empty() ? p.title() : p.name, nullptr};
+        const std::string node = projector.node;
+        projector.service = std::make_unique<mqtt::ProjectorService>(
+            arbiter, firstClient + ClientId(m_projectors.size()), p.prefix(),
+            mqtt::ProjectorService::Events{
+                [this, node](const std::string& key, const std::string& payload) {
+                    const bool attributes = key.find('/') != std::string::npos;
+                    publish(base() + "/" + node + "/" + key + (attributes ? "" : "/state"),
+                            payload);
+                },
+                [this, node](bool online) {
+                    publish(base() + "/" + node + "/status", online ? "online" : "offline");
+                },
+                [this, node](const std::string& what) {
+                    m_log.say(Log::Warning, "mqtt: projector " + node + ": " + what);
+                }});
+        m_projectors.push_back(std::move(projector));
+    }
+    m_poll.setInterval(m_config.poll);
+    connect(&m_poll, &QTimer::timeout, this, &MqttBridge::pollAll);
+    m_retryPoll.setSingleShot(true);
+    connect(&m_retryPoll, &QTimer::timeout, this, &MqttBridge::pollAll);
+    m_inventoryWait.setSingleShot(true);
+    connect(&m_inventoryWait, &QTimer::timeout, this, [this] { removeStale({}); });
+
+    mosquitto_lib_init();
+    m_mosq = mosquitto_new(m_config.clientId.c_str(), true, this);
+    mosquitto_threaded_set(m_mosq, true); // published from the Qt thread, run by our own
+    const std::string will = base() + "/status";
+    mosquitto_will_set(m_mosq, will.c_str(), 7, "offline", 1, true);
+    if (!m_config.user.empty()) {
+        mosquitto_username_pw_set(m_mosq, m_config.user.c_str(),
+                                  m_config.password.empty() ? nullptr : m_config.password.c_str());
+    }
+    if (!m_config.caFile.empty()) {
+        mosquitto_tls_set(m_mosq, m_config.caFile.c_str(), nullptr, nullptr, nullptr, nullptr);
+    }
+    // Told on the connection's thread; handed to the Qt thread.
+    mosquitto_connect_callback_set(m_mosq, [](mosquitto*, void* self, int rc) {
+        auto* bridge = static_cast<MqttBridge*>(self);
+        bridge->m_connected = rc == 0;
+        QMetaObject::invokeMethod(
+            bridge, [bridge, rc] { rc == 0 ? bridge->connected() : bridge->refused(rc); },
+            Qt::QueuedConnection);
+    });
+    mosquitto_disconnect_callback_set(m_mosq, [](mosquitto*, void* self, int rc) {
+        auto* bridge = static_cast<MqttBridge*>(self);
+        bridge->m_connected = false;
+        QMetaObject::invokeMethod(
+            bridge, [bridge, rc] { bridge->disconnected(rc); }, Qt::QueuedConnection);
+    });
+    mosquitto_message_callback_set(m_mosq, [](mosquitto*, void* self, const mosquitto_message* m) {
+        auto* bridge = static_cast<MqttBridge*>(self);
+        std::string topic = m->topic;
+        std::string payload(static_cast<const char*>(m->payload), std::size_t(m->payloadlen));
+        const bool retained = m->retain;
+        QMetaObject::invokeMethod(
+            bridge,
+            [bridge, topic, payload, retained] { bridge->message(topic, payload, retained); },
+            Qt::QueuedConnection);
+    });
+}
+
+MqttBridge::~MqttBridge() {
+    stop();
+    mosquitto_destroy(m_mosq);
+    mosquitto_lib_cleanup();
+}
+
+std::string MqttBridge::base() const {
+    return m_config.baseTopic + "/" + m_config.clientId;
+}
+
+std::string MqttBridge::nodeId(const Projector& p) const {
+    return m_config.clientId + "_" + p.node;
+}
+
+std::string MqttBridge::configTopic(const Projector& p, const mqtt::EntityRow& row) const {
+    return m_config.discoveryPrefix + "/" + kComponents[static_cast<int>(row.kind)] + "/" +
+           nodeId(p) + "/" + std::string(row.key) + "/config";
+}
+
+mqtt::ProjectorService* MqttBridge::serviceOf(ClientId id) {
+    const auto index = std::size_t(id - m_firstClient);
+    return id >= m_firstClient && index < m_projectors.size() ? m_projectors[index].service.get()
+                                                              : nullptr;
+}
+
+void MqttBridge::start() {
+    m_log.say(Log::Info, "mqtt: publishing to " + m_config.host + ":" +
+                             std::to_string(m_config.port) + " as " + m_config.clientId +
+                             ", under " + base());
+    m_thread = std::thread([this] { run(); });
+    m_poll.start();
+}
+
+void MqttBridge::stop() {
+    if (!m_thread.joinable()) {
+        return;
+    }
+    m_poll.stop();
+    if (m_connected) { // a clean disconnect sends no will: "offline" is said here
+        const std::string topic = base() + "/status";
+        mosquitto_publish(m_mosq, nullptr, topic.c_str(), 7, "offline", 1, true);
+        mosquitto_disconnect(m_mosq);
+    }
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_wake.notify_all();
+    m_thread.join();
+}
+
+void MqttBridge::wait(std::chrono::milliseconds span) {
+    std::unique_lock lock(m_mutex);
+    m_wake.wait_for(lock, span, [this] { return m_stopping.load(); });
+}
+
+// The connection's thread: connect, run, and connect again after a growing wait.
+void MqttBridge::run() {
+    std::chrono::milliseconds waitFor = kFirstWait;
+    bool linked = false;
+    bool first = true;
+    const auto started = std::chrono::steady_clock::now();
+    while (!m_stopping || (linked && std::chrono::steady_clock::now() - started < 1h)) {
+        if (!linked) {
+            if (m_stopping) {
+                break;
+            }
+            const int rc =
+                first ? mosquitto_connect(m_mosq, m_config.host.c_str(), m_config.port, kKeepAlive)
+                      : mosquitto_reconnect(m_mosq);
+            first = false;
+            if (rc != MOSQ_ERR_SUCCESS) {
+                const std::string why =
+                    rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc);
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, why] {
+                        if (!std::exchange(m_lossTold, true)) {
+                            m_log.say(Log::Warning, "mqtt: the broker " + m_config.host + ":" +
+                                                        std::to_string(m_config.port) +
+                                                        " is not there (" + why +
+                                                        "); tried again until it is");
+                        }
+                    },
+                    Qt::QueuedConnection);
+                wait(waitFor);
+                waitFor = std::min<std::chrono::milliseconds>(2 * waitFor, kLongestWait);
+                continue;
+            }
+            linked = true;
+        }
+        const int rc = mosquitto_loop(m_mosq, 200, 1);
+        if (m_connected) {
+            waitFor = kFirstWait;
+        }
+        if (rc != MOSQ_ERR_SUCCESS) {
+            linked = false;
+            m_connected = false;
+            if (m_stopping) {
+                break; // "offline" and the disconnect are out
+            }
+            wait(waitFor);
+            waitFor = std::min<std::chrono::milliseconds>(2 * waitFor, kLongestWait);
+        }
+    }
+}
+
+void MqttBridge::connected() {
+    m_log.say(Log::Info, "mqtt: connected to the broker " + m_config.host + ":" +
+                             std::to_string(m_config.port));
+    m_lossTold = false;
+    m_refusalTold = false;
+    m_inventoryRead = false;
+    const std::string commands = base() + "/+/+/set";
+    const std::string homeAssistant = m_config.discoveryPrefix + "/status";
+    const std::string inventory = base() + "/projectors";
+    mosquitto_subscribe(m_mosq, nullptr, commands.c_str(), 1);
+    mosquitto_subscribe(m_mosq, nullptr, homeAssistant.c_str(), 1);
+    mosquitto_subscribe(m_mosq, nullptr, inventory.c_str(), 1);
+    m_inventoryWait.start(1s); // the retained inventory, if there is one, comes first
+    publish(base() + "/status", "online");
+    publishConfigs();
+    for (const auto& [topic, payload] : m_published) { // everything again
+        mosquitto_publish(m_mosq, nullptr, topic.c_str(), int(payload.size()), payload.data(), 1,
+                          true);
+    }
+}
+
+void MqttBridge::disconnected(int reason) {
+    if (reason != 0 && !std::exchange(m_lossTold, true)) {
+        m_log.say(Log::Warning, "mqtt: lost the broker " + m_config.host + ":" +
+                                    std::to_string(m_config.port) +
+                                    "; connected again once it is back");
+    }
+}
+
+void MqttBridge::refused(int code) {
+    if (!std::exchange(m_refusalTold, true)) { // once, not at every try
+        m_log.say(Log::Error, "mqtt: the broker refused the connection: " +
+                                  std::string(mosquitto_connack_string(code)));
+    }
+}
+
+void MqttBridge::publish(const std::string& topic, const std::string& payload, bool retain) {
+    if (retain) {
+        m_published[topic] = payload;
+    }
+    if (m_connected) {
+        mosquitto_publish(m_mosq, nullptr, topic.c_str(), int(payload.size()), payload.data(), 1,
+                          retain);
+    }
+}
+
+void MqttBridge::publishConfigs() {
+    const QJsonArray availability{
+        QJsonObject{{"topic", QString::fromStdString(base() + "/status")}}};
+    for (const Projector& p : m_projectors) {
+        const QString node = QString::fromStdString(base() + "/" + p.node);
+        QJsonObject device{{"identifiers", QJsonArray{QString::fromStdString(nodeId(p))}},
+                           {"name", QString::fromStdString(p.name)},
+                           {"manufacturer", "vk9gate"},
+                           {"model", "projector " + QString::fromStdString(p.node) + " on " +
+                                         QString::fromStdString(m_config.clientId)}};
+        for (const mqtt::EntityRow& row : mqtt::kEntities) {
+            QJsonObject o = entityConfig(row);
+            const QString key = QString::fromUtf8(row.key.data(), qsizetype(row.key.size()));
+            o["unique_id"] = QString::fromStdString(nodeId(p)) + "_" + key;
+            o["has_entity_name"] = true;
+            o["device"] = device;
+            QJsonArray both = availability;
+            both.append(QJsonObject{{"topic", node + "/status"}});
+            o["availability"] = both;
+            o["availability_mode"] = "all";
+            if (row.kind != mqtt::Kind::Sensor) {
+                o["command_topic"] = node + "/" + key + "/set";
+            }
+            if (!row.stateFrom.empty()) {
+                o["state_topic"] = node + "/" + key + "/state";
+            } else if (row.kind != mqtt::Kind::Button) {
+                o["optimistic"] = true; // the projector cannot be asked for it
+            }
+            if (row.key == "lamp_mode") {
+                o["json_attributes_topic"] = node + "/lamp_mode/attributes";
+            }
+            const QByteArray json = QJsonDocument(o).toJson(QJsonDocument::Compact);
+            const std::string topic = configTopic(p, row);
+            mosquitto_publish(m_mosq, nullptr, topic.c_str(), int(json.size()), json.constData(), 1,
+                              true);
+        }
+    }
+}
+
+// The projectors published by this gate before: the configurations of those that are gone
+// are taken down (empty retained payloads), and the list is written anew.
+void MqttBridge::removeStale(const std::string& inventory) {
+    if (std::exchange(m_inventoryRead, true)) {
+        return;
+    }
+    m_inventoryWait.stop();
+    const std::string topic = base() + "/projectors";
+    mosquitto_unsubscribe(m_mosq, nullptr, topic.c_str());
+    std::istringstream before(inventory);
+    std::string node;
+    std::string now;
+    for (const Projector& p : m_projectors) {
+        now += (now.empty() ? "" : " ") + p.node;
+    }
+    while (before >> node) {
+        if (std::any_of(m_projectors.begin(), m_projectors.end(),
+                        [&](const Projector& p) { return p.node == node; })) {
+            continue;
+        }
+        m_log.say(Log::Info, "mqtt: projector " + node + " is no longer here: its entities go");
+        const Projector gone{node, {}, nullptr};
+        for (const mqtt::EntityRow& row : mqtt::kEntities) {
+            const std::string config = configTopic(gone, row);
+            mosquitto_publish(m_mosq, nullptr, config.c_str(), 0, nullptr, 1, true);
+        }
+    }
+    publish(topic, now);
+}
+
+void MqttBridge::message(const std::string& topic, const std::string& payload, bool retained) {
+    if (topic == m_config.discoveryPrefix + "/status") {
+        if (payload == "online") { // Home Assistant has started: it hears the configurations
+            publishConfigs();
+        }
+        return;
+    }
+    if (topic == base() + "/projectors") {
+        if (retained) {
+            removeStale(payload);
+        }
+        return;
+    }
+    // BASE/NODE/KEY/set
+    const std::string prefix = base() + "/";
+    if (topic.size() > kLongestTopic || payload.size() > kLongestPayload ||
+        topic.rfind(prefix, 0) != 0) {
+        m_log.say(Log::Warning, "mqtt: ignored a command too long for any entity on " +
+                                    topic.substr(0, kLongestTopic));
+        return;
+    }
+    const std::string rest = topic.substr(prefix.size());
+    const auto slash = rest.find('/');
+    const auto setAt = rest.rfind("/set");
+    const std::string node = rest.substr(0, slash);
+    const std::string key =
+        slash == std::string::npos || setAt == std::string::npos || setAt <= slash
+            ? std::string()
+            : rest.substr(slash + 1, setAt - slash - 1);
+    const auto projector = std::find_if(m_projectors.begin(), m_projectors.end(),
+                                        [&](const Projector& p) { return p.node == node; });
+    const mqtt::EntityRow* row = mqtt::findEntity(key);
+    if (projector == m_projectors.end() || row == nullptr || row->kind == mqtt::Kind::Sensor) {
+        m_log.say(Log::Warning, "mqtt: " + topic + ": no entity takes commands there");
+        return;
+    }
+    if (!m_lineUp || !projector->service->command(m_clock(), *row, payload)) {
+        m_log.say(Log::Warning,
+                  "mqtt: " + topic + ": \"" + payload + "\" " +
+                      (m_lineUp ? "is not one of its values" : "while the line is down") +
+                      "; nothing sent");
+        return;
+    }
+    m_changed();
+}
+
+void MqttBridge::pollAll() {
+    if (!m_lineUp) {
+        return;
+    }
+    bool busy = false;
+    for (Projector& p : m_projectors) {
+        busy = !p.service->poll(m_clock()) || busy;
+    }
+    if (busy) {
+        m_retryPoll.start(kBusyAgain); // an operator's hold: a moment later
+    }
+    m_changed();
+}
+
+void MqttBridge::lineUp() {
+    m_lineUp = true;
+    pollAll();
+}
+
+void MqttBridge::lineDown() {
+    m_lineUp = false;
+    for (Projector& p : m_projectors) {
+        p.service->lineLost();
+    }
+}
+
+} // namespace vk9::gate

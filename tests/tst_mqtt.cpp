@@ -1,0 +1,212 @@
+// vk9gate on a real Mosquitto broker, watched by a real client (mosquitto_sub, mosquitto_pub):
+// Home Assistant's discovery, states that follow the simulator, commands that reach the line
+// as their frames, payloads that send nothing, a broker that goes and comes back, the will of
+// a gate that is killed, and a login refused.
+#include "support/Broker.h"
+#include "support/GateProcess.h"
+#include "support/Simulator.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+using namespace vk9::test;
+
+namespace {
+
+// A gate on the simulator's line with two projectors, publishing to the broker.
+struct Setup {
+    Simulator sim{{"--warm-up", "2500", "--state", "1:power=on"}};
+    QTemporaryDir dir;
+    std::unique_ptr<GateProcess> gate;
+
+    explicit Setup(const Broker& broker, const QByteArray& login = {}, bool both = true) {
+        QFile config(dir.filePath("hall.toml"));
+        config.open(QIODevice::WriteOnly);
+        config.write("[line]\nport = \"" + sim.link.toUtf8() +
+                     "\"\nlisten = \"127.0.0.1:%PORT\"\n"
+                     "[[projector]]\naddress = \"001\"\nname = \"Hall left\"\n" +
+                     (both ? "[[projector]]\naddress = \"002\"\nname = \"Hall right\"\n" : "") +
+                     "[mqtt]\nbroker = \"127.0.0.1:" + QByteArray::number(broker.port) +
+                     "\"\nclient_id = \"vk9gate-hall\"\npoll_seconds = 5\n" + login);
+        config.close();
+        gate = std::make_unique<GateProcess>(QStringList{"--config", config.fileName()});
+    }
+    // Retained states of a projector: key -> payload.
+    std::map<QString, QByteArray> states(const Broker& broker, const char* node) const {
+        std::map<QString, QByteArray> out;
+        const QString base = QStringLiteral("vk9/vk9gate-hall/%1/").arg(node);
+        for (const auto& [topic, payload] : broker.retained(base + "+/state")) {
+            out[topic.mid(base.size()).chopped(6)] = payload;
+        }
+        return out;
+    }
+};
+
+} // namespace
+
+class TstMqtt : public QObject {
+    Q_OBJECT
+private slots:
+    // Every entity of both projectors is announced, retained, as Home Assistant reads it,
+    // and the states follow the simulator.
+    void discoveryAndStates() {
+        Broker broker;
+        Setup s(broker);
+        QTRY_COMPARE_WITH_TIMEOUT(broker.retained("homeassistant/#").size(), std::size_t(36), 5000);
+        int kinds[4] = {};
+        for (const auto& [topic, payload] : broker.retained("homeassistant/#")) {
+            const QJsonObject o = QJsonDocument::fromJson(payload).object();
+            const QString component = topic.section('/', 1, 1);
+            QVERIFY2(!o.isEmpty() && o["unique_id"].toString() ==
+                                         topic.section('/', 2, 2) + "_" + topic.section('/', 3, 3),
+                     qPrintable(topic));
+            QCOMPARE(o["device"]["identifiers"][0].toString(), topic.section('/', 2, 2));
+            QCOMPARE(o["availability"].toArray().size(), 2);
+            const bool commands = o.contains("command_topic");
+            const bool states = o.contains("state_topic");
+            if (component == "switch") {
+                ++kinds[0];
+                QVERIFY(commands && (states || o["optimistic"].toBool()));
+            } else if (component == "sensor") {
+                ++kinds[1];
+                QVERIFY(states && !commands);
+            } else if (component == "select") {
+                ++kinds[2];
+                QVERIFY(commands && !o["options"].toArray().isEmpty());
+            } else {
+                QCOMPARE(component, QStringLiteral("button"));
+                ++kinds[3];
+                QVERIFY(commands);
+            }
+        }
+        QCOMPARE(QList<int>(std::begin(kinds), std::end(kinds)), (QList<int>{8, 10, 6, 12}));
+        const auto left = s.states(broker, "001");
+        QCOMPARE(left.at("power"), QByteArray("ON"));
+        QCOMPARE(left.at("power_state"), QByteArray("on"));
+        QCOMPARE(left.at("input"), QByteArray("Input 1"));
+        QCOMPARE(left.at("lamp_hours"), QByteArray("1200"));
+        QCOMPARE(left.at("lamp_mode"), QByteArray("4 lamps"));
+        QCOMPARE(left.at("temperature_s1"), QByteArray("41.5"));
+        QCOMPARE(left.at("picture_reversal"), QByteArray("none"));
+        QCOMPARE(broker.retained("vk9/vk9gate-hall/001/lamp_mode/attributes").begin()->second,
+                 QByteArray("{\"lamps_lit\":[1,2,3,4]}"));
+        QCOMPARE(s.states(broker, "002").at("power_state"), QByteArray("stand-by"));
+        QCOMPARE(broker.retained("vk9/vk9gate-hall/+/status").size(), std::size_t(2));
+        // Power on: warming up at once, on after the warm-up and the next poll.
+        broker.publish("vk9/vk9gate-hall/002/power/set", "ON");
+        QTRY_COMPARE_WITH_TIMEOUT(s.states(broker, "002").at("power_state"),
+                                  QByteArray("warming up"), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(s.states(broker, "002").at("power_state"), QByteArray("on"),
+                                  10000);
+        broker.publish("vk9/vk9gate-hall/001/input/set", "Input 3");
+        QTRY_COMPARE_WITH_TIMEOUT(s.states(broker, "001").at("input"), QByteArray("Input 3"), 3000);
+        // Home Assistant starts again: it hears the configurations again.
+        QProcess::execute("mosquitto_pub", {"-p", QString::number(broker.port), "-r", "-n", "-t",
+                                            "homeassistant/switch/vk9gate-hall_001/power/config"});
+        QCOMPARE(broker.retained("homeassistant/#").size(), std::size_t(35));
+        broker.publish("homeassistant/status", "online");
+        QTRY_COMPARE_WITH_TIMEOUT(broker.retained("homeassistant/#").size(), std::size_t(36), 3000);
+    }
+
+    // A command on each kind of entity reaches the line as its frame; a payload that is
+    // not one of the entity's values sends nothing.
+    void commandsReachTheLine() {
+        Broker broker;
+        Setup s(broker);
+        QTRY_VERIFY_WITH_TIMEOUT(s.sim.log().contains("A002CR7"), 5000); // the first poll is done
+        const QByteArray tooLong(100, 'O');
+        const struct {
+            const char* topic;
+            const char* payload;
+            const char* frame; // "": nothing
+        } commands[] = {
+            {"002/power/set", "ON", "A002C00"},
+            {"001/power/set", "OFF", "A001C02"},
+            {"001/input/set", "Input 4", "A001C08"},
+            {"002/lamp_mode/set", "Lamps 2 and 3", "A002C72"},
+            {"001/sound_mute/set", "ON", "A001C0B"},
+            {"001/no_show/set", "OFF", "A001C0E"},
+            {"002/freeze/set", "ON", "A002C43"},
+            {"002/av_size/set", "Wide", "A002C10"},
+            {"001/menu_on/set", "PRESS", "A001C1C"},
+            {"001/p_timer/set", "PRESS", "A001C8A"},
+            {"002/display_clear/set", "PRESS", "A002C1E"},
+            {"002/c01/set", "PRESS", "A002C01"},
+            {"001/input/set", "Input 7", ""},
+            {"001/power/set", "on", ""},
+            {"001/normal/set", "press", ""},
+            {"001/lamp_hours/set", "5", ""},
+            {"003/power/set", "ON", ""},
+            {"001/power/set", tooLong.constData(), ""},
+        };
+        for (const auto& c : commands) {
+            const int before = int(s.sim.log().count("\n"));
+            broker.publish(QStringLiteral("vk9/vk9gate-hall/") + c.topic, c.payload);
+            if (*c.frame != '\0') {
+                QTRY_VERIFY2_WITH_TIMEOUT(s.sim.log().contains(" rx " + QByteArray(c.frame + 3, 1) +
+                                                               " " + c.frame + "<0D>"),
+                                          c.topic, 3000);
+            } else {
+                QTest::qWait(300);
+                const QByteArray after = s.sim.log().split('\n').mid(before).join('\n');
+                QVERIFY2(!after.contains(" C"), c.topic); // no operation frame
+            }
+        }
+        QCOMPARE(s.gate->end(), 0);
+        QVERIFY2(s.gate->said.contains("vk9/vk9gate-hall/001/input/set: \"Input 7\" is not one of "
+                                       "its values; nothing sent"),
+                 s.gate->said.constData());
+        QVERIFY(s.gate->said.contains("mqtt: ignored a command too long"));
+    }
+
+    // The broker stops and starts again: the gate connects again by itself and publishes
+    // everything again. Killed, the gate leaves its will: offline.
+    void brokerAndGateGo() {
+        Broker broker;
+        Setup s(broker);
+        QTRY_COMPARE_WITH_TIMEOUT(broker.retained("vk9/vk9gate-hall/status").size(), std::size_t(1),
+                                  5000);
+        broker.stop(); // it keeps nothing
+        QVERIFY(broker.start());
+        QTRY_COMPARE_WITH_TIMEOUT(broker.retained("homeassistant/#").size(), std::size_t(36),
+                                  10000);
+        QCOMPARE(broker.retained("vk9/vk9gate-hall/status").begin()->second, QByteArray("online"));
+        QCOMPARE(s.states(broker, "001").at("power"), QByteArray("ON"));
+        s.gate->process.kill();
+        s.gate->process.waitForFinished(3000);
+        QTRY_COMPARE_WITH_TIMEOUT(broker.retained("vk9/vk9gate-hall/status").begin()->second,
+                                  QByteArray("offline"), 5000);
+        // Started again without projector 002: its entities go.
+        Setup one(broker, {}, false);
+        QTRY_COMPARE_WITH_TIMEOUT(broker.retained("homeassistant/#").size(), std::size_t(18), 5000);
+        QCOMPARE(broker.retained("vk9/vk9gate-hall/projectors").begin()->second, QByteArray("001"));
+    }
+
+    // A login: refused once is told once, however often it is tried; accepted, published.
+    void login() {
+        Broker broker("hall", "right");
+        QTemporaryDir dir;
+        QFile secret(dir.filePath("mqtt.secret"));
+        secret.open(QIODevice::WriteOnly);
+        secret.write("wrong\n");
+        secret.close();
+        secret.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+        {
+            Setup s(broker,
+                    "user = \"hall\"\npassword_file = \"" + secret.fileName().toUtf8() + "\"\n");
+            QTest::qWait(4000); // tried at 0, 1 and 3 s
+            QCOMPARE(s.gate->end(), 0);
+            QCOMPARE(s.gate->said.count("the broker refused the connection"), 1);
+        }
+        secret.open(QIODevice::WriteOnly);
+        secret.write("right\n");
+        secret.close();
+        Setup s(broker,
+                "user = \"hall\"\npassword_file = \"" + secret.fileName().toUtf8() + "\"\n");
+        QTRY_VERIFY_WITH_TIMEOUT(s.gate->said.contains("mqtt: connected to the broker"), 5000);
+    }
+};
+
+QTEST_GUILESS_MAIN(TstMqtt)
+#include "tst_mqtt.moc"
