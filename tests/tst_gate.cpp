@@ -10,6 +10,12 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <csignal>
+#include <cstring>
+
 using namespace vk9;
 using namespace vk9::test;
 
@@ -152,18 +158,36 @@ private slots:
     }
 
     // Clients that are not the panel's kind: bytes that are not frames let that client go,
-    // one client too many is turned away, and the others carry on. SIGTERM: clients let go,
-    // the line closed with its lock, the traffic log whole.
+    // one client too many is turned away, and the others carry on. The service manager hears
+    // that the gate is ready, and its status. SIGHUP: the traffic log opened again, as
+    // logrotate expects. SIGTERM: clients let go, the line closed with its lock, the traffic
+    // log whole.
     void clientsThatMisbehaveAndTheEnd() {
         Simulator sim({});
         QTemporaryDir dir;
+        const int notify = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+        sockaddr_un at{};
+        at.sun_family = AF_UNIX;
+        const QByteArray socketPath = dir.filePath("notify").toUtf8();
+        std::strncpy(at.sun_path, socketPath.constData(), sizeof at.sun_path - 1);
+        QVERIFY(::bind(notify, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0);
+        QStringList messages;
+        const auto heard = [&] { // everything the gate has told the service manager so far
+            char text[512];
+            for (ssize_t n; (n = ::recv(notify, text, sizeof text, 0)) > 0;) {
+                messages << QString::fromUtf8(text, int(n));
+            }
+            return messages;
+        };
         QFile config(dir.filePath("hall.toml"));
         QVERIFY(config.open(QIODevice::WriteOnly));
         config.write("[line]\nport = \"" + sim.link.toUtf8() +
                      "\"\nlisten = \"127.0.0.1:%PORT\"\nmax_clients = 2\n");
         config.close();
         GateProcess gate(
-            {"--config", config.fileName(), "--verbose", "--log", dir.filePath("traffic.log")});
+            {"--config", config.fileName(), "--verbose", "--log", dir.filePath("traffic.log")},
+            true, {"NOTIFY_SOCKET=" + socketPath});
+        QTRY_VERIFY(heard().contains("READY=1"));
         QTcpSocket good;
         QTcpSocket bad;
         QTcpSocket third;
@@ -177,17 +201,27 @@ private slots:
         good.write("CR0\r");
         QByteArray got;
         QTRY_COMPARE((got += good.readAll()), QByteArray("80\r"));
+        QVERIFY(QFile::rename(dir.filePath("traffic.log"), dir.filePath("traffic.log.1")));
+        ::kill(pid_t(gate.process.processId()), SIGHUP);
+        QTRY_VERIFY(QFileInfo::exists(dir.filePath("traffic.log")));
+        QTRY_COMPARE(heard().value(heard().size() - 1),
+                     QStringLiteral("STATUS=the line %1 is open; 1 client on "
+                                    "127.0.0.1:%2")
+                         .arg(sim.link)
+                         .arg(gate.port));
         const QString lock =
             "/run/lock/LCK.." + QFileInfo(sim.link).symLinkTarget().mid(5).replace('/', '_');
         QVERIFY(QFileInfo::exists(lock));
         QCOMPARE(gate.end(), 0);
         QTRY_COMPARE(good.state(), QAbstractSocket::UnconnectedState);
         QVERIFY(!QFileInfo::exists(lock));
+        QVERIFY(heard().contains("STOPPING=1"));
+        ::close(notify);
         QVERIFY2(gate.said.contains("turned away a client from 127.0.0.1:") &&
                      gate.said.contains(": 2 are connected") &&
                      gate.said.contains(": not a frame: byte 0A; let go"),
                  gate.said.constData());
-        QFile log(dir.filePath("traffic.log"));
+        QFile log(dir.filePath("traffic.log.1"));
         QVERIFY(log.open(QIODevice::ReadOnly));
         const QByteArray logged = log.readAll();
         QVERIFY2(logged.contains(" TX | C R 0 CR |client ") && logged.endsWith(" RX | 8 0 CR |\n"),

@@ -6,6 +6,9 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/ioctl.h>
+#if defined(Q_OS_LINUX)
+#include <linux/sockios.h>
+#endif
 #include <sys/socket.h>
 #endif
 
@@ -297,9 +300,17 @@ std::size_t NetworkConnection::pendingOutput() const {
         return 0;
     }
     auto pending = static_cast<std::size_t>(m_socket.bytesToWrite());
+    // The socket's send queue: on Linux the bytes not yet sent. Bytes sent and not yet
+    // acknowledged have left this computer; counting them would hold a repeat back for a
+    // peer's delayed acknowledgement, not for a queue.
+#if defined(Q_OS_LINUX)
+    constexpr unsigned long kNotSent = SIOCOUTQNSD;
+#elif !defined(Q_OS_WIN)
+    constexpr unsigned long kNotSent = TIOCOUTQ;
+#endif
 #if !defined(Q_OS_WIN)
-    int queued = 0; // the socket's send queue
-    if (ioctl(static_cast<int>(m_socket.socketDescriptor()), TIOCOUTQ, &queued) == 0 &&
+    int queued = 0;
+    if (ioctl(static_cast<int>(m_socket.socketDescriptor()), kNotSent, &queued) == 0 &&
         queued > 0) {
         pending += static_cast<std::size_t>(queued);
     }

@@ -7,6 +7,7 @@
 #include <mosquitto.h>
 
 #include <algorithm>
+#include <optional>
 #include <sstream>
 
 namespace vk9::gate {
@@ -223,7 +224,7 @@ void MqttBridge::run() {
             linked = false;
             m_connected = false;
             if (m_stopping) {
-                break; // "offline" and the disconnect are out
+                continue; // "offline" and the disconnect are out
             }
             wait(waitFor);
             waitFor = std::min<std::chrono::milliseconds>(2 * waitFor, kLongestWait);

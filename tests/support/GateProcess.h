@@ -17,7 +17,8 @@ struct GateProcess {
     int pjlinkPort = 0; // "%PJ" in a configuration
     QByteArray said;    // its standard error
 
-    explicit GateProcess(QStringList arguments, bool waitForListening = true) {
+    explicit GateProcess(QStringList arguments, bool waitForListening = true,
+                         const QStringList& environment = {}) {
         QTcpServer probe;
         QTcpServer second;
         probe.listen(QHostAddress::LocalHost);
@@ -39,6 +40,7 @@ struct GateProcess {
             arguments << "--listen" << address().mid(6);
         }
         process.setProcessChannelMode(QProcess::SeparateChannels);
+        process.setEnvironment(QProcess::systemEnvironment() + environment);
         QObject::connect(&process, &QProcess::readyReadStandardError,
                          [this] { said += process.readAllStandardError(); });
         process.start(QStringLiteral(VK9GATE_PATH), arguments);

@@ -11,8 +11,8 @@
 
 namespace vk9::bench {
 
-LineEnd::LineEnd(int bytesPerSecond, bool acknowledges)
-    : m_bytesPerSecond(bytesPerSecond), m_acknowledges(acknowledges) {
+LineEnd::LineEnd(int bytesPerSecond, Answers answers)
+    : m_bytesPerSecond(bytesPerSecond), m_answers(answers) {
     char name[256] = {};
     if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
         m_master = m_slave = -1;
@@ -80,6 +80,14 @@ void LineEnd::run() {
             now = lineFree;
         }
         std::lock_guard lock(m_mutex);
+        if (m_answers == Answers::Projectors) {
+            const auto ms =
+                std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch());
+            for (const sim::Answer& a :
+                 m_projectors.feed(std::string(buf, std::size_t(n)), ms.count())) {
+                [[maybe_unused]] const auto w = ::write(m_master, a.reply.data(), a.reply.size());
+            }
+        }
         for (ssize_t i = 0; i < n; ++i) {
             if (m_partial.text.empty()) {
                 m_partial.firstByte = now;
@@ -88,7 +96,7 @@ void LineEnd::run() {
             if (buf[i] == '\r') {
                 m_partial.lastByte = now;
                 m_frames.push_back(std::exchange(m_partial, {}));
-                if (m_acknowledges) {
+                if (m_answers == Answers::Acknowledgements) {
                     [[maybe_unused]] const auto w = ::write(m_master, "\x06\r", 2);
                 }
             }

@@ -20,8 +20,10 @@
 #include <QSysInfo>
 #include <QTcpServer>
 #include <QTcpSocket>
+
 #include <QTemporaryDir>
 #include <QTimer>
+#include <mosquitto.h>
 
 #include <sys/resource.h>
 #include <sys/utsname.h>
@@ -393,7 +395,7 @@ std::string networkPath(Driver& direct, LineEnd& directLine, bool quick) {
 // the release the line falls silent.
 std::string pacingRow(const std::string& path, int bitsPerSecond, bool addressed,
                       milliseconds hold) {
-    LineEnd far(bitsPerSecond / 10, true); // a projector acknowledges every copy
+    LineEnd far(bitsPerSecond / 10, LineEnd::Answers::Acknowledgements); // as a projector does
     std::unique_ptr<Ser2netLine> server;
     std::unique_ptr<GateLine> gate;
     std::string device = far.device();
@@ -873,6 +875,146 @@ std::string pjlinkFigures(const std::string& simPath, bool quick) {
     return out.str();
 }
 
+// A building on one broker: sixteen gates, each in front of a line of four simulated
+// projectors (64 projectors), on one Mosquitto on 127.0.0.1, polling every 10 s. From a
+// command published to its frame on the line; the broker's message rate; each gate's and
+// the broker's CPU and memory.
+std::string buildingFigures(bool quick) {
+    constexpr int kGates = 16;
+    QTemporaryDir dir;
+    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                          QFile::ReadOther | QFile::ExeOther);
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    const int brokerPort = probe.serverPort();
+    probe.close();
+    QFile conf(dir.filePath("mosquitto.conf"));
+    conf.open(QIODevice::WriteOnly);
+    conf.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence false\n")
+                   .arg(brokerPort)
+                   .toUtf8());
+    conf.close();
+    QProcess broker;
+    broker.setStandardOutputFile(QProcess::nullDevice());
+    broker.setStandardErrorFile(QProcess::nullDevice());
+    broker.start(QStringLiteral("mosquitto"), {"-c", conf.fileName()});
+    if (!broker.waitForStarted()) {
+        return "mosquitto could not be started; install Debian's mosquitto package.\n";
+    }
+    std::vector<std::unique_ptr<LineEnd>> lines;
+    std::vector<std::unique_ptr<QProcess>> gates;
+    for (int g = 0; g < kGates; ++g) {
+        lines.push_back(std::make_unique<LineEnd>(1920, LineEnd::Answers::Projectors));
+        QTcpServer free;
+        free.listen(QHostAddress::LocalHost);
+        QString toml = QStringLiteral("[line]\nport = \"%1\"\nlisten = \"127.0.0.1:%2\"\n")
+                           .arg(QString::fromStdString(lines.back()->device()))
+                           .arg(free.serverPort());
+        free.close();
+        for (int p = 1; p <= 4; ++p) {
+            toml += QStringLiteral("[[projector]]\naddress = \"00%1\"\n").arg(p);
+        }
+        toml += QStringLiteral("[mqtt]\nbroker = \"127.0.0.1:%1\"\nclient_id = \"bench-%2\"\n"
+                               "poll_seconds = 10\n")
+                    .arg(brokerPort)
+                    .arg(g);
+        QFile config(dir.filePath(QStringLiteral("gate%1.toml").arg(g)));
+        config.open(QIODevice::WriteOnly);
+        config.write(toml.toUtf8());
+        config.close();
+        gates.push_back(std::make_unique<QProcess>());
+        gates.back()->setStandardErrorFile(QProcess::nullDevice());
+        gates.back()->start(QString::fromStdString(g_gatePath), {"--config", config.fileName()});
+    }
+    std::this_thread::sleep_for(milliseconds(3000)); // connected, announced, polled once
+
+    mosquitto_lib_init();
+    std::atomic<long> messages{0};
+    mosquitto* watcher = mosquitto_new(nullptr, true, &messages);
+    mosquitto_message_callback_set(watcher, [](mosquitto*, void* count, const mosquitto_message*) {
+        ++*static_cast<std::atomic<long>*>(count);
+    });
+    mosquitto* commander = mosquitto_new(nullptr, true, nullptr);
+    mosquitto_connect(watcher, "127.0.0.1", brokerPort, 60);
+    mosquitto_connect(commander, "127.0.0.1", brokerPort, 60);
+    mosquitto_subscribe(watcher, nullptr, "#", 0);
+    mosquitto_loop_start(watcher);
+    mosquitto_loop_start(commander);
+    std::this_thread::sleep_for(milliseconds(1000)); // the retained messages are through
+
+    const auto pidOf = [](const QProcess& p) { return static_cast<pid_t>(p.processId()); };
+    std::vector<std::pair<double, double>> cpu0;
+    for (const auto& gate : gates) {
+        cpu0.push_back(bench::threadTotals(pidOf(*gate)));
+    }
+    const auto brokerCpu0 = bench::threadTotals(pidOf(broker));
+    const long messages0 = messages;
+    const Clock::time_point start = Clock::now();
+    const double window = quick ? 20 : 60;
+    std::vector<double> latencies;
+    for (int n = 0; ms(Clock::now() - start) < window * 1000; ++n) {
+        const int g = n % kGates;
+        const int p = 1 + (n / kGates) % 4;
+        const bool on = (n / kGates / 4) % 2 == 0;
+        const std::string topic =
+            "vk9/bench-" + std::to_string(g) + "/00" + std::to_string(p) + "/sound_mute/set";
+        const std::string frame = "A00" + std::to_string(p) + (on ? "C0B\r" : "C0C\r");
+        (void)lines[std::size_t(g)]->takeFrames();
+        const Clock::time_point sent = Clock::now();
+        mosquitto_publish(commander, nullptr, topic.c_str(), on ? 2 : 3, on ? "ON" : "OFF", 1,
+                          false);
+        const Clock::time_point until = sent + milliseconds(3000);
+        bool seen = false;
+        while (!seen && Clock::now() < until) {
+            std::this_thread::sleep_for(milliseconds(1));
+            for (const auto& f : lines[std::size_t(g)]->takeFrames()) {
+                if (f.text == frame && f.firstByte >= sent && !seen) {
+                    latencies.push_back(ms(f.firstByte - sent));
+                    seen = true;
+                }
+            }
+        }
+        std::this_thread::sleep_until(sent + milliseconds(1000));
+    }
+    const double span = ms(Clock::now() - start) / 1000;
+    const long rate = long(double(messages - messages0) / span);
+    std::vector<double> gateCpu;
+    std::vector<double> gateRss;
+    for (std::size_t g = 0; g < gates.size(); ++g) {
+        const auto now = bench::threadTotals(pidOf(*gates[g]));
+        gateCpu.push_back((now.first - cpu0[g].first) / 1e6 / (span * 10)); // % of a core
+        gateRss.push_back(bench::statusKiB(pidOf(*gates[g]), "VmRSS"));
+    }
+    const double brokerCpu =
+        (bench::threadTotals(pidOf(broker)).first - brokerCpu0.first) / 1e6 / (span * 10);
+    const double brokerRss = bench::statusKiB(pidOf(broker), "VmRSS");
+    mosquitto_loop_stop(watcher, true);
+    mosquitto_loop_stop(commander, true);
+    mosquitto_destroy(watcher);
+    mosquitto_destroy(commander);
+    mosquitto_lib_cleanup();
+    for (const auto& gate : gates) {
+        gate->terminate();
+        gate->waitForFinished(3000);
+    }
+    broker.terminate();
+    broker.waitForFinished(3000);
+    std::ostringstream out;
+    out << "| From a command published to its frame on the line | Samples | Median (ms) | p99 (ms) "
+           "|\n|---|---|---|---|\n| sound_mute, one gate after another | "
+        << latencies.size() << " | " << fixed(percentile(latencies, 50), 2) << " | "
+        << fixed(percentile(latencies, 99), 2) << " |\n\n"
+        << "| Over " << fixed(span, 0) << " s | CPU (% of a core) | Resident memory (KiB) |\n"
+        << "|---|---|---|\n| each gate, median (of " << kGates << ") | "
+        << fixed(percentile(gateCpu, 50), 2) << " | " << fixed(percentile(gateRss, 50), 0)
+        << " |\n| each gate, most | " << fixed(percentile(gateCpu, 100), 2) << " | "
+        << fixed(percentile(gateRss, 100), 0) << " |\n| mosquitto | " << fixed(brokerCpu, 2)
+        << " | " << fixed(brokerRss, 0) << " |\n\nThe broker carried " << rate
+        << " messages a second (every message the gates published, and one copy to the "
+           "watcher).\n";
+    return out.str();
+}
+
 std::string machine() {
     utsname u{};
     uname(&u);
@@ -964,7 +1106,11 @@ int main(int argc, char* argv[]) {
                   "same simulated line, in turns, process start included; then the gate at "
                   "rest.\n\n"
                << gateFigures(ctlPath, simPath, quick) << "\n## PJLink\n\n"
-               << pjlinkFigures(simPath, quick);
+               << pjlinkFigures(simPath, quick)
+               << "\n## A building on one broker\n\nSixteen gates, each in front of a line of "
+                  "four projectors (the simulator's, at 19200 bit/s), on one Mosquitto on "
+                  "127.0.0.1, each polling every 10 s; commands published one a second.\n\n"
+               << buildingFigures(quick);
     }
     if (!simPath.empty() && soakMinutes > 0) {
         report << "\n## Soak against the simulator\n\nAlternating 2 s holds of a cursor arrow "
