@@ -27,7 +27,10 @@ echo "exposure level $level"
 
 "$sim" --log "$dir/sim.log" "$dir/line" >/dev/null & simpid=$!
 for _ in $(seq 50); do [ -e "$dir/line" ] && break; sleep 0.1; done
-port=$((40000 + $$ % 20000))
+while :; do # a port that nothing listens on
+    port=$((20000 + $(od -An -N2 -tu2 /dev/urandom) % 40000))
+    ss -ltnH "sport = :$port" | grep -q . || break
+done
 printf '[line]\nport = "%s"\nlisten = "127.0.0.1:%s"\n' "$dir/line" "$port" > "$dir/hall.toml"
 command=$(sed -n 's/^ExecStart=//p' "$unit" | sed "s#/etc/vk9gate/%i.toml#$dir/hall.toml#")
 $command 2>"$dir/gate.log" & gatepid=$!

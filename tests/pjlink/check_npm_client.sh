@@ -23,7 +23,12 @@ fi
 
 "$sim" --log "$dir/sim.log" --warm-up 300 --cool-down 300 "$dir/line" >/dev/null & simpid=$!
 for _ in $(seq 50); do [ -e "$dir/line" ] && break; sleep 0.1; done
-base=$((40000 + $$ % 20000))
+# Three ports in a row that nothing listens on.
+while :; do
+    base=$((20000 + $(od -An -N2 -tu2 /dev/urandom) % 40000))
+    ss -ltnH "( sport = :$base or sport = :$((base + 1)) or sport = :$((base + 2)) )" |
+        grep -q . || break
+done
 printf 'hall\n' > "$dir/secret"
 chmod 600 "$dir/secret"
 cat > "$dir/gate.toml" <<TOML
