@@ -28,7 +28,7 @@ echo "exposure level $level"
 "$sim" --log "$dir/sim.log" "$dir/line" >/dev/null & simpid=$!
 for _ in $(seq 50); do [ -e "$dir/line" ] && break; sleep 0.1; done
 while :; do # a port that nothing listens on
-    port=$((20000 + $(od -An -N2 -tu2 /dev/urandom) % 40000))
+    port=$((20000 + $(od -An -N2 -tu2 /dev/urandom) % 12000)) # below the ephemeral ports
     ss -ltnH "sport = :$port" | grep -q . || break
 done
 printf '[line]\nport = "%s"\nlisten = "127.0.0.1:%s"\n' "$dir/line" "$port" > "$dir/hall.toml"

@@ -243,6 +243,13 @@ private slots:
         ask(20000, "%1INPT 31");
         h.run(ms(20600));
         QCOMPARE(answers.last(), QStringLiteral("%1INPT=ERR4"));
+        const auto sent = h.written.size(); // absent for 30 s: answered with no frame
+        ask(21000, "%1AVMT 31");
+        QCOMPARE(answers.last(), QStringLiteral("%1AVMT=ERR4"));
+        QCOMPARE(h.written.size(), sent);
+        h.answers = {{"A001CR0", "00\r"}};
+        ask(51000, "%1POWR ?");
+        QCOMPARE(answers.last(), QStringLiteral("%1POWR=1"));
         ArbiterSettings slow;
         slow.lateWindow = 5000ms;
         slow.maxWait = 5000ms;
@@ -256,7 +263,7 @@ private slots:
         quiet.run(ms(600));
         other.request(quiet.now, 1, parse("%1ERST ?"));
         quiet.run(ms(600 + 3499));
-        QCOMPARE(answers.last(), QStringLiteral("%1INPT=ERR4"));
+        QCOMPARE(answers.last(), QStringLiteral("%1POWR=1"));
         quiet.run(ms(600 + 3500));
         QCOMPARE(answers.last(), QStringLiteral("%1ERST=ERR3"));
     }

@@ -25,7 +25,7 @@ fi
 for _ in $(seq 50); do [ -e "$dir/line" ] && break; sleep 0.1; done
 # Three ports in a row that nothing listens on.
 while :; do
-    base=$((20000 + $(od -An -N2 -tu2 /dev/urandom) % 40000))
+    base=$((20000 + $(od -An -N2 -tu2 /dev/urandom) % 12000)) # below the ephemeral ports
     ss -ltnH "( sport = :$base or sport = :$((base + 1)) or sport = :$((base + 2)) )" |
         grep -q . || break
 done

@@ -15,6 +15,7 @@ using protocol::Power;
 constexpr auto kFresh = 1s;            // a status read this recently is asked no again
 constexpr auto kStaleDuringHold = 30s; // nor one this recent while another client has the line
 constexpr auto kLongest = 3500ms;      // the answer comes within this, whatever the line does
+constexpr auto kAbsent = 30s;          // a projector that did not answer, before it is asked again
 
 constexpr std::size_t kLongestName = 64;
 constexpr std::size_t kLongestInfo = 32;
@@ -209,10 +210,10 @@ Step next(const Request& r, const Settings& s, const Mutes& mutes,
         if (auto step = ask(1, "CR1")) {
             return *step;
         }
-        const auto* mode =
-            reply(replies, 1)
-                ? protocol::valueOf(protocol::readReply("CR1", *reply(replies, 1)), "input")
-                : nullptr;
+        const protocol::Reading cr1 = reply(replies, 1)
+                                          ? protocol::readReply("CR1", *reply(replies, 1))
+                                          : protocol::Reading{};
+        const auto* mode = protocol::valueOf(cr1, "input");
         return mode == nullptr ? now("ERR4")
                                : now(s.inputs.at(std::size_t(std::get<long long>(*mode) - 1)));
     }
@@ -307,7 +308,8 @@ Step next(const Request& r, const Settings& s, const Mutes& mutes,
         if (auto step = ask(0, "CR6")) {
             return *step;
         }
-        return now(temperatures(reply(replies, 0)));
+        const std::string read = temperatures(reply(replies, 0));
+        return now(read.empty() ? "ERR4" : read);
     }
     if (r.body == "CLSS") {
         return now("1");
@@ -317,8 +319,13 @@ Step next(const Request& r, const Settings& s, const Mutes& mutes,
 
 void ProjectorLink::request(Time now, ConnectionId connection, Parsed line) {
     m_jobs.push_back(
-        {connection, line.request.value_or(Request{}), line.answer, {}, Time{0}, false, {}});
+        {connection, line.request.value_or(Request{}), line.answer, {}, now + kLongest, false, {}});
     run(now);
+}
+
+std::size_t ProjectorLink::waiting(ConnectionId connection) const {
+    return std::size_t(std::count_if(m_jobs.begin(), m_jobs.end(),
+                                     [&](const Job& j) { return j.connection == connection; }));
 }
 
 std::optional<std::string> ProjectorLink::cached(const std::string& code, Time now) const {
@@ -339,10 +346,14 @@ void ProjectorLink::run(Time now) {
         if (!job.waitingFor.empty()) {
             return;
         }
-        if (!job.started) {
-            job.started = true;
-            job.deadline = now + kLongest;
+        if (!job.started && now >= job.deadline) { // its turn came too late: the line was busy
+            const Job done = std::move(job);
+            m_jobs.pop_front();
+            m_answer(done.connection,
+                     done.ready.empty() ? answer(done.request, "ERR3") : done.ready);
+            continue;
         }
+        job.started = true;
         const Step step = job.ready.empty() ? next(job.request, m_settings, m_mutes, job.replies)
                                             : Step{{}, job.ready, {}};
         if (step.send.empty()) {
@@ -357,6 +368,12 @@ void ProjectorLink::run(Time now) {
         if (const auto reply =
                 protocol::isQuery(step.send) ? cached(step.send, now) : std::nullopt) {
             job.replies.push_back(*reply);
+            continue;
+        }
+        if (now < m_absentUntil) { // no frame for a projector that did not answer
+            const Job done = std::move(job);
+            m_jobs.pop_front();
+            m_answer(done.connection, answer(done.request, "ERR4"));
             continue;
         }
         if (!protocol::isQuery(step.send)) {
@@ -375,6 +392,11 @@ void ProjectorLink::finished(Time now, std::string_view frame, Outcome outcome,
     if (answered && protocol::isQuery(code)) {
         m_reads[code] = {std::string(reply), now};
     }
+    if (outcome == Outcome::Unanswered) {
+        m_absentUntil = now + kAbsent;
+    } else if (answered) {
+        m_absentUntil = Time{-1};
+    }
     if (m_orphans > 0) {
         --m_orphans; // its request has answered already
         return;
@@ -388,32 +410,39 @@ void ProjectorLink::finished(Time now, std::string_view frame, Outcome outcome,
     run(now);
 }
 
+// Every request whose 3.5 s are up is answered now: from a value read in the last 30 s
+// if it waits for one, else ERR3 (the line was not to be had). The frame of the one at the
+// front, if the arbiter still has it, ends there for no one.
 void ProjectorLink::wake(Time now) {
-    if (m_jobs.empty() || !m_jobs.front().started || now < m_jobs.front().deadline) {
-        return;
-    }
-    Job& job = m_jobs.front();
-    if (!job.waitingFor.empty()) {
-        ++m_orphans; // the arbiter still has its frame
-        const auto read = m_reads.find(job.waitingFor);
-        if (read != m_reads.end() && now - read->second.at < kStaleDuringHold) {
-            job.replies.push_back(read->second.reply);
-            job.waitingFor.clear();
-            run(now);
-            return;
+    for (auto job = m_jobs.begin(); job != m_jobs.end();) {
+        if (now < job->deadline) {
+            ++job;
+            continue;
         }
+        if (!job->waitingFor.empty()) {
+            ++m_orphans;
+            const auto read = m_reads.find(job->waitingFor);
+            job->waitingFor.clear();
+            if (read != m_reads.end() && now - read->second.at < kStaleDuringHold) {
+                job->replies.push_back(read->second.reply);
+                job->deadline = now + kLongest; // its last steps, from what was read
+                ++job;
+                continue;
+            }
+        }
+        const Job done = std::move(*job);
+        job = m_jobs.erase(job);
+        m_answer(done.connection, done.ready.empty() ? answer(done.request, "ERR3") : done.ready);
     }
-    const Job done = std::move(job);
-    m_jobs.pop_front();
-    m_answer(done.connection, answer(done.request, "ERR3")); // the line was not to be had
     run(now);
 }
 
 std::optional<Time> ProjectorLink::nextWake() const {
-    if (m_jobs.empty() || !m_jobs.front().started) {
-        return std::nullopt;
+    std::optional<Time> first;
+    for (const Job& job : m_jobs) {
+        first = first ? std::min(*first, job.deadline) : job.deadline;
     }
-    return m_jobs.front().deadline;
+    return first;
 }
 
 void ProjectorLink::forget(ConnectionId connection) {

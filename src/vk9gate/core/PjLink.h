@@ -99,7 +99,10 @@ Step next(const Request& request, const Settings& settings, const Mutes& mutes,
 // One projector's PJLink service on the arbiter: requests from any connection, one at a
 // time, each turned into frames and its answer. A status read less than 1 s ago is used
 // again; while another client has the line (an operator's hold), one read in the last 30 s
-// is used rather than waiting. No answer takes longer than 3.5 s.
+// is used rather than waiting. No answer takes longer than 3.5 s from its request. A
+// projector that did not answer is taken to be absent for 30 s: its requests are answered
+// ERR4 without a frame, so that it does not hold the line (each unanswered frame keeps it
+// quiet for the late window) for every other client.
 class ProjectorLink {
 public:
     using ConnectionId = std::uint32_t;
@@ -115,7 +118,8 @@ public:
     void finished(Time now, std::string_view frame, Outcome outcome, std::string_view reply);
     void wake(Time now);
     std::optional<Time> nextWake() const;
-    void forget(ConnectionId connection); // the connection has closed
+    void forget(ConnectionId connection);               // the connection has closed
+    std::size_t waiting(ConnectionId connection) const; // its requests not yet answered
     void lineLost();
 
     ClientId client() const { return m_me; }
@@ -147,6 +151,7 @@ private:
     std::deque<Job> m_jobs;
     std::map<std::string, Read> m_reads; // status queries, by code
     int m_orphans = 0;                   // frames in the arbiter whose job has answered already
+    Time m_absentUntil{-1};              // a projector that did not answer: until then
 };
 
 } // namespace vk9::gate::pjlink
