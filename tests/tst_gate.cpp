@@ -262,14 +262,21 @@ private slots:
         first.write("%1POWR ?\r");
         QByteArray answer;
         QTRY_COMPARE((answer += first.readAll()), QByteArray("%1POWR=0\r"));
-        sim.reset(); // the line goes away: the listener with it
+        first.write(QByteArray("%1POWR 1\r").repeated(12)); // more than 8 waiting: closed
         QTRY_COMPARE(first.state(), QAbstractSocket::UnconnectedState);
+        QTcpSocket third;
+        third.connectToHost(QHostAddress::LocalHost, pj);
+        greeting.clear();
+        QTRY_COMPARE((greeting += third.readAll()), QByteArray("PJLINK 0\r"));
+        sim.reset(); // the line goes away: the listener with it
+        QTRY_COMPARE(third.state(), QAbstractSocket::UnconnectedState);
         QTcpSocket refused;
         refused.connectToHost(QHostAddress::LocalHost, pj);
         QVERIFY(!refused.waitForConnected(1000));
         QCOMPARE(gate.end(), 0);
         QVERIFY2(gate.said.contains("turned away a PJLink client from 127.0.0.1:"),
                  gate.said.constData());
+        QVERIFY(gate.said.contains(": more than 8 requests waiting for their answers"));
     }
 
     // The configuration as an administrator writes it: each error names the file, the line
@@ -305,6 +312,11 @@ private slots:
             << 0 << " is good\n";
         QTest::newRow("a password readable by others") << pjlink + "password_file = \"PASSWORD\"\n" << 2
             << ":7: projector.pjlink.password_file: PASSWORD: readable by others (mode 0644): chmod o-rwx PASSWORD\n";
+        QTest::newRow("PJLink on every IPv6 address, with the gate's port") << pjlink + "listen = \"::\"\n"
+            "insecure_no_password = true\n[[projector]]\naddress = \"002\"\n[projector.pjlink]\nlisten = \"127.0.0.1:4352\"\n" << 2
+            << ":9: projector 002: pjlink.listen 127.0.0.1:4352 is taken by another listener\n";
+        QTest::newRow("a CA file that is not there") << line + "[mqtt]\nclient_id = \"hall\"\nca_file = \"/nowhere/ca.pem\"\n" << 2
+            << ":5: mqtt.ca_file: /nowhere/ca.pem: No such file or directory\n";
         QTest::newRow("bad inputs") << pjlink + "inputs = [\"11\", \"61\"]\n" << 2
             << ":7: projector.pjlink.inputs: four PJLink inputs, such as [\"11\", \"12\", \"31\", \"32\"]\n";
         // clang-format on

@@ -139,6 +139,7 @@ private slots:
             {"001/lamp_hours/set", "5", ""},
             {"003/power/set", "ON", ""},
             {"001/power/set", tooLong.constData(), ""},
+            {"001/input/set", "\x1b[2JInput 1", ""},
         };
         for (const auto& c : commands) {
             const int before = int(s.sim.log().count("\n"));
@@ -157,6 +158,7 @@ private slots:
         QVERIFY2(s.gate->said.contains("vk9/vk9gate-hall/001/input/set: \"Input 7\" is not one of "
                                        "its values; nothing sent"),
                  s.gate->said.constData());
+        QVERIFY(s.gate->said.contains("\"\\x1B[2JInput 1\" is not one of its values"));
         QVERIFY(s.gate->said.contains("mqtt: ignored a command too long"));
     }
 
@@ -177,10 +179,15 @@ private slots:
         s.gate->process.waitForFinished(3000);
         QTRY_COMPARE_WITH_TIMEOUT(broker.retained("vk9/vk9gate-hall/status").begin()->second,
                                   QByteArray("offline"), 5000);
-        // Started again without projector 002: its entities go.
+        // Started again without projector 002: its entities go. A command left retained is
+        // not obeyed at the connection.
+        broker.publish("vk9/vk9gate-hall/001/power/set", "OFF", true);
         Setup one(broker, {}, false);
         QTRY_COMPARE_WITH_TIMEOUT(broker.retained("homeassistant/#").size(), std::size_t(18), 5000);
         QCOMPARE(broker.retained("vk9/vk9gate-hall/projectors").begin()->second, QByteArray("001"));
+        QCOMPARE(one.gate->end(), 0);
+        QVERIFY(one.gate->said.contains("power/set: ignored a retained command"));
+        QVERIFY(!one.sim.log().contains("A001C02"));
     }
 
     // A login: refused once is told once, however often it is tried; accepted, published.
@@ -198,6 +205,7 @@ private slots:
             QTest::qWait(4000); // tried at 0, 1 and 3 s
             QCOMPARE(s.gate->end(), 0);
             QCOMPARE(s.gate->said.count("the broker refused the connection"), 1);
+            QVERIFY(!s.gate->said.contains("lost the broker")); // it never had it
         }
         secret.open(QIODevice::WriteOnly);
         secret.write("right\n");

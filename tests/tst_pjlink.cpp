@@ -1,7 +1,9 @@
 // PJLink Class 1 on the gate, without sockets: request lines, passwords and digests, every
 // request and the projector's frames and replies that make its answer, the 1 s and 30 s
-// reuse of what was read, and the 3.5 s bound, on a virtual clock.
+// reuse of what was read, and the 3.5 s bound, on a virtual clock; and the order of the MQTT
+// service's frames.
 #include "support/ArbiterHarness.h"
+#include "vk9gate/core/Mqtt.h"
 #include "vk9gate/core/PjLink.h"
 
 #include <QCryptographicHash>
@@ -266,6 +268,54 @@ private slots:
         QCOMPARE(answers.last(), QStringLiteral("%1POWR=1"));
         quiet.run(ms(600 + 3500));
         QCOMPARE(answers.last(), QStringLiteral("%1ERST=ERR3"));
+    }
+
+    // MQTT: commands go before the polls waiting, in their order, each followed by the query
+    // that reads it back, at most 16 frames waiting; a projector that stops answering is
+    // asked only its power, every fourth poll, until it answers again.
+    void mqttServiceOrder() {
+        Harness h;
+        for (const char* code : {"CR0", "CR1", "CR3", "CR4", "CR6", "CR7", "C00", "C07", "C0B"}) {
+            h.answers[std::string("A001") + code] = code[1] == 'R' ? "00\r" : "\x06\r";
+        }
+        QStringList events;
+        mqtt::ProjectorService service(
+            h.arbiter, 200, "A001",
+            {[](auto&, auto&) {}, [&](bool on) { events << (on ? "online" : "offline"); },
+             [&](const std::string& what) { events << QString::fromStdString(what); }});
+        h.frontEnd = [&](std::string_view frame, Outcome o, std::string_view reply) {
+            service.finished(h.now, frame, o, reply);
+        };
+        QVERIFY(service.poll(h.now));
+        service.command(h.now, *mqtt::findEntity("power"), "ON");
+        service.command(h.now, *mqtt::findEntity("input"), "Input 3");
+        for (int i = 0; i < 14; ++i) {
+            service.command(h.now, *mqtt::findEntity("sound_mute"), "ON");
+        }
+        h.run(ms(6000));
+        QStringList codes;
+        for (const auto& [at, frame] : h.written) {
+            codes << QString::fromStdString(frame.substr(4));
+        }
+        QCOMPARE(codes.mid(0, 5).join(' '), QStringLiteral("CR0 C00 CR0 C07 CR1"));
+        QCOMPARE(codes.count("C0B"), 12);
+        QCOMPARE(codes.mid(17).join(' '), QStringLiteral("CR1 CR3 CR4 CR6 CR7"));
+        QCOMPARE(events.count("too many commands waiting: dropped C0B"), 2);
+        const auto answering = std::exchange(h.answers, {});
+        const auto pollsFrom = [&](int first, int count) {
+            const auto before = h.written.size();
+            for (int i = 0; i < count; ++i) {
+                h.run(ms(first + i * 5000));
+                service.poll(h.now);
+            }
+            h.run(ms(first + count * 5000));
+            return int(h.written.size() - before);
+        };
+        QCOMPARE(pollsFrom(10000, 4), 1); // the power query goes unanswered: the rest is not asked
+        h.answers = answering;
+        QCOMPARE(pollsFrom(30000, 1), 1);
+        QCOMPARE(pollsFrom(35000, 1), 6);
+        QCOMPARE(events.filter("line").join(' '), QStringLiteral("online offline online"));
     }
 };
 

@@ -112,10 +112,12 @@ void Gate::stop() {
         client.socket->deleteLater();
     }
     m_server.close();
+    // The front ends let go first: told of their frames' ends, they must send nothing more.
     for (const auto& server : m_pjlink) {
         server->stop();
     }
     if (m_mqtt) {
+        m_mqtt->lineDown();
         m_mqtt->stop();
     }
     m_arbiter.lineLost();
@@ -218,7 +220,10 @@ void Gate::accept() {
         m_clients.emplace(id,
                           Client{socket, {}, "client " + std::to_string(id) + " (" + peer + ")"});
         connect(socket, &QTcpSocket::readyRead, this, [this, id] { read(id); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, id] { letGo(id, {}); });
+        // After the turn: a socket can say so inside a write, while the arbiter delivers.
+        connect(
+            socket, &QTcpSocket::disconnected, this, [this, id] { letGo(id, {}); },
+            Qt::QueuedConnection);
         m_log.say(Log::Info, m_clients.at(id).name + " connected");
         tellStatus();
     }

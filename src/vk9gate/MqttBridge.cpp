@@ -7,6 +7,7 @@
 #include <mosquitto.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <optional>
 #include <sstream>
 
@@ -15,6 +16,21 @@ namespace vk9::gate {
 namespace {
 
 using namespace std::chrono_literals;
+
+// A topic or payload from the broker, fit for the log: bytes outside printable ASCII as \xNN.
+std::string shown(std::string_view text) {
+    std::string out;
+    for (const char c : text) {
+        if (c >= 32 && c < 127 && c != '\\') {
+            out += c;
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(c));
+            out += hex;
+        }
+    }
+    return out;
+}
 
 constexpr int kKeepAlive = 30; // s
 constexpr auto kFirstWait = 1s;
@@ -96,8 +112,10 @@ MqttBridge::MqttBridge(const MqttConfig& config, const std::vector<ProjectorConf
         mosquitto_username_pw_set(m_mosq, m_config.user.c_str(),
                                   m_config.password.empty() ? nullptr : m_config.password.c_str());
     }
-    if (!m_config.caFile.empty()) {
-        mosquitto_tls_set(m_mosq, m_config.caFile.c_str(), nullptr, nullptr, nullptr, nullptr);
+    if (!m_config.caFile.empty() &&
+        mosquitto_tls_set(m_mosq, m_config.caFile.c_str(), nullptr, nullptr, nullptr, nullptr) !=
+            MOSQ_ERR_SUCCESS) {
+        m_unusable = "cannot use " + m_config.caFile + " for TLS"; // never in plain text instead
     }
     // Told on the connection's thread; handed to the Qt thread.
     mosquitto_connect_callback_set(m_mosq, [](mosquitto*, void* self, int rc) {
@@ -151,6 +169,10 @@ mqtt::ProjectorService* MqttBridge::serviceOf(ClientId id) {
 }
 
 void MqttBridge::start() {
+    if (!m_unusable.empty()) {
+        m_log.say(Log::Error, "mqtt: " + m_unusable + "; not publishing");
+        return;
+    }
     m_log.say(Log::Info, "mqtt: publishing to " + m_config.host + ":" +
                              std::to_string(m_config.port) + " as " + m_config.clientId +
                              ", under " + base());
@@ -235,6 +257,7 @@ void MqttBridge::run() {
 void MqttBridge::connected() {
     m_log.say(Log::Info, "mqtt: connected to the broker " + m_config.host + ":" +
                              std::to_string(m_config.port));
+    m_up = true;
     m_lossTold = false;
     m_refusalTold = false;
     m_inventoryRead = false;
@@ -254,7 +277,8 @@ void MqttBridge::connected() {
 }
 
 void MqttBridge::disconnected(int reason) {
-    if (reason != 0 && !std::exchange(m_lossTold, true)) {
+    const bool wasUp = std::exchange(m_up, false);
+    if (reason != 0 && wasUp && !std::exchange(m_lossTold, true)) {
         m_log.say(Log::Warning, "mqtt: lost the broker " + m_config.host + ":" +
                                     std::to_string(m_config.port) +
                                     "; connected again once it is back");
@@ -365,7 +389,13 @@ void MqttBridge::message(const std::string& topic, const std::string& payload, b
     if (topic.size() > kLongestTopic || payload.size() > kLongestPayload ||
         topic.rfind(prefix, 0) != 0) {
         m_log.say(Log::Warning, "mqtt: ignored a command too long for any entity on " +
-                                    topic.substr(0, kLongestTopic));
+                                    shown(topic.substr(0, kLongestTopic)));
+        return;
+    }
+    if (retained) { // it would be obeyed again at every connection
+        m_log.say(Log::Warning, "mqtt: " + shown(topic) +
+                                    ": ignored a retained command; publish commands without "
+                                    "the retain flag");
         return;
     }
     const std::string rest = topic.substr(prefix.size());
@@ -380,12 +410,12 @@ void MqttBridge::message(const std::string& topic, const std::string& payload, b
                                         [&](const Projector& p) { return p.node == node; });
     const mqtt::EntityRow* row = mqtt::findEntity(key);
     if (projector == m_projectors.end() || row == nullptr || row->kind == mqtt::Kind::Sensor) {
-        m_log.say(Log::Warning, "mqtt: " + topic + ": no entity takes commands there");
+        m_log.say(Log::Warning, "mqtt: " + shown(topic) + ": no entity takes commands there");
         return;
     }
     if (!m_lineUp || !projector->service->command(m_clock(), *row, payload)) {
         m_log.say(Log::Warning,
-                  "mqtt: " + topic + ": \"" + payload + "\" " +
+                  "mqtt: " + shown(topic) + ": \"" + shown(payload) + "\" " +
                       (m_lineUp ? "is not one of its values" : "while the line is down") +
                       "; nothing sent");
         return;

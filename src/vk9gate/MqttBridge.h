@@ -84,6 +84,7 @@ private:
     std::thread m_thread;
     std::atomic<bool> m_stopping{false};
     std::atomic<bool> m_connected{false};
+    std::string m_unusable; // why it cannot publish at all
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::map<std::string, std::string> m_published; // retained, to publish again
@@ -94,6 +95,7 @@ private:
     bool m_lineUp = false;
     bool m_refusalTold = false;
     bool m_lossTold = false;
+    bool m_up = false; // connected, as the Qt thread last heard
 };
 
 } // namespace vk9::gate

@@ -129,8 +129,18 @@ void PjLinkServer::read(pjlink::ProjectorLink::ConnectionId id) {
     const pjlink::Session::Fed fed =
         c.session.feed(m_clock(), {bytes.constData(), std::size_t(bytes.size())});
     c.idle->start(std::chrono::ceil<std::chrono::milliseconds>(c.session.idleUntil() - m_clock()));
+    constexpr std::size_t kMostWaiting = 8; // a client waits for each answer
     for (const pjlink::Parsed& line : fed.lines) {
+        if (m_link.waiting(id) >= kMostWaiting) {
+            close(id, "more than 8 requests waiting for their answers");
+            m_changed();
+            return;
+        }
         m_link.request(m_clock(), id, line);
+        if (m_connections.count(id) == 0) {
+            m_changed();
+            return;
+        }
     }
     if (!fed.answerNow.empty()) {
         answer(id, fed.answerNow);
@@ -144,6 +154,11 @@ void PjLinkServer::read(pjlink::ProjectorLink::ConnectionId id) {
 void PjLinkServer::answer(pjlink::ProjectorLink::ConnectionId id, const std::string& line) {
     const auto it = m_connections.find(id);
     if (it == m_connections.end()) {
+        return;
+    }
+    constexpr qint64 kMostUnread = 64 * 1024;
+    if (it->second.socket->bytesToWrite() > kMostUnread) { // closed after this turn
+        QTimer::singleShot(0, this, [this, id] { close(id, "it reads none of its answers"); });
         return;
     }
     const std::string bytes = line + '\r'; // in one write: some clients read a segment as one

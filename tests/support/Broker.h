@@ -84,9 +84,10 @@ struct Broker {
         }
         return messages;
     }
-    void publish(const QString& topic, const QByteArray& payload) const {
-        QProcess::execute("mosquitto_pub",
-                          {"-p", QString::number(port), "-t", topic, "-m", QString(payload)});
+    void publish(const QString& topic, const QByteArray& payload, bool retain = false) const {
+        QProcess::execute("mosquitto_pub", QStringList{"-p", QString::number(port), "-t", topic,
+                                                       "-m", QString(payload)} +
+                                               (retain ? QStringList{"-r"} : QStringList{}));
     }
 };
 

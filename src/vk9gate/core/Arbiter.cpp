@@ -51,20 +51,27 @@ void Arbiter::received(Time now, std::string_view bytes) {
             m_counts.lateReplies += whole ? 1 : 0;
             continue;
         }
+        // The record is brought up to date before the piece is delivered, and not touched
+        // after: delivering can call back into the arbiter.
         Sent& answered = m_sent.front(); // replies come in the order of their frames
         answered.replying = true;
-        if (!answered.gone) {
-            m_port.deliver(answered.client, piece);
-        }
         answered.reply += piece.substr(0, kReplyKept - std::min(kReplyKept, answered.reply.size()));
+        const ClientId client = answered.client;
+        const bool gone = answered.gone;
+        std::optional<Sent> done;
         if (whole) {
             ++m_counts.answered;
-            const Sent done = std::move(answered);
+            done = std::move(answered);
             m_sent.pop_front();
             if (m_sent.empty()) { // answered: the projector has had the frame, whole
                 m_wireFree = std::min(m_wireFree, now);
             }
-            end(done, Outcome::Answered);
+        }
+        if (!gone) {
+            m_port.deliver(client, piece);
+        }
+        if (done) {
+            end(*done, Outcome::Answered);
         }
     }
     pump(now);

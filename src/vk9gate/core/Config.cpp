@@ -108,7 +108,7 @@ Password readPasswordFile(const std::string& path, std::size_t longest) {
         return {{}, path + ": cannot be read"};
     }
     if (text.empty() || text.size() > longest ||
-        !std::all_of(text.begin(), text.end(), [](char c) { return c > 32 && c < 127; })) {
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= 32 && c < 127; })) {
         return {{},
                 path + ": a password is 1 to " + std::to_string(longest) +
                     " printable characters, on the first line"};
@@ -163,7 +163,14 @@ std::vector<std::string> checkGateConfig(const GateConfig& config) {
             errors.push_back(where + "projector: address \"" + p.address + "\" is there twice");
         }
     }
-    std::set<std::string> listening{config.listen.text()};
+    // Two listeners on one port clash when they share a host, or either listens on all.
+    std::vector<ListenAddress> listening{config.listen};
+    const auto clashes = [&](const ListenAddress& a) {
+        const auto all = [](const std::string& h) { return h == "0.0.0.0" || h == "::"; };
+        return std::any_of(listening.begin(), listening.end(), [&](const ListenAddress& b) {
+            return a.port == b.port && (a.host == b.host || all(a.host) || all(b.host));
+        });
+    };
     for (const ProjectorConfig& p : config.projectors) {
         if (!p.pjlink) {
             continue;
@@ -172,10 +179,11 @@ std::vector<std::string> checkGateConfig(const GateConfig& config) {
             config.file.empty()
                 ? ""
                 : config.file + (p.line > 0 ? ":" + std::to_string(p.line) : "") + ": ";
-        if (!listening.insert(p.pjlink->listen.text()).second) {
+        if (clashes(p.pjlink->listen)) {
             errors.push_back(at + p.title() + ": pjlink.listen " + p.pjlink->listen.text() +
                              " is taken by another listener");
         }
+        listening.push_back(p.pjlink->listen);
         if (p.pjlink->password.empty() && !p.pjlink->listen.loopback() &&
             !p.pjlink->insecureNoPassword) {
             errors.push_back(at + p.title() + ": pjlink.listen " + p.pjlink->listen.text() +
@@ -268,9 +276,12 @@ ReadConfig readGateConfig(const std::string& path) {
               [&](const auto& n, const auto& k) {
                   std::string text;
                   r.text(n, k, text);
+                  unsigned char v6[16];
+                  const bool bare = inet_pton(AF_INET6, text.c_str(), v6) == 1; // "::"
                   const auto a = parseListenAddress(
-                      text.find(':') == std::string::npos || text.back() == ']' ? text + ":4352"
-                                                                                : text);
+                      bare ? "[" + text + "]:4352"
+                      : text.find(':') == std::string::npos || text.back() == ']' ? text + ":4352"
+                                                                                  : text);
                   if (a) {
                       pj.listen = *a;
                   } else if (n.is_string()) {
@@ -422,7 +433,12 @@ ReadConfig readGateConfig(const std::string& path) {
                          r.error(n, k, password.error);
                      }
                  }},
-                {"ca_file", [&](const auto& n, const auto& k) { r.text(n, k, m.caFile); }}});
+                {"ca_file", [&](const auto& n, const auto& k) {
+                     r.text(n, k, m.caFile);
+                     if (!m.caFile.empty() && !std::ifstream(m.caFile)) {
+                         r.error(n, k, m.caFile + ": " + std::strerror(errno));
+                     }
+                 }}});
         if (!named) {
             read.errors.push_back(r.at(node.source()) + ": mqtt.client_id: missing; each gate on "
                                                         "a broker needs one of its own");

@@ -89,9 +89,15 @@ bool ProjectorService::poll(Time now) {
     if (m_arbiter.heldByAnother(m_me, now)) {
         return false; // an operator's hold: not now
     }
+    if (m_online == false && m_polled++ % 4 != 0) {
+        return true;
+    }
     for (const std::string_view code : kPolled) {
-        if (std::find(m_codes.begin(), m_codes.end(), code) == m_codes.end()) {
-            m_codes.emplace_back(code);
+        if (std::find(m_polls.begin(), m_polls.end(), code) == m_polls.end()) {
+            m_polls.emplace_back(code);
+        }
+        if (m_online == false) {
+            break; // its power alone, until it answers
         }
     }
     send(now);
@@ -99,37 +105,43 @@ bool ProjectorService::poll(Time now) {
 }
 
 bool ProjectorService::command(Time now, const EntityRow& row, std::string_view payload) {
+    constexpr std::size_t kMostWaiting = 16;
     const auto code = commandCode(row, payload);
     if (!code) {
         return false;
     }
-    // Before any poll waiting here (after the frame on the line, if one is), and then the
-    // query that reads back what it changed.
-    const auto at = m_codes.begin() + (m_waiting ? 1 : 0);
-    const auto next = m_codes.insert(at, std::string(*code)) + 1;
+    if (m_commands.size() + (row.stateFrom.empty() ? 1 : 2) > kMostWaiting) {
+        m_events.log("too many commands waiting: dropped " + std::string(*code));
+        return true;
+    }
+    m_commands.emplace_back(*code);
     if (!row.stateFrom.empty()) {
-        m_codes.insert(next, std::string(row.stateFrom));
+        m_commands.emplace_back(row.stateFrom); // reads back what it changed
     }
     send(now);
     return true;
 }
 
 void ProjectorService::send(Time now) {
-    if (m_waiting || m_codes.empty()) {
+    if (m_onLine) {
         return;
     }
-    m_waiting = true;
-    m_arbiter.submit(now, m_me, m_prefix + m_codes.front() + '\r');
+    auto& queue = m_commands.empty() ? m_polls : m_commands;
+    if (queue.empty()) {
+        return;
+    }
+    m_onLineIsPoll = &queue == &m_polls;
+    m_onLine = queue.front();
+    queue.pop_front();
+    m_arbiter.submit(now, m_me, m_prefix + *m_onLine + '\r');
 }
 
 void ProjectorService::finished(Time now, std::string_view frame, Outcome outcome,
                                 std::string_view reply) {
-    if (!m_waiting || m_codes.empty()) {
+    if (!m_onLine) {
         return;
     }
-    const std::string code = m_codes.front();
-    m_codes.pop_front();
-    m_waiting = false;
+    const std::string code = *std::exchange(m_onLine, std::nullopt);
     const bool answered = outcome == Outcome::Answered;
     if (protocol::isQuery(code)) {
         for (const auto& [key, payload] :
@@ -139,7 +151,11 @@ void ProjectorService::finished(Time now, std::string_view frame, Outcome outcom
         }
         if (code == "CR0" && m_online != answered) { // the power query says whether it answers
             m_online = answered;
+            m_polled = 1;
             m_events.available(answered);
+        }
+        if (code == "CR0" && !answered && m_onLineIsPoll) {
+            m_polls.clear(); // the rest of this poll would go unanswered too
         }
     } else if (!answered || !protocol::readReply(code, reply).ok) {
         m_events.log(
@@ -151,8 +167,9 @@ void ProjectorService::finished(Time now, std::string_view frame, Outcome outcom
 }
 
 void ProjectorService::lineLost() {
-    m_codes.clear();
-    m_waiting = false;
+    m_commands.clear();
+    m_polls.clear();
+    m_onLine.reset();
     if (m_online != false) {
         m_online = false;
         m_events.available(false);

@@ -84,9 +84,11 @@ public:
     ProjectorService(Arbiter& arbiter, ClientId me, std::string prefix, Events events)
         : m_arbiter(arbiter), m_me(me), m_prefix(std::move(prefix)), m_events(std::move(events)) {}
 
-    // Returns false while another client holds a button: poll again shortly.
+    // Returns false while another client holds a button: poll again shortly. A projector
+    // that does not answer is asked only its power, every fourth poll.
     bool poll(Time now);
-    // A command from its topic: false for a payload that is not one of the entity's.
+    // A command from its topic: false for a payload that is not one of the entity's. Commands
+    // go before any poll, in their order; more than 16 frames waiting, and it is dropped.
     bool command(Time now, const EntityRow& row, std::string_view payload);
     void finished(Time now, std::string_view frame, Outcome outcome, std::string_view reply);
     void lineLost();
@@ -100,8 +102,11 @@ private:
     ClientId m_me;
     std::string m_prefix;
     Events m_events;
-    std::deque<std::string> m_codes; // to send, in order
-    bool m_waiting = false;
+    std::deque<std::string> m_commands; // commands and their read-backs, before any poll
+    std::deque<std::string> m_polls;
+    std::optional<std::string> m_onLine; // the code whose end is awaited
+    bool m_onLineIsPoll = false;
+    unsigned m_polled = 0; // polls since the projector stopped answering
     std::optional<bool> m_online;
 };
 
