@@ -242,16 +242,8 @@ private slots:
             "[[projector]]\naddress = \"001\"\n[projector.pjlink]\nlisten = \"127.0.0.1:%PJ\"\n"
             "max_connections = 1\n");
         config.close();
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost);
-        const quint16 pj = probe.serverPort();
-        probe.close();
-        config.open(QIODevice::ReadWrite);
-        const QByteArray text = config.readAll().replace("%PJ", QByteArray::number(pj));
-        config.resize(0);
-        config.write(text);
-        config.close();
         GateProcess gate({"--config", config.fileName()});
+        const auto pj = quint16(gate.pjlinkPort);
         QTcpSocket first;
         QTcpSocket second;
         first.connectToHost(QHostAddress::LocalHost, pj);

@@ -54,7 +54,7 @@ private slots:
         Broker broker;
         Setup s(broker);
         QTRY_COMPARE_WITH_TIMEOUT(broker.retained("homeassistant/#").size(), std::size_t(36), 5000);
-        int kinds[4] = {};
+        QMap<QString, int> kinds;
         for (const auto& [topic, payload] : broker.retained("homeassistant/#")) {
             const QJsonObject o = QJsonDocument::fromJson(payload).object();
             const QString component = topic.section('/', 1, 1);
@@ -63,24 +63,15 @@ private slots:
                      qPrintable(topic));
             QCOMPARE(o["device"]["identifiers"][0].toString(), topic.section('/', 2, 2));
             QCOMPARE(o["availability"].toArray().size(), 2);
+            ++kinds[component];
             const bool commands = o.contains("command_topic");
             const bool states = o.contains("state_topic");
-            if (component == "switch") {
-                ++kinds[0];
-                QVERIFY(commands && (states || o["optimistic"].toBool()));
-            } else if (component == "sensor") {
-                ++kinds[1];
-                QVERIFY(states && !commands);
-            } else if (component == "select") {
-                ++kinds[2];
-                QVERIFY(commands && !o["options"].toArray().isEmpty());
-            } else {
-                QCOMPARE(component, QStringLiteral("button"));
-                ++kinds[3];
-                QVERIFY(commands);
-            }
+            QVERIFY2(component == "sensor" ? states && !commands : commands, qPrintable(topic));
+            QVERIFY(component != "switch" || states || o["optimistic"].toBool());
+            QVERIFY(component != "select" || !o["options"].toArray().isEmpty());
         }
-        QCOMPARE(QList<int>(std::begin(kinds), std::end(kinds)), (QList<int>{8, 10, 6, 12}));
+        QCOMPARE(kinds, (QMap<QString, int>{
+                            {"button", 12}, {"select", 6}, {"sensor", 10}, {"switch", 8}}));
         const auto left = s.states(broker, "001");
         QCOMPARE(left.at("power"), QByteArray("ON"));
         QCOMPARE(left.at("power_state"), QByteArray("on"));

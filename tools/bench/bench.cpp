@@ -1012,6 +1012,26 @@ std::string buildingFigures(bool quick) {
         << " | " << fixed(brokerRss, 0) << " |\n\nThe broker carried " << rate
         << " messages a second (every message the gates published, and one copy to the "
            "watcher).\n";
+    // How far one machine goes, from these rates: a gate and its share of the broker.
+    const double perGate = percentile(gateCpu, 50) + brokerCpu / kGates;
+    const double brokerFull = brokerCpu > 0 ? kGates * 100 / brokerCpu : 0;
+    const auto roughly = [](double v) { // two significant digits
+        if (!(v > 0) || !std::isfinite(v)) {
+            return std::string("-");
+        }
+        const double scale = std::pow(10, std::floor(std::log10(v)) - 1);
+        return fixed(std::round(v / scale) * scale, 0);
+    };
+    out << "\nHow far this goes: a gate with its share of the broker costs " << fixed(perGate, 2)
+        << " % of a core and " << fixed(percentile(gateRss, 50) / 1024, 1)
+        << " MiB, so one core of this machine carries about " << roughly(100 / perGate)
+        << " gates at this polling rate. Mosquitto runs on one thread: its core would be full "
+           "at about "
+        << roughly(brokerFull) << " gates (" << roughly(brokerFull * double(rate) / kGates)
+        << " messages a second). A site with more, or one whose broker must outlive the loss "
+           "of a machine, takes a clustered broker (EMQX, VerneMQ, HiveMQ) behind one "
+           "address; the gates need nothing but that address, as each publishes under its "
+           "own client id and base topic.\n";
     return out.str();
 }
 
