@@ -307,6 +307,10 @@ private slots:
         QTest::newRow("PJLink on every IPv6 address, with the gate's port") << pjlink + "listen = \"::\"\n"
             "insecure_no_password = true\n[[projector]]\naddress = \"002\"\n[projector.pjlink]\nlisten = \"127.0.0.1:4352\"\n" << 2
             << ":9: projector 002: pjlink.listen 127.0.0.1:4352 is taken by another listener\n";
+        QTest::newRow("PJLink on the gate's port, by name") << pjlink + "listen = \"localhost:4001\"\n" << 2
+            << ":3: projector 001 (Hall left): pjlink.listen localhost:4001 is taken by another listener\n";
+        QTest::newRow("an address twice") << line + "[[projector]]\naddress = \"001\"\n[[projector]]\naddress = \"001\"\n"
+            << 2 << ":5: projector.address: \"001\" is there twice\n";
         QTest::newRow("a CA file that is not there") << line + "[mqtt]\nclient_id = \"hall\"\nca_file = \"/nowhere/ca.pem\"\n" << 2
             << ":5: mqtt.ca_file: /nowhere/ca.pem: No such file or directory\n";
         QTest::newRow("bad inputs") << pjlink + "inputs = [\"11\", \"61\"]\n" << 2

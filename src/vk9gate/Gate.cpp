@@ -80,6 +80,21 @@ PjLinkServer* Gate::pjlinkOf(ClientId id) {
     return id >= kFirstFrontEnd && index < m_pjlink.size() ? m_pjlink[index].get() : nullptr;
 }
 
+std::string Gate::nameOf(ClientId id) const {
+    if (const auto it = m_clients.find(id); it != m_clients.end()) {
+        return it->second.name;
+    }
+    const auto pjlink = std::size_t(id - kFirstFrontEnd);
+    if (id >= kFirstFrontEnd && pjlink < m_pjlink.size()) {
+        return m_pjlink[pjlink]->title() + " (PJLink)";
+    }
+    const auto mqtt = std::size_t(id - kFirstMqtt);
+    if (m_mqtt && id >= kFirstMqtt && mqtt < m_config.projectors.size()) {
+        return m_config.projectors[mqtt].title() + " (MQTT)";
+    }
+    return "client " + std::to_string(id);
+}
+
 void Gate::rearm() {
     auto next = m_arbiter.nextWake();
     for (const auto& server : m_pjlink) {
@@ -266,7 +281,7 @@ void Gate::letGo(ClientId id, const std::string& why) {
 bool Gate::writeLine(ClientId client, std::string_view frame) {
     const SerialResult written = m_line.port().write(frame);
     if (m_traffic && written.ok) {
-        m_traffic->record(true, trafficText(frame), "client " + std::to_string(client));
+        m_traffic->record(true, trafficText(frame), nameOf(client));
     }
     return written.ok;
 }
@@ -314,11 +329,7 @@ void Gate::finished(ClientId id, std::string_view frame, Outcome outcome, std::s
                                             "dropped: a copy of one waiting",
                                             "dropped: too many waiting",
                                             "lost with the line"};
-    const auto it = m_clients.find(id);
-    const std::string who = server != nullptr       ? server->title() + " (PJLink)"
-                            : it == m_clients.end() ? "client " + std::to_string(id)
-                                                    : it->second.name;
-    m_log.say(Log::Debug, who + ": " + text(frame) + " " + kOutcomes[int(outcome)] +
+    m_log.say(Log::Debug, nameOf(id) + ": " + text(frame) + " " + kOutcomes[int(outcome)] +
                               (reply.empty() ? "" : ": " + text(reply)));
 }
 

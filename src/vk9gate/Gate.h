@@ -64,6 +64,7 @@ private:
     Time now() const;
     void rearm();
     PjLinkServer* pjlinkOf(ClientId id);
+    std::string nameOf(ClientId id) const; // "client 3 (…)", "projector 001 (PJLink)"
     void lineUp();
     void lineDown(const std::string& why);
     void lineBytes();

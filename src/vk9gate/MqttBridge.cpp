@@ -281,7 +281,7 @@ void MqttBridge::disconnected(int reason) {
     if (reason != 0 && wasUp && !std::exchange(m_lossTold, true)) {
         m_log.say(Log::Warning, "mqtt: lost the broker " + m_config.host + ":" +
                                     std::to_string(m_config.port) +
-                                    "; connected again once it is back");
+                                    "; trying again, with a growing wait");
     }
 }
 

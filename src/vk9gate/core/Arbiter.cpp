@@ -92,6 +92,12 @@ void Arbiter::leave(Time now, ClientId client) {
     flush();
 }
 
+bool Arbiter::withdraw(ClientId client, std::string_view frame) {
+    return std::erase_if(m_waiting, [&](const Waiting& w) {
+               return w.client == client && w.frame == frame;
+           }) > 0;
+}
+
 void Arbiter::lineLost() {
     for (const Waiting& w : std::exchange(m_waiting, {})) {
         tell(w.client, w.frame, Outcome::LineLost, {});

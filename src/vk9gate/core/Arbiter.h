@@ -33,8 +33,9 @@ public:
     virtual std::size_t linePending() const = 0; // bytes written, not yet on the wire
     virtual bool lineSuspended() const = 0;      // the far end holds our data
     virtual void deliver(ClientId client, std::string_view bytes) = 0; // reply bytes, as they come
-    // Every frame submitted ends here exactly once, once the arbiter is between its steps
-    // (a client may submit its next frame from here); `reply` is what its client was given.
+    // Every frame submitted ends here exactly once (unless its client withdrew it), once the
+    // arbiter is between its steps (a client may submit its next frame from here); `reply` is
+    // what its client was given.
     virtual void finished(ClientId client, std::string_view frame, Outcome outcome,
                           std::string_view reply) = 0;
 };
@@ -85,10 +86,14 @@ public:
     // The client has gone: its waiting frames are dropped, and the replies to those it sent
     // are still taken off the line, for no one.
     void leave(Time now, ClientId client);
+    // A frame of the client's that still waits for the line goes no further, and ends untold.
+    // False when it is not waiting (it is on the line, or has ended).
+    bool withdraw(ClientId client, std::string_view frame);
     // The line went away: every frame ends as lost.
     void lineLost();
 
     const ArbiterCounts& counts() const { return m_counts; }
+    const ArbiterSettings& settings() const { return m_settings; }
     // The client whose exchange the line carries now, if any.
     std::optional<ClientId> owner() const { return m_owner; }
     // Whether a client other than `me` is holding a button: copies of one frame, the latest

@@ -157,43 +157,45 @@ std::vector<std::string> checkGateConfig(const GateConfig& config) {
     } else if (const auto parsed = parseLineAddress(config.line); !parsed.address) {
         errors.push_back(where + "line.port: " + parsed.error);
     }
+    const auto at = [&](const ProjectorConfig& p) {
+        return config.file.empty()
+                   ? std::string()
+                   : config.file + (p.line > 0 ? ":" + std::to_string(p.line) : "") + ": ";
+    };
     std::set<std::string> addresses;
     for (const ProjectorConfig& p : config.projectors) {
         if (!addresses.insert(p.address).second) {
-            errors.push_back(where + "projector: address \"" + p.address + "\" is there twice");
+            errors.push_back(at(p) + "projector.address: \"" + p.address + "\" is there twice");
         }
     }
     // Two listeners on one port clash when they share a host, or either listens on all.
     std::vector<ListenAddress> listening{config.listen};
     const auto clashes = [&](const ListenAddress& a) {
         const auto all = [](const std::string& h) { return h == "0.0.0.0" || h == "::"; };
+        const auto host = [](const std::string& h) { return h == "localhost" ? "127.0.0.1" : h; };
         return std::any_of(listening.begin(), listening.end(), [&](const ListenAddress& b) {
-            return a.port == b.port && (a.host == b.host || all(a.host) || all(b.host));
+            return a.port == b.port && (host(a.host) == host(b.host) || all(a.host) || all(b.host));
         });
     };
     for (const ProjectorConfig& p : config.projectors) {
         if (!p.pjlink) {
             continue;
         }
-        const std::string at =
-            config.file.empty()
-                ? ""
-                : config.file + (p.line > 0 ? ":" + std::to_string(p.line) : "") + ": ";
         if (clashes(p.pjlink->listen)) {
-            errors.push_back(at + p.title() + ": pjlink.listen " + p.pjlink->listen.text() +
+            errors.push_back(at(p) + p.title() + ": pjlink.listen " + p.pjlink->listen.text() +
                              " is taken by another listener");
         }
         listening.push_back(p.pjlink->listen);
         if (p.pjlink->password.empty() && !p.pjlink->listen.loopback() &&
             !p.pjlink->insecureNoPassword) {
-            errors.push_back(at + p.title() + ": pjlink.listen " + p.pjlink->listen.text() +
+            errors.push_back(at(p) + p.title() + ": pjlink.listen " + p.pjlink->listen.text() +
                              " is open beyond this computer without a password: set "
                              "pjlink.password_file, or pjlink.insecure_no_password = true");
         }
         for (const auto& name :
              {p.name, p.pjlink->manufacturer, p.pjlink->product, p.pjlink->info}) {
             if (!std::all_of(name.begin(), name.end(), [](char c) { return c >= 32 && c < 127; })) {
-                errors.push_back(at + p.title() + ": PJLink texts are printable ASCII");
+                errors.push_back(at(p) + p.title() + ": PJLink texts are printable ASCII");
             }
         }
     }
@@ -207,6 +209,10 @@ std::vector<std::string> checkGateConfig(const GateConfig& config) {
 ReadConfig readGateConfig(const std::string& path) {
     ReadConfig read;
     toml::table table;
+    if (!std::ifstream(path)) {
+        read.errors.push_back(path + ": " + std::strerror(errno));
+        return read;
+    }
     try {
         table = toml::parse_file(path);
     } catch (const toml::parse_error& e) {

@@ -67,8 +67,9 @@ struct GateConfig {
     std::optional<MqttConfig> mqtt;
 };
 
-// The configuration in a TOML file, or every error in it, each naming the file, the line
-// and the key: "/etc/vk9gate/hall.toml:7: line.speed: 19200 or 9600".
+// The configuration in a TOML file, or its errors (those between keys once every key is
+// good), each naming the file, the line and the key: "/etc/vk9gate/hall.toml:7: line.speed:
+// 19200 or 9600".
 struct ReadConfig {
     std::optional<GateConfig> config;
     std::vector<std::string> errors;

@@ -150,6 +150,14 @@ void ProjectorService::finished(Time now, std::string_view frame, Outcome outcom
             m_events.state(key, payload);
         }
         if (code == "CR0" && m_online != answered) { // the power query says whether it answers
+            if (answered && m_online == false) {     // back: the rest of its states at once
+                for (const std::string_view rest : kPolled) {
+                    if (rest != "CR0" &&
+                        std::find(m_polls.begin(), m_polls.end(), rest) == m_polls.end()) {
+                        m_polls.emplace_back(rest);
+                    }
+                }
+            }
             m_online = answered;
             m_polled = 1;
             m_events.available(answered);
@@ -170,6 +178,7 @@ void ProjectorService::lineLost() {
     m_commands.clear();
     m_polls.clear();
     m_onLine.reset();
+    m_polled = 0; // asked at the first poll once the line is back
     if (m_online != false) {
         m_online = false;
         m_events.available(false);

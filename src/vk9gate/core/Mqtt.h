@@ -85,7 +85,8 @@ public:
         : m_arbiter(arbiter), m_me(me), m_prefix(std::move(prefix)), m_events(std::move(events)) {}
 
     // Returns false while another client holds a button: poll again shortly. A projector
-    // that does not answer is asked only its power, every fourth poll.
+    // that does not answer is asked only its power, every fourth poll (and at the first
+    // poll after the line comes back); once it answers, the rest of its states at once.
     bool poll(Time now);
     // A command from its topic: false for a payload that is not one of the entity's. Commands
     // go before any poll, in their order; more than 16 frames waiting, and it is dropped.

@@ -73,17 +73,16 @@ std::string temperatures(const std::optional<std::string>& cr6) {
 
 // Operations answered OK once every code has been acknowledged.
 Step commands(const Request& r, const std::vector<std::string>& codes,
-              const std::vector<std::optional<std::string>>& replies, std::size_t first,
-              std::optional<Mutes> mutes = std::nullopt) {
+              const std::vector<std::optional<std::string>>& replies, std::size_t first) {
     for (std::size_t i = 0; i < codes.size(); ++i) {
         if (replies.size() == first + i) {
-            return {codes[i], {}, {}};
+            return {codes[i], {}};
         }
         if (!acknowledged(reply(replies, first + i))) {
-            return {{}, answer(r, "ERR4"), {}};
+            return {{}, answer(r, "ERR4")};
         }
     }
-    return {{}, answer(r, "OK"), mutes};
+    return {{}, answer(r, "OK")};
 }
 
 } // namespace
@@ -95,12 +94,10 @@ Parsed parse(std::string_view line) {
     Request r;
     r.cls = line[1];
     r.body = std::string(line.substr(2, 4));
-    if (!std::all_of(r.body.begin(), r.body.end(),
-                     [](char c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); })) {
-        return {std::nullopt, {}, true};
-    }
-    if (r.cls != '1') {
-        return {std::nullopt, answer(r, "ERR1"), false}; // a class this projector has not
+    if (r.cls != '1' || !std::all_of(r.body.begin(), r.body.end(), [](char c) {
+            return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        })) {
+        return {std::nullopt, answer(r, "ERR1"), false}; // a class or a command it has not
     }
     if (line.size() < 8 || line[6] != ' ') {
         return {std::nullopt, answer(r, "ERR2"), false};
@@ -146,6 +143,9 @@ Session::Fed Session::feed(Time now, std::string_view bytes) {
             m_authenticated = true;
             line.erase(0, 32);
         }
+        if (line.empty()) {
+            continue; // a digest alone, or an empty line: nothing asked
+        }
         Parsed parsed = parse(line);
         if (parsed.garbage) {
             fed.close = "not a PJLink request";
@@ -168,10 +168,10 @@ bool sameDigest(std::string_view given, std::string_view expected) {
 Step next(const Request& r, const Settings& s, const Mutes& mutes,
           const std::vector<std::optional<std::string>>& replies) {
     const bool query = r.param == "?";
-    const auto now = [&](std::string_view value) { return Step{{}, answer(r, value), {}}; };
+    const auto now = [&](std::string_view value) { return Step{{}, answer(r, value)}; };
     const auto ask = [&](std::size_t i, const char* code) -> std::optional<Step> {
         if (replies.size() == i) {
-            return Step{code, {}, {}};
+            return Step{code, {}};
         }
         return std::nullopt;
     };
@@ -235,17 +235,14 @@ Step next(const Request& r, const Settings& s, const Mutes& mutes,
             return now(check.stop);
         }
         const bool on = r.param[1] == '1';
-        Mutes after = mutes;
         std::vector<std::string> codes;
         if (r.param[0] != '2') { // NO SHOW on or off
             codes.push_back(on ? "C0D" : "C0E");
-            after.video = on;
         }
         if (r.param[0] != '1') { // SOUND MUTE on or off
             codes.push_back(on ? "C0B" : "C0C");
-            after.audio = on;
         }
-        return commands(r, codes, replies, 1, after);
+        return commands(r, codes, replies, 1);
     }
     if (!query) { // the rest only answer
         static const std::vector<std::string> kQueries{"ERST", "LAMP", "INST", "NAME",
@@ -319,7 +316,7 @@ Step next(const Request& r, const Settings& s, const Mutes& mutes,
 
 void ProjectorLink::request(Time now, ConnectionId connection, Parsed line) {
     m_jobs.push_back(
-        {connection, line.request.value_or(Request{}), line.answer, {}, now + kLongest, false, {}});
+        {connection, line.request.value_or(Request{}), line.answer, {}, now + kLongest, {}, false});
     run(now);
 }
 
@@ -340,26 +337,27 @@ std::optional<std::string> ProjectorLink::cached(const std::string& code, Time n
     return std::nullopt;
 }
 
+std::optional<std::string> ProjectorLink::recent(const std::string& code, Time now) const {
+    const auto read = m_reads.find(code);
+    if (read == m_reads.end() || now - read->second.at >= kStaleDuringHold) {
+        return std::nullopt;
+    }
+    return read->second.reply;
+}
+
+std::string ProjectorLink::answerLate(const Job& job) const {
+    return job.ready.empty() ? answer(job.request, "ERR3") : job.ready;
+}
+
 void ProjectorLink::run(Time now) {
     while (!m_jobs.empty()) {
         Job& job = m_jobs.front();
         if (!job.waitingFor.empty()) {
             return;
         }
-        if (!job.started && now >= job.deadline) { // its turn came too late: the line was busy
-            const Job done = std::move(job);
-            m_jobs.pop_front();
-            m_answer(done.connection,
-                     done.ready.empty() ? answer(done.request, "ERR3") : done.ready);
-            continue;
-        }
-        job.started = true;
         const Step step = job.ready.empty() ? next(job.request, m_settings, m_mutes, job.replies)
-                                            : Step{{}, job.ready, {}};
+                                            : Step{{}, job.ready};
         if (step.send.empty()) {
-            if (step.mutes) {
-                m_mutes = *step.mutes;
-            }
             const Job done = std::move(job);
             m_jobs.pop_front();
             m_answer(done.connection, step.answer);
@@ -374,6 +372,12 @@ void ProjectorLink::run(Time now) {
             const Job done = std::move(job);
             m_jobs.pop_front();
             m_answer(done.connection, answer(done.request, "ERR4"));
+            continue;
+        }
+        if (now + m_arbiter.settings().replyWindow >= job.deadline) { // no time for a frame
+            const Job done = std::move(job);
+            m_jobs.pop_front();
+            m_answer(done.connection, answerLate(done));
             continue;
         }
         if (!protocol::isQuery(step.send)) {
@@ -392,6 +396,13 @@ void ProjectorLink::finished(Time now, std::string_view frame, Outcome outcome,
     if (answered && protocol::isQuery(code)) {
         m_reads[code] = {std::string(reply), now};
     }
+    if (answered && reply == protocol::kAcknowledged) { // NO SHOW and SOUND MUTE, as they are
+        if (code == "C0D" || code == "C0E") {
+            m_mutes.video = code == "C0D";
+        } else if (code == "C0B" || code == "C0C") {
+            m_mutes.audio = code == "C0B";
+        }
+    }
     if (outcome == Outcome::Unanswered) {
         m_absentUntil = now + kAbsent;
     } else if (answered) {
@@ -406,33 +417,37 @@ void ProjectorLink::finished(Time now, std::string_view frame, Outcome outcome,
     }
     Job& job = m_jobs.front();
     job.waitingFor.clear();
+    job.onLine = false;
     job.replies.push_back(answered ? std::optional<std::string>(reply) : std::nullopt);
     run(now);
 }
 
-// Every request whose 3.5 s are up is answered now: from a value read in the last 30 s
-// if it waits for one, else ERR3 (the line was not to be had). The frame of the one at the
-// front, if the arbiter still has it, ends there for no one.
+// A frame still waiting for the line a reply window before its request's 3.5 s are up is
+// withdrawn: the request goes on from a value read in the last 30 s, else it is answered
+// ERR3 (the line was not to be had), and nothing of it reaches the projector. Every request
+// whose 3.5 s are up is answered now; a frame of it on the line ends there for no one.
 void ProjectorLink::wake(Time now) {
+    const auto window = m_arbiter.settings().replyWindow;
     for (auto job = m_jobs.begin(); job != m_jobs.end();) {
+        if (!job->waitingFor.empty() && !job->onLine && now >= job->deadline - window) {
+            if (!m_arbiter.withdraw(m_me, m_settings.prefix + job->waitingFor + '\r')) {
+                job->onLine = true;
+            } else if (const auto read = recent(job->waitingFor, now)) {
+                job->replies.push_back(*read);
+                job->waitingFor.clear();
+            } else {
+                job->deadline = now; // answered below
+                job->waitingFor.clear();
+            }
+        }
         if (now < job->deadline) {
             ++job;
             continue;
         }
-        if (!job->waitingFor.empty()) {
-            ++m_orphans;
-            const auto read = m_reads.find(job->waitingFor);
-            job->waitingFor.clear();
-            if (read != m_reads.end() && now - read->second.at < kStaleDuringHold) {
-                job->replies.push_back(read->second.reply);
-                job->deadline = now + kLongest; // its last steps, from what was read
-                ++job;
-                continue;
-            }
-        }
+        m_orphans += job->waitingFor.empty() ? 0 : 1;
         const Job done = std::move(*job);
         job = m_jobs.erase(job);
-        m_answer(done.connection, done.ready.empty() ? answer(done.request, "ERR3") : done.ready);
+        m_answer(done.connection, answerLate(done));
     }
     run(now);
 }
@@ -440,7 +455,10 @@ void ProjectorLink::wake(Time now) {
 std::optional<Time> ProjectorLink::nextWake() const {
     std::optional<Time> first;
     for (const Job& job : m_jobs) {
-        first = first ? std::min(*first, job.deadline) : job.deadline;
+        const Time at = !job.waitingFor.empty() && !job.onLine
+                            ? job.deadline - m_arbiter.settings().replyWindow
+                            : job.deadline;
+        first = first ? std::min(*first, at) : at;
     }
     return first;
 }

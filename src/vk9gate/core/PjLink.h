@@ -80,7 +80,7 @@ struct Settings {
 };
 inline constexpr std::array<const char*, 4> kDefaultInputs{"11", "12", "31", "32"};
 
-// The mutes set through the gate: the projector cannot be asked for them.
+// The mutes the projector acknowledged through the gate: it cannot be asked for them.
 struct Mutes {
     bool video = false;
     bool audio = false;
@@ -89,9 +89,8 @@ struct Mutes {
 // The next step of a request, given the replies to the steps before it (none: no reply):
 // a code to send, or the answer.
 struct Step {
-    std::string send;           // "CR0", "C00"
-    std::string answer;         // "%1POWR=1"
-    std::optional<Mutes> mutes; // with an answer: the mutes now
+    std::string send;   // "CR0", "C00"
+    std::string answer; // "%1POWR=1"
 };
 Step next(const Request& request, const Settings& settings, const Mutes& mutes,
           const std::vector<std::optional<std::string>>& replies);
@@ -99,7 +98,9 @@ Step next(const Request& request, const Settings& settings, const Mutes& mutes,
 // One projector's PJLink service on the arbiter: requests from any connection, one at a
 // time, each turned into frames and its answer. A status read less than 1 s ago is used
 // again; while another client has the line (an operator's hold), one read in the last 30 s
-// is used rather than waiting. No answer takes longer than 3.5 s from its request. A
+// is used rather than waiting. No answer takes longer than 3.5 s from its request: a frame
+// that has not gone on the line a reply window (500 ms) before then is withdrawn, never
+// sent, and the request answered from a read of the last 30 s, else ERR3. A
 // projector that did not answer is taken to be absent for 30 s: its requests are answered
 // ERR4 without a frame, so that it does not hold the line (each unanswered frame keeps it
 // quiet for the late window) for every other client.
@@ -132,8 +133,8 @@ private:
         std::string ready; // the answer, when it needs no projector
         std::vector<std::optional<std::string>> replies;
         Time deadline{0};
-        bool started = false;
         std::string waitingFor; // the code sent, whose end is awaited
+        bool onLine = false;    // too late to withdraw it: it ends within the reply window
     };
     struct Read {
         std::string reply;
@@ -142,6 +143,8 @@ private:
 
     void run(Time now);
     std::optional<std::string> cached(const std::string& code, Time now) const;
+    std::optional<std::string> recent(const std::string& code, Time now) const; // last 30 s
+    std::string answerLate(const Job& job) const; // ERR3, or what needs no projector
 
     Arbiter& m_arbiter;
     ClientId m_me;
