@@ -47,6 +47,23 @@ QString answerWith(const QByteArray& line, const std::map<std::string, std::stri
     return "(no end)";
 }
 
+// Projector 001's link on a harness: told of its own frames' ends, woken at its deadlines;
+// its answers collected.
+struct WiredLink {
+    WiredLink(Harness& h, QStringList& answers)
+        : link(h.arbiter, 100, hallLeft(),
+               [&answers](auto, const std::string& a) { answers << QString::fromStdString(a); }) {
+        h.frontEnd = [&h, this](std::string_view frame, Outcome o, std::string_view reply) {
+            if (frame.substr(0, 4) == "A001") {
+                link.finished(h.now, frame, o, reply);
+            }
+        };
+        h.frontEndWake = [this] { return link.nextWake(); };
+        h.wakeFrontEnd = [this](Time t) { link.wake(t); };
+    }
+    ProjectorLink link;
+};
+
 } // namespace
 
 class TstPjLink : public QObject {
@@ -209,16 +226,8 @@ private slots:
         Harness h;
         h.answers = {{"A001CR0", "00\r"}, {"A002C47", "\x06\r"}, {"A001C0D", "\x06\r"}};
         QStringList answers;
-        ProjectorLink link(h.arbiter, 100, hallLeft(), [&](auto, const std::string& a) {
-            answers << QString::fromStdString(a);
-        });
-        h.frontEnd = [&](std::string_view frame, Outcome o, std::string_view reply) {
-            if (frame.substr(0, 4) == "A001") {
-                link.finished(h.now, frame, o, reply);
-            }
-        };
-        h.frontEndWake = [&] { return link.nextWake(); };
-        h.wakeFrontEnd = [&](Time t) { link.wake(t); };
+        WiredLink wired(h, answers);
+        ProjectorLink& link = wired.link;
         const auto ask = [&](double at, const char* line) {
             h.run(ms(at));
             link.request(h.now, 1, parse(line));
@@ -259,21 +268,12 @@ private slots:
         slow.lateWindow = 5000ms;
         slow.maxWait = 5000ms;
         Harness quiet(slow);
-        ProjectorLink other(quiet.arbiter, 100, hallLeft(), [&](auto, const std::string& a) {
-            answers << QString::fromStdString(a);
-        });
-        quiet.frontEnd = [&](std::string_view frame, Outcome o, std::string_view reply) {
-            if (frame.substr(0, 4) == "A001") {
-                other.finished(quiet.now, frame, o, reply);
-            }
-        };
-        quiet.frontEndWake = [&] { return other.nextWake(); };
-        quiet.wakeFrontEnd = [&](Time t) { other.wake(t); };
+        WiredLink other(quiet, answers);
         quiet.answers = {{"A001CR0", "00\r"}};
-        other.request(quiet.now, 1, parse("%1POWR ?"));
+        other.link.request(quiet.now, 1, parse("%1POWR ?"));
         quiet.submit(100, 2, "A002CR0");
         quiet.run(ms(1500)); // the power read 1.5 s ago is asked again; the mute cannot go
-        other.request(quiet.now, 1, parse("%1AVMT 21"));
+        other.link.request(quiet.now, 1, parse("%1AVMT 21"));
         quiet.run(ms(1500 + 2999));
         QCOMPARE(answers.last(), QStringLiteral("%1POWR=1"));
         quiet.run(ms(1500 + 3000));

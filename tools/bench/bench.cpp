@@ -273,6 +273,44 @@ std::string latencies(Driver& d, LineEnd& line, bool quick) {
     return out.str();
 }
 
+// A free port on 127.0.0.1, for a server about to start there.
+int freePort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    return probe.serverPort();
+}
+
+// The simulator, started with `arguments` (its link last), once its link is there; false
+// when it could not start.
+bool startSimulator(QProcess& sim, const std::string& simPath, const QStringList& arguments) {
+    sim.start(QString::fromStdString(simPath), arguments);
+    if (!sim.waitForStarted()) {
+        return false;
+    }
+    while (!QFileInfo::exists(arguments.last())) {
+        if (sim.state() != QProcess::Running) {
+            return false;
+        }
+        std::this_thread::sleep_for(milliseconds(10));
+    }
+    return true;
+}
+
+// `vk9ctl --port DEVICE status` run `runs` times as a script runs it, process start
+// included: the times of the runs that ended 0.
+void statusRuns(const std::string& ctlPath, const QString& device, int runs,
+                std::vector<double>& times) {
+    for (int run = 0; run < runs; ++run) {
+        QProcess ctl;
+        const Clock::time_point t0 = Clock::now();
+        ctl.start(QString::fromStdString(ctlPath), {"--port", device, "status"});
+        ctl.waitForFinished(10000);
+        if (ctl.exitCode() == 0) {
+            times.push_back(ms(Clock::now() - t0));
+        }
+    }
+}
+
 // ser2net on 127.0.0.1 in front of a device, as Telnet with the COM port option.
 struct Ser2netLine {
     QTemporaryDir dir;
@@ -280,10 +318,7 @@ struct Ser2netLine {
     int port = 0;
 
     explicit Ser2netLine(const std::string& device) {
-        QTcpServer probe; // a free port for ser2net
-        probe.listen(QHostAddress::LocalHost);
-        port = probe.serverPort();
-        probe.close();
+        port = freePort();
         QFile config(dir.filePath("ser2net.yaml"));
         config.open(QIODevice::WriteOnly);
         config.write(QStringLiteral("%YAML 1.1\n---\nconnection: &line\n"
@@ -311,10 +346,7 @@ struct GateLine {
     int port = 0;
 
     GateLine(const std::string& device, int bitsPerSecond) {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost);
-        port = probe.serverPort();
-        probe.close();
+        port = freePort();
         process.start(QString::fromStdString(g_gatePath),
                       {"--line", QString::fromStdString(device), "--speed",
                        QString::number(bitsPerSecond), "--listen",
@@ -547,12 +579,8 @@ std::string soak(const std::string& simPath, double minutes) {
     const QString link = dir.filePath("com1");
     const QString log = dir.filePath("vk9sim.log");
     QProcess sim;
-    sim.start(QString::fromStdString(simPath), {"--log", log, link});
-    if (!sim.waitForStarted()) {
+    if (!startSimulator(sim, simPath, {"--log", log, link})) {
         return "Could not start " + simPath + ".\n";
-    }
-    while (!QFileInfo::exists(link)) {
-        std::this_thread::sleep_for(milliseconds(10));
     }
     qputenv("VK9RSC_COM1", link.toLocal8Bit());
     qt::Form1 form;
@@ -627,14 +655,10 @@ std::string scriptTimes(const std::string& ctlPath, const std::string& simPath, 
     QTemporaryDir dir;
     const QString link = dir.filePath("com1");
     QProcess sim;
-    sim.start(QString::fromStdString(simPath), {"--log", dir.filePath("sim.log"), link});
-    while (sim.waitForStarted() && !QFileInfo::exists(link)) {
-        std::this_thread::sleep_for(milliseconds(10));
+    if (!startSimulator(sim, simPath, {"--log", dir.filePath("sim.log"), link})) {
+        return "Could not start " + simPath + ".\n";
     }
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    const int port = probe.serverPort();
-    probe.close();
+    const int port = freePort();
     QFile config(dir.filePath("ser2net.yaml"));
     config.open(QIODevice::WriteOnly);
     const QString line = QStringLiteral("connection: &%1\n  accepter: %2,127.0.0.1,%3\n"
@@ -656,15 +680,7 @@ std::string scriptTimes(const std::string& ctlPath, const std::string& simPath, 
     };
     for (const auto& [what, device] : lines) {
         std::vector<double> times;
-        for (int run = 0; run < (quick ? 10 : 40); ++run) {
-            QProcess ctl;
-            const Clock::time_point t0 = Clock::now();
-            ctl.start(QString::fromStdString(ctlPath), {"--port", device, "status"});
-            ctl.waitForFinished(10000);
-            if (ctl.exitCode() == 0) {
-                times.push_back(ms(Clock::now() - t0));
-            }
-        }
+        statusRuns(ctlPath, device, quick ? 10 : 40, times);
         out << "| " << what << " | " << times.size() << " | " << fixed(percentile(times, 50), 1)
             << " | " << fixed(percentile(times, 90), 1) << " |\n";
     }
@@ -682,30 +698,18 @@ std::string gateFigures(const std::string& ctlPath, const std::string& simPath, 
     QTemporaryDir dir;
     const QString link = dir.filePath("com1");
     QProcess sim;
-    sim.start(QString::fromStdString(simPath), {"--log", dir.filePath("sim.log"), link});
-    while (sim.waitForStarted() && !QFileInfo::exists(link)) {
-        std::this_thread::sleep_for(milliseconds(10));
+    if (!startSimulator(sim, simPath, {"--log", dir.filePath("sim.log"), link})) {
+        return "Could not start " + simPath + ".\n";
     }
-    const auto statusRuns = [&](const QString& device, int runs, std::vector<double>& times) {
-        for (int run = 0; run < runs; ++run) {
-            QProcess ctl;
-            const Clock::time_point t0 = Clock::now();
-            ctl.start(QString::fromStdString(ctlPath), {"--port", device, "status"});
-            ctl.waitForFinished(10000);
-            if (ctl.exitCode() == 0) {
-                times.push_back(ms(Clock::now() - t0));
-            }
-        }
-    };
     std::vector<double> direct;
     std::vector<double> gated;
     for (int round = 0; round < (quick ? 2 : 8); ++round) {
-        statusRuns(link, 5, direct);
+        statusRuns(ctlPath, link, 5, direct);
         GateLine gate(link.toStdString(), 19200);
         if (!gate.started()) {
             return "vk9gate could not be started.\n";
         }
-        statusRuns(QString::fromStdString(gate.address()), 5, gated);
+        statusRuns(ctlPath, QString::fromStdString(gate.address()), 5, gated);
     }
     std::ostringstream out;
     out << "| Line | Runs | Median (ms) | p90 (ms) |\n|---|---|---|---|\n"
@@ -791,15 +795,12 @@ std::string pjlinkFigures(const std::string& simPath, bool quick) {
     QTemporaryDir dir;
     const QString link = dir.filePath("com1");
     QProcess sim;
-    sim.start(QString::fromStdString(simPath), {"--log", dir.filePath("sim.log"), "--state",
-                                                "1:power=on", "--state", "3:power=on", link});
-    while (sim.waitForStarted() && !QFileInfo::exists(link)) {
-        std::this_thread::sleep_for(milliseconds(10));
+    if (!startSimulator(sim, simPath,
+                        {"--log", dir.filePath("sim.log"), "--state", "1:power=on", "--state",
+                         "3:power=on", link})) {
+        return "Could not start " + simPath + ".\n";
     }
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    const int base = probe.serverPort();
-    probe.close();
+    const int base = freePort();
     QString toml =
         QStringLiteral("[line]\nport = \"%1\"\nlisten = \"127.0.0.1:%2\"\n").arg(link).arg(base);
     for (int p = 1; p <= 4; ++p) {
@@ -884,10 +885,7 @@ std::string buildingFigures(bool quick) {
     QTemporaryDir dir;
     QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
                                           QFile::ReadOther | QFile::ExeOther);
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    const int brokerPort = probe.serverPort();
-    probe.close();
+    const int brokerPort = freePort();
     QFile conf(dir.filePath("mosquitto.conf"));
     conf.open(QIODevice::WriteOnly);
     conf.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence false\n")
