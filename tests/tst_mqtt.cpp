@@ -90,7 +90,8 @@ private slots:
         watch.start("mosquitto_sub", {"-p", QString::number(broker.port), "-t",
                                       "vk9/vk9gate-hall/002/power_state/state"});
         QByteArray heard;
-        QTRY_VERIFY_WITH_TIMEOUT((heard += watch.readAllStandardOutput()) == "stand-by\n", 5000);
+        QTRY_VERIFY_WITH_TIMEOUT((heard += watch.readAllStandardOutput()).endsWith("stand-by\n"),
+                                 5000);
         broker.publish("vk9/vk9gate-hall/002/power/set", "ON");
         QTRY_VERIFY2_WITH_TIMEOUT(
             (heard += watch.readAllStandardOutput()).contains("warming up\non\n"),
