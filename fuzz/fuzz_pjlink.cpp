@@ -59,16 +59,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             continue;
         }
         for (const bool answers : {false, true}) {
-            std::vector<std::optional<std::string>> replies;
+            Replies replies;
             Step step;
             for (int n = 0; n < 8; ++n) {
-                step = next(*p.request, settings, {}, replies);
+                step = next(*p.request, {settings, nullptr, replies});
                 if (step.send.empty()) {
                     break;
                 }
                 const bool query = step.send[1] == 'R';
-                replies.push_back(answers ? std::optional<std::string>(query ? "00\r" : "\x06\r")
-                                          : std::nullopt);
+                replies[step.send] =
+                    answers ? std::optional<std::string>(query ? "00\r" : "\x06\r") : std::nullopt;
             }
             const std::string head = std::string("%1") + p.request->body + "=";
             check(step.send.empty() && step.answer.rfind(head, 0) == 0 &&

@@ -1,12 +1,74 @@
-// The gate's arbitration on a virtual clock: clients that overlap, a hold with a query
-// waiting, replies late or cut off, clients that leave, queues that fill, a line lost, and
-// the frames a client sends that are not frames.
+// The gate's arbitration on a virtual clock: clients that overlap and take turns, a hold with
+// a query waiting, replies late, cut off or of another frame's shape, projectors that stop
+// answering, clients that leave, queues that fill, a line lost, the frames a client sends that
+// are not frames; and a randomized run of all of these against the rules that must always
+// hold.
 #include "support/ArbiterHarness.h"
 #include "vk9gate/core/FrameReader.h"
+
+#include <random>
+#include <set>
 
 using namespace vk9::gate;
 using namespace vk9::test;
 using namespace std::chrono_literals;
+
+namespace {
+
+// A far end with faults, each projector of its own kind, for the randomized run. Queries are
+// lamp hours (CR3), each answered with the number of the frame it answers, so that a reply
+// given to the wrong frame shows; operations are acknowledged.
+enum class Kind { Prompt, Absent, Late, Echoes, Noisy, Abandons };
+
+// By then three absent projectors have been found absent: two unanswered frames each, each
+// followed by a late window of 2 s.
+constexpr double kFoundAbsent = 15000;
+
+struct FaultyLine {
+    FaultyLine(Harness& h, std::mt19937& random, std::array<Kind, 4> kinds)
+        : h(h), random(random), kinds(kinds) {
+        h.farEnd = [this](const std::string& frame) { answer(frame); };
+    }
+    Harness& h;
+    std::mt19937& random;
+    std::array<Kind, 4> kinds;
+    int writes = 0;
+    std::array<Time, 4> last{}; // a projector answers its frames in their order
+
+    double between(double a, double b) { return std::uniform_real_distribution(a, b)(random); }
+    void at(const std::string& frame, double after, const std::string& bytes) {
+        Time& mine = last.at(std::size_t(frame[3] - '1'));
+        mine = std::max(h.now + ms(after), mine + 1ms);
+        h.coming.emplace(mine, bytes);
+    }
+    void answer(const std::string& frame) {
+        char serial[8];
+        std::snprintf(serial, sizeof serial, "%05d\r", writes++);
+        const bool query = frame.substr(4) == "CR3";
+        const std::string reply = query ? serial : "\x06\r";
+        switch (kinds.at(std::size_t(frame[3] - '1'))) {
+        case Kind::Prompt:
+            return at(frame, between(9, 100), reply);
+        case Kind::Absent:
+            return;
+        case Kind::Late: // within the window or after it; now and then a stray acknowledgement
+            if (between(0, 1) < 0.3) { // beyond the late window
+                h.coming.emplace(h.now + ms(between(2100, 4000)), "\x06\r");
+            }
+            return at(frame, between(200, 1900), reply);
+        case Kind::Echoes:
+            at(frame, 9, frame + "\r");
+            return at(frame, between(10, 100), reply);
+        case Kind::Noisy:
+            at(frame, between(1, 9), std::string(std::size_t(between(1, 40)), 'X') + "\r");
+            return at(frame, between(10, 100), reply);
+        case Kind::Abandons:
+            return at(frame, between(9, 100), reply.substr(0, reply.size() / 2));
+        }
+    }
+};
+
+} // namespace
 
 class TstArbiter : public QObject {
     Q_OBJECT
@@ -21,9 +83,9 @@ private slots:
         // 8 bytes at 9600 bit/s: 8.3 ms on the wire, then 2 ms to answer; the second
         // frame goes the moment the first one's reply has come.
         QCOMPARE(h.frames(), QStringLiteral("0.0 A001CR0, 10.3 A002CR0"));
-        QCOMPARE(h.got[1], std::string("00\r"));
-        QCOMPARE(h.got[2], std::string("80\r"));
-        QCOMPARE(h.ended, (QStringList{"1 A001CR0 answered 00", "2 A002CR0 answered 80"}));
+        QCOMPARE(h.client(1).got, std::string("00\r"));
+        QCOMPARE(h.client(2).got, std::string("80\r"));
+        QCOMPARE(h.endings, (QStringList{"1 A001CR0 answered", "2 A002CR0 answered"}));
         QVERIFY(!h.arbiter.nextWake()); // idle: nothing timed
         // A reply before the frame's wire time is up (a pseudo-terminal has no wire): the
         // projector has had the frame, and the line is free at once.
@@ -36,9 +98,30 @@ private slots:
         QCOMPARE(pty.frames(), QStringLiteral("0.0 A001CR0, 0.3 A002CR0"));
     }
 
+    // Clients take turns, one frame each, whatever order their frames came in.
+    void clientsTakeTurns() {
+        Harness h;
+        for (const char* code : {"CR0", "CR1", "CR3"}) {
+            h.answers[std::string("A001") + code] = "1\r";
+            h.answers[std::string("A002") + code] = "1\r";
+        }
+        h.answers["A001CR0"] = h.answers["A002CR0"] = "00\r";
+        h.answers["A001CR3"] = h.answers["A002CR3"] = "01200\r";
+        h.submit(0, 3, "A002CR3"); // on the line while the others' frames come
+        for (const char* code : {"CR0", "CR1", "CR3"}) {
+            h.submit(0, 1, std::string("A001") + code);
+        }
+        h.submit(0, 2, "A002CR0");
+        h.submit(0, 2, "A002CR1");
+        h.run(ms(200));
+        QCOMPARE(h.frames().remove(QRegularExpression("[\\d.]+ ")),
+                 QStringLiteral("A002CR3, A001CR0, A002CR0, A001CR1, A002CR1, A001CR3"));
+    }
+
     // A button held at 5 ms on a 9600 bit/s line, with a query that comes in the middle:
     // copies go as fast as the wire carries them, never more than one waits, the query is
-    // served in its turn, and its reply goes to it alone.
+    // served after one copy at most, and its reply goes to it alone. The held button is
+    // another client's hold; a poll once a second is not.
     void holdWithAWaitingQuery() {
         Harness h;
         h.answerAfter = ms(0.5);
@@ -48,6 +131,10 @@ private slots:
                 h.submit(100, 2, "A002CR1");
             }
             h.submit(tick * 5, 1, "A001C47");
+            if (tick == 50) {
+                QVERIFY(h.arbiter.heldByAnother(h.client(2), h.now));
+                QVERIFY(!h.arbiter.heldByAnother(h.client(1), h.now));
+            }
         }
         h.run(ms(1000));
         const auto& w = h.written;
@@ -61,51 +148,94 @@ private slots:
         const auto query =
             std::find_if(w.begin(), w.end(), [](auto& f) { return f.second == "A002CR1"; });
         QVERIFY(query != w.end() && query->first >= 100 && query->first < 100 + 2 * 8.9);
-        QCOMPARE(h.got[2], std::string("3\r"));
-        QCOMPARE(int(std::count(h.got[1].begin(), h.got[1].end(), '\x06')), copies);
+        QCOMPARE(h.client(2).got, std::string("3\r"));
+        QCOMPARE(int(std::count(h.client(1).got.begin(), h.client(1).got.end(), '\x06')), copies);
         QCOMPARE(int(h.arbiter.counts().repeated), 101 - copies);
+        h.run(ms(1200));
+        QVERIFY(!h.arbiter.heldByAnother(h.client(2), h.now)); // released
+        Harness polled;
+        polled.answers = {{"A001CR0", "00\r"}};
+        for (int second = 0; second < 5; ++second) {
+            polled.submit(second * 1000, 1, "A001CR0");
+        }
+        QVERIFY(!polled.arbiter.heldByAnother(polled.client(2), polled.now));
     }
 
-    // A reply that comes after its window is thrown away and counted; the next exchange,
-    // another client's or the same client's, waits out the late window.
-    void lateReplyReachesNoOne_data() {
-        QTest::addColumn<ClientId>("second"); // the client of the next frame
-        QTest::newRow("another client") << ClientId(2);
-        QTest::newRow("the same client") << ClientId(1);
+    // What reaches a client is a whole reply of its frame's shape: bytes that are not (an
+    // echo, noise, another frame's reply) are thrown away and the frame still gets its own; a
+    // reply that comes after its window, or is never finished, reaches no one, and the next
+    // exchange, another client's or the same client's, waits out the late window.
+    void onlyWholeRepliesOfTheirShape_data() {
+        QTest::addColumn<QStringList>("pieces"); // "ms bytes", bytes with | for CR, ! for ACK
+        QTest::addColumn<QString>("got");
+        QTest::addColumn<QString>("frames");
+        QTest::newRow("in pieces") << QStringList{"200 012", "700 00|"} << "01200|"
+                                   << "0.0 A001CR3, 700.0 A001CR0";
+        QTest::newRow("an echo, then the reply")
+            << QStringList{"9 A001CR3|", "20 01200|"} << "01200|"
+            << "0.0 A001CR3, 20.0 A001CR0";
+        QTest::newRow("noise, then the reply")
+            << QStringList{"9 " + QString(40, 'Z') + "|", "20 01200|"} << "01200|"
+            << "0.0 A001CR3, 20.0 A001CR0";
+        QTest::newRow("an acknowledgement is no lamp hours") << QStringList{"20 !|"} << ""
+                                                             << "0.0 A001CR3, 2000.0 A001CR0";
+        QTest::newRow("late") << QStringList{"700 01200|"} << ""
+                              << "0.0 A001CR3, 2000.0 A001CR0";
+        QTest::newRow("begun and abandoned") << QStringList{"100 012"} << ""
+                                             << "0.0 A001CR3, 2500.0 A001CR0";
+        QTest::newRow("late bytes hold the line 100 ms") << QStringList{"700 0120", "1950 0|"} << ""
+                                                         << "0.0 A001CR3, 2050.0 A001CR0";
     }
 
-    void lateReplyReachesNoOne() {
-        QFETCH(ClientId, second);
+    void onlyWholeRepliesOfTheirShape() {
+        QFETCH(QStringList, pieces);
+        QFETCH(QString, got);
+        QFETCH(QString, frames);
+        for (const int second : {1, 2}) {
+            Harness h;
+            h.answers = {{"A001CR0", "80\r"}};
+            h.submit(0, 1, "A001CR3");
+            h.submit(5, second, "A001CR0");
+            for (const QString& piece : pieces) {
+                h.run(ms(piece.section(' ', 0, 0).toDouble()));
+                h.arbiter.received(
+                    h.now,
+                    piece.section(' ', 1).replace('|', '\r').replace('!', '\x06').toStdString());
+            }
+            h.run(ms(3000));
+            QCOMPARE(h.frames(), frames);
+            const std::string mine = got.replace('|', '\r').toStdString();
+            QCOMPARE(h.client(1).got, second == 1 ? mine + "80\r" : mine);
+        }
+    }
+
+    // A projector that leaves two frames unanswered is absent: every client's frames to it
+    // end at once, unsent, but for one probe every 10 s; a reply makes it present again. The
+    // others meanwhile go first after each silence.
+    void absentProjectors() {
         Harness h;
-        h.answers = {{"A001CR7", "0F\r"}, {"A001CR0", "00\r"}};
-        h.answerAfter = ms(700); // late
-        h.submit(0, 1, "A001CR7");
-        h.submit(100, second, "A001CR0");
-        h.run(ms(1500));
-        QCOMPARE(h.frames(), QStringLiteral("0.0 A001CR7")); // quiet until 2 s after it
-        QCOMPARE(h.arbiter.counts().lateReplies, 1u);
-        h.answerAfter = ms(2);
-        h.run(ms(3000));
-        QCOMPARE(h.frames(), QStringLiteral("0.0 A001CR7, 2000.0 A001CR0"));
-        QCOMPARE(h.got[1] + h.got[2], std::string("00\r")); // its own reply, and nothing else
-        QCOMPARE(h.ended.first(), QStringLiteral("1 A001CR7 unanswered "));
-    }
-
-    // A reply in pieces goes to its client piece by piece; one that began in its window may
-    // end after it. Bytes that come with no frame asked hold the line 100 ms.
-    void repliesInPieces() {
-        Harness h;
-        h.submit(0, 1, "CR3");
-        h.run(ms(400));
-        h.arbiter.received(h.now, "012");
-        h.run(ms(700));
-        h.arbiter.received(h.now, "00\r");
-        QCOMPARE(h.got[1], std::string("01200\r"));
-        QCOMPARE(h.ended, QStringList{"1 CR3 answered 01200"});
-        h.arbiter.received(h.now, "80\r"); // unasked
-        h.submit(750, 2, "CR0");
-        h.run(ms(850));
-        QCOMPARE(h.frames(), QStringLiteral("0.0 CR3, 800.0 CR0"));
+        h.answers = {{"A001CR0", "00\r"}};
+        h.submit(0, 1, "A003CR0");
+        h.submit(10, 2, "A001CR0");
+        h.submit(20, 1, "A003CR1");
+        h.submit(30, 1, "A003CR3");
+        h.run(ms(6000));
+        QCOMPARE(h.frames(), QStringLiteral("0.0 A003CR0, 2000.0 A001CR0, 2010.3 A003CR1"));
+        QCOMPARE(h.endings.last(), QStringLiteral("1 A003CR3 absent"));
+        QCOMPARE(h.presences, QStringList{"A003 absent"});
+        const auto& ending = h.client(1).tickets.rbegin()->second.ends.front();
+        QCOMPARE(ending.nextTry.value_or(Time{0}).count(), (ms(2510.333) + 10s).count());
+        h.submit(6000, 2, "A003C00"); // another client's: ends at once too
+        h.run(ms(6001));
+        QCOMPARE(h.endings.last(), QStringLiteral("2 A003C00 absent"));
+        h.answers["A003CR0"] = "80\r";
+        h.submit(12600, 1, "A003CR0"); // the probe
+        h.submit(12600, 1, "A003CR1");
+        h.run(ms(12700));
+        QCOMPARE(h.endings.mid(h.endings.size() - 2),
+                 (QStringList{"1 A003CR1 absent", "1 A003CR0 answered"}));
+        QCOMPARE(h.presences, (QStringList{"A003 absent", "A003 back"}));
+        QCOMPARE(h.states.find("A003")->answers, std::optional(true));
     }
 
     // A client that leaves mid-exchange: its reply is still taken off the line, for no one,
@@ -117,15 +247,15 @@ private slots:
         h.submit(0, 1, "A001CR1");
         h.submit(1, 2, "A002CR0");
         h.run(ms(5));
-        h.arbiter.leave(h.now, 1);
+        h.clients.erase(1);
         h.run(ms(100));
-        QCOMPARE(h.got.count(1), std::size_t(0));
-        QCOMPARE(h.got[2], std::string("80\r"));
+        QCOMPARE(h.client(2).got, std::string("80\r"));
         QCOMPARE(h.frames(), QStringLiteral("0.0 A001CR0, 10.3 A002CR0"));
     }
 
     // Bounded: a frame that waits too long is dropped unsent, and so is one beyond a
-    // client's eight waiting frames. A line lost ends every frame as lost.
+    // client's eight waiting frames. A line lost ends every frame as lost. Each is told once,
+    // from the arbiter's wake, never inside the submit that caused it.
     void boundsAndLosses() {
         ArbiterSettings settings;
         settings.maxWait = 1000ms;
@@ -134,17 +264,102 @@ private slots:
         for (int n = 0; n < 9; ++n) {
             h.submit(10, 2, "A00" + std::to_string(1 + n % 4) + "C0" + std::to_string(n));
         }
-        QCOMPARE(h.ended.last(), QStringLiteral("2 A001C08 queue full "));
+        h.run(ms(10));
+        QCOMPARE(h.endings.last(), QStringLiteral("2 A001C08 queue full"));
         h.submit(1500, 3, "A003CR0");
         h.run(ms(3500)); // client 2's frames waited more than 1000 ms
         QCOMPARE(h.arbiter.counts().tooLong, 8u);
         QCOMPARE(h.frames(), QStringLiteral("0.0 A001CR0, 2000.0 A003CR0"));
         h.submit(3600, 4, "A004CR0");
         h.submit(3600, 5, "A001CR0");
-        h.arbiter.lineLost();
-        QCOMPARE(h.ended.mid(h.ended.size() - 2),
-                 (QStringList{"4 A004CR0 line lost ", "5 A001CR0 line lost "}));
+        h.arbiter.lineLost(h.now);
+        QCOMPARE(h.endings.mid(h.endings.size() - 2),
+                 (QStringList{"4 A004CR0 line lost", "5 A001CR0 line lost"}));
         QVERIFY(!h.arbiter.nextWake());
+    }
+
+    // Random clients, frames and faults: replies early, late, beyond the late window, echoed,
+    // noisy, abandoned; projectors absent; tickets withdrawn; the line lost. Always: every
+    // reply a client is given answers its own frame; one exchange is on the line at a time
+    // (but for a held button's copies); every ticket ends exactly once, and never inside the
+    // client's call.
+    void randomHalls() {
+        for (unsigned seed = 1; seed <= 1500; ++seed) {
+            std::mt19937 random(seed);
+            std::array<Kind, 4> kinds{};
+            for (Kind& k : kinds) {
+                k = Kind(std::uniform_int_distribution(0, 5)(random));
+            }
+            Harness h;
+            FaultyLine line(h, random, kinds);
+            std::set<Ticket> withdrawn;
+            double at = 0;
+            for (int step = 0; step < 120; ++step) {
+                at += line.between(0, 200);
+                const int client = std::uniform_int_distribution(1, 4)(random);
+                const int roll = std::uniform_int_distribution(0, 99)(random);
+                const std::string address = "A00" + std::to_string(1 + roll % 4);
+                if (roll < 85) {
+                    h.submit(at, client, address + (roll < 50 ? "CR3" : roll < 70 ? "C47" : "C00"));
+                } else if (auto& mine = h.client(client).tickets; roll < 97 && !mine.empty()) {
+                    if (h.arbiter.withdraw(mine.rbegin()->first)) {
+                        withdrawn.insert(mine.rbegin()->first);
+                    }
+                } else if (roll >= 97) {
+                    h.run(ms(at));
+                    h.arbiter.lineLost(h.now);
+                }
+            }
+            h.run(ms(at + 10000));
+            QVERIFY2(rulesHold(h, kinds, withdrawn, false),
+                     qPrintable(QString("seed %1").arg(seed)));
+        }
+    }
+
+    // Halls where the only fault is projectors that are not there: a client asks one that
+    // answers every half second, others ask the absent ones in loops, an operator sometimes
+    // holds a button. Once the absent ones have been found absent, every frame to a projector
+    // that answers is answered, whatever the others ask; and the rules above hold.
+    void absentProjectorsStarveNoOne() {
+        for (unsigned seed = 1; seed <= 500; ++seed) {
+            std::mt19937 random(seed);
+            std::array<Kind, 4> kinds{Kind::Prompt, Kind::Absent, Kind::Absent, Kind::Absent};
+            std::shuffle(kinds.begin(), kinds.end(), random);
+            kinds[std::uniform_int_distribution(1, 3)(random)] = Kind::Prompt;
+            const auto addressOf = [&](Kind kind) {
+                std::vector<std::string> of;
+                for (int n = 0; n < 4; ++n) {
+                    if (kinds[std::size_t(n)] == kind) {
+                        of.push_back("A00" + std::to_string(n + 1));
+                    }
+                }
+                return of[std::uniform_int_distribution(std::size_t(0), of.size() - 1)(random)];
+            };
+            Harness h;
+            FaultyLine line(h, random, kinds);
+            const double holdFrom = line.between(0, 30000);
+            const bool holds = seed % 3 == 0;
+            const auto open = [&](int n) {
+                auto& t = h.client(n).tickets;
+                return !t.empty() && t.rbegin()->second.ends.empty();
+            };
+            for (double at = line.between(0, 50); at < 40000; at += 50) {
+                h.run(ms(at));
+                if (int(at) % 500 < 50 && !open(1)) {
+                    h.submit(at, 1, addressOf(Kind::Prompt) + "CR3");
+                }
+                for (const int asker : {2, 3}) {
+                    if (!open(asker)) {
+                        h.submit(at, asker, addressOf(Kind::Absent) + (asker == 2 ? "CR3" : "C00"));
+                    }
+                }
+                if (holds && at >= holdFrom && at < holdFrom + 5000) {
+                    h.submit(at, 4, addressOf(Kind::Prompt) + "C47");
+                }
+            }
+            h.run(ms(50000));
+            QVERIFY2(rulesHold(h, kinds, {}, true), qPrintable(QString("seed %1").arg(seed)));
+        }
     }
 
     // Bytes from a client that are not frames turn it away; frames may come in any pieces.
@@ -186,6 +401,67 @@ private slots:
         }
         QCOMPARE(read, frames);
         QCOMPARE(told, wrong);
+    }
+
+private:
+    static bool rulesHold(Harness& h, const std::array<Kind, 4>& kinds,
+                          const std::set<Ticket>& withdrawn, bool clean) {
+        struct Span {
+            Time from, to;
+            int client;
+            std::string frame;
+        };
+        std::vector<Span> spans;
+        for (const auto& [n, c] : h.clients) {
+            for (const auto& [ticket, r] : c->tickets) {
+                const bool gone = withdrawn.count(ticket) != 0;
+                if (r.ends.size() != (gone ? 0u : 1u)) {
+                    return qWarning("ticket %llu ended %zu times", (unsigned long long)ticket,
+                                    r.ends.size()),
+                           false;
+                }
+                if (gone) {
+                    continue;
+                }
+                const Ending& e = r.ends.front();
+                if (!r.reply.empty()) { // its own frame's reply: the number of its writing
+                    const auto place =
+                        std::find(h.sentInOrder.begin(), h.sentInOrder.end(), ticket);
+                    const bool query = r.frame.substr(4) == "CR3";
+                    const std::string own =
+                        QString::asprintf("%05d\r", int(place - h.sentInOrder.begin()))
+                            .toStdString();
+                    if (e.outcome != Outcome::Answered || r.reply != (query ? own : "\x06\r")) {
+                        return qWarning("%s got %s", r.frame.c_str(), r.reply.c_str()), false;
+                    }
+                }
+                const Kind kind = kinds.at(std::size_t(r.frame[3] - '1'));
+                if (clean && kind == Kind::Prompt && e.at > ms(kFoundAbsent) &&
+                    e.outcome != Outcome::Answered && e.outcome != Outcome::Repeated &&
+                    e.outcome != Outcome::QueueFull) {
+                    return qWarning("%s to a projector that answers: outcome %d", r.frame.c_str(),
+                                    int(e.outcome)),
+                           false;
+                }
+                if (r.sentAt) {
+                    spans.push_back({*r.sentAt, e.at, n, r.frame});
+                }
+            }
+        }
+        std::sort(spans.begin(), spans.end(), [](auto& a, auto& b) { return a.from < b.from; });
+        Time open{-1};
+        const Span* owner = nullptr;
+        for (const Span& s : spans) {
+            if (owner != nullptr && s.from < open &&
+                (s.client != owner->client || s.frame != owner->frame)) {
+                return qWarning("%s of client %d went during %s", s.frame.c_str(), s.client,
+                                owner->frame.c_str()),
+                       false;
+            }
+            owner = s.from >= open ? &s : owner;
+            open = std::max(open, s.to);
+        }
+        return true;
     }
 };
 

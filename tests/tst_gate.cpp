@@ -282,7 +282,7 @@ private slots:
         QTest::newRow("good") << line + "speed = 9600\nlisten = \"0.0.0.0:4001\"\n\n[[projector]]\naddress = \"001\"\n"
                                         "name = \"Hall left\"\n" << 0 << " is good\n";
         QTest::newRow("an unknown key") << line + "sped = 9600\n" << 2
-            << ":3: line.sped: unknown key; the keys of line are late_ms, listen, max_clients, max_wait_ms, port, speed, traffic_log\n";
+            << ":3: line.sped: unknown key; the keys of line are late_ms, listen, max_clients, max_wait_ms, port, probe_seconds, speed, traffic_log\n";
         QTest::newRow("a bad speed") << line + "speed = 4800\n" << 2 << ":3: line.speed: 19200 or 9600\n";
         QTest::newRow("a bad listen") << line + "listen = \"4001\"\n" << 2
             << ":3: line.listen: ADDRESS:PORT, such as 127.0.0.1:4001 or [::1]:4001\n";

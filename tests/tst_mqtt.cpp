@@ -157,7 +157,7 @@ private slots:
         QVERIFY2(s.gate->said.contains("vk9/vk9gate-hall/001/input/set: \"Input 7\" is not one of "
                                        "its values; nothing sent"),
                  s.gate->said.constData());
-        QVERIFY(s.gate->said.contains("\"\\x1B[2JInput 1\" is not one of its values"));
+        QVERIFY(s.gate->said.contains("\"<1B>[2JInput 1\" is not one of its values"));
         QVERIFY(s.gate->said.contains("mqtt: ignored a command too long"));
     }
 

@@ -5,6 +5,7 @@
 #include "support/ArbiterHarness.h"
 #include "vk9gate/core/Mqtt.h"
 #include "vk9gate/core/PjLink.h"
+#include "vk9gate/core/Projectors.h"
 
 #include <QCryptographicHash>
 
@@ -27,37 +28,32 @@ Settings hallLeft() {
 // A request, as the projector answers it with the replies given (code -> reply; a code
 // missing gets no reply): the codes sent, and the answer.
 QString answerWith(const QByteArray& line, const std::map<std::string, std::string>& replies,
-                   Mutes mutes = {}) {
+                   ProjectorState state = {}) {
     const Parsed parsed = parse(line.toStdString());
     if (!parsed.request) {
         return parsed.garbage ? "(closed)" : QString::fromStdString(parsed.answer);
     }
-    std::vector<std::optional<std::string>> got;
+    const Settings settings = hallLeft();
+    Replies got;
     QStringList sent;
     for (int step = 0; step < 8; ++step) {
-        const Step s = next(*parsed.request, hallLeft(), mutes, got);
+        const Step s = next(*parsed.request, {settings, &state, got});
         if (s.send.empty()) {
             return (sent.isEmpty() ? "" : sent.join(' ') + " -> ") +
                    QString::fromStdString(s.answer);
         }
         sent << QString::fromStdString(s.send);
         const auto reply = replies.find(s.send);
-        got.push_back(reply == replies.end() ? std::nullopt : std::optional(reply->second));
+        got[s.send] = reply == replies.end() ? std::nullopt : std::optional(reply->second);
     }
     return "(no end)";
 }
 
-// Projector 001's link on a harness: told of its own frames' ends, woken at its deadlines;
-// its answers collected.
+// Projector 001's link on a harness, woken at its deadlines; its answers collected.
 struct WiredLink {
     WiredLink(Harness& h, QStringList& answers)
-        : link(h.arbiter, 100, hallLeft(),
+        : link(h.arbiter, h.states, hallLeft(), "projector 001 (PJLink)",
                [&answers](auto, const std::string& a) { answers << QString::fromStdString(a); }) {
-        h.frontEnd = [&h, this](std::string_view frame, Outcome o, std::string_view reply) {
-            if (frame.substr(0, 4) == "A001") {
-                link.finished(h.now, frame, o, reply);
-            }
-        };
         h.frontEndWake = [this] { return link.nextWake(); };
         h.wakeFrontEnd = [this](Time t) { link.wake(t); };
     }
@@ -146,9 +142,15 @@ private slots:
     // projector does not acknowledge is a failure.
     void mutesAndFailures() {
         const std::map<std::string, std::string> on{{"CR0", "00\r"}, {"C0D", "\x06\r"}};
-        QCOMPARE(answerWith("%1AVMT ?", on, {true, false}), QStringLiteral("%1AVMT=11"));
-        QCOMPARE(answerWith("%1AVMT ?", on, {false, true}), QStringLiteral("%1AVMT=21"));
-        QCOMPARE(answerWith("%1AVMT ?", on, {true, true}), QStringLiteral("%1AVMT=31"));
+        const auto muted = [](bool video, bool audio) {
+            ProjectorState state;
+            state.videoMuted = video;
+            state.audioMuted = audio;
+            return state;
+        };
+        QCOMPARE(answerWith("%1AVMT ?", on, muted(true, false)), QStringLiteral("%1AVMT=11"));
+        QCOMPARE(answerWith("%1AVMT ?", on, muted(false, true)), QStringLiteral("%1AVMT=21"));
+        QCOMPARE(answerWith("%1AVMT ?", on, muted(true, true)), QStringLiteral("%1AVMT=31"));
         QCOMPARE(answerWith("%1AVMT 31", on), QStringLiteral("CR0 C0D C0B -> %1AVMT=ERR4"));
         QCOMPARE(answerWith("%1POWR 1", {{"CR0", "80\r"}}),
                  QStringLiteral("CR0 C00 -> %1POWR=ERR4"));
@@ -220,8 +222,9 @@ private slots:
         QCOMPARE(session.idleUntil(), ms(bytes.contains('\r') ? 10 : 0) + 30s);
     }
 
-    // The link on the arbiter: a status read less than 1 s ago is used again; one read in
-    // the last 30 s while an operator holds a button; and no answer takes over 3.5 s.
+    // The link on the arbiter: a reading of the gate's less than 1 s old is used again; one of
+    // the last 30 s while another client holds a button; no answer takes over 3.5 s; and a
+    // projector that does not answer is answered ERR4, once found absent without a frame.
     void sharingTheLine() {
         Harness h;
         h.answers = {{"A001CR0", "00\r"}, {"A002C47", "\x06\r"}, {"A001C0D", "\x06\r"}};
@@ -251,19 +254,21 @@ private slots:
         ask(13000, "%1AVMT 11"); // the mutes the projector acknowledged
         ask(13100, "%1AVMT ?");
         QCOMPARE(answers.mid(answers.size() - 2), (QStringList{"%1AVMT=OK", "%1AVMT=11"}));
-        // No reply: ERR4. A line that is not to be had (another client's frame went
-        // unanswered, and the line stays quiet 5 s after it): ERR3, nothing sent.
+        // No reply: ERR4, twice; then the projector is absent, and answered with no frame.
         h.answers.clear();
         ask(20000, "%1INPT 31");
-        h.run(ms(20600));
-        QCOMPARE(answers.last(), QStringLiteral("%1INPT=ERR4"));
-        const auto sent = h.written.size(); // absent for 30 s: answered with no frame
         ask(21000, "%1AVMT 31");
+        h.run(ms(22600));
+        QCOMPARE(answers.mid(answers.size() - 2), (QStringList{"%1INPT=ERR4", "%1AVMT=ERR4"}));
+        const auto sent = h.written.size();
+        ask(23000, "%1AVMT 31");
         QCOMPARE(answers.last(), QStringLiteral("%1AVMT=ERR4"));
         QCOMPARE(h.written.size(), sent);
         h.answers = {{"A001CR0", "00\r"}};
-        ask(51000, "%1POWR ?");
+        ask(51000, "%1POWR ?"); // its probe
         QCOMPARE(answers.last(), QStringLiteral("%1POWR=1"));
+        // The line not to be had in time (another client's frame went unanswered, and the
+        // line stays quiet 5 s after it): a mute that cannot go is ERR3, and nothing is sent.
         ArbiterSettings slow;
         slow.lateWindow = 5000ms;
         slow.maxWait = 5000ms;
@@ -282,22 +287,78 @@ private slots:
         QCOMPARE(quiet.frames(), QStringLiteral("0.0 A001CR0, 100.0 A002CR0"));
     }
 
+    // What the gate knows of a projector after another client's command was acknowledged:
+    // its consequence, or nothing (asked again). PJLink answers from it.
+    void afterAnotherClientsCommand_data() {
+        QTest::addColumn<QString>("power"); // CR0 as last read
+        QTest::addColumn<QString>("frame");
+        QTest::addColumn<QString>("request");
+        QTest::addColumn<QString>("answer"); // and the frames it took
+        // clang-format off
+        QTest::newRow("power off from on") << "00" << "A001C02" << "%1POWR ?" << "%1POWR=2";
+        QTest::newRow("power on from stand-by, too hot") << "88" << "A001C00" << "%1POWR ?" << "%1POWR=3";
+        QTest::newRow("power off in stand-by") << "80" << "A001C02" << "%1POWR ?" << "%1POWR=0";
+        QTest::newRow("power on while cooling: asked") << "20" << "A001C00" << "%1POWR ?" << "A001CR0 %1POWR=1";
+        QTest::newRow("power off, to every projector") << "00" << "AFFFC02" << "%1POWR ?" << "%1POWR=2";
+        QTest::newRow("an input while on") << "00" << "A001C07" << "%1INPT ?" << "%1INPT=31";
+        QTest::newRow("an input in stand-by: asked") << "80" << "A001C07" << "%1INPT ?" << "%1INPT=ERR3";
+        QTest::newRow("no show") << "00" << "A001C0D" << "%1AVMT ?" << "%1AVMT=11";
+        QTest::newRow("a lamp mode: its lamps asked") << "00" << "A001C71" << "%1LAMP ?" << "A001CR7 %1LAMP=1200 1 1200 0 1200 0 1200 1";
+        QTest::newRow("another projector's") << "00" << "A002C02" << "%1POWR ?" << "%1POWR=1";
+        // clang-format on
+    }
+
+    void afterAnotherClientsCommand() {
+        QFETCH(QString, power);
+        QFETCH(QString, frame);
+        QFETCH(QString, request);
+        QFETCH(QString, answer);
+        Harness h;
+        h.answers = {{"A001CR0", "00\r"},
+                     {"A001CR1", "1\r"},
+                     {"A001CR3", "01200\r"},
+                     {"A001CR7", "19\r"},
+                     {frame.toStdString(), "\x06\r"}};
+        QStringList answers;
+        WiredLink wired(h, answers);
+        h.states.answered(h.now, "A001CR0\r", power.toStdString() + "\r");
+        h.states.answered(h.now, "A001CR1\r", "1\r");
+        h.states.answered(h.now, "A001CR3\r", "01200\r");
+        h.states.answered(h.now, "A001CR7\r", "0F\r");
+        h.submit(100, 2, frame.toStdString());
+        h.run(ms(200));
+        const auto before = h.written.size();
+        wired.link.request(h.now, 1, parse(request.toStdString()));
+        h.run(ms(300));
+        QStringList took;
+        for (auto w = h.written.begin() + std::ptrdiff_t(before); w != h.written.end(); ++w) {
+            took << QString::fromStdString(w->second);
+        }
+        QCOMPARE((took << answers).join(' '), answer);
+    }
+
     // MQTT: commands go before the polls waiting, in their order, each followed by the query
-    // that reads it back, at most 16 frames waiting; a projector that stops answering is
-    // asked only its power, every fourth poll, until it answers again.
+    // that reads it back, at most 16 frames waiting; when the power query goes unanswered the
+    // rest of the poll is not asked, and once the projector is absent nothing is sent but its
+    // probe. The states and whether it answers are the gate's, from every frame.
     void mqttServiceOrder() {
         Harness h;
         for (const char* code : {"CR0", "CR1", "CR3", "CR4", "CR6", "CR7", "C00", "C07", "C0B"}) {
             h.answers[std::string("A001") + code] = code[1] == 'R' ? "00\r" : "\x06\r";
         }
+        h.answers["A001CR1"] = "3\r";
+        h.answers["A001CR3"] = "01200\r";
+        h.answers["A001CR4"] = "11\r";
+        h.answers["A001CR6"] = "041.5, 38.0\r";
         QStringList events;
+        h.states.onChange([&](std::string_view, std::string_view code) {
+            if (code.empty()) {
+                events << (h.states.find("A001")->answers == true ? "online" : "offline");
+            }
+        });
         mqtt::ProjectorService service(
-            h.arbiter, 200, "A001",
-            {[](auto&, auto&) {}, [&](bool on) { events << (on ? "online" : "offline"); },
-             [&](const std::string& what) { events << QString::fromStdString(what); }});
-        h.frontEnd = [&](auto frame, Outcome o, auto reply) {
-            service.finished(h.now, frame, o, reply);
-        };
+            h.arbiter, "A001", "projector 001 (MQTT)",
+            [&](const std::string& what) { events << QString::fromStdString(what); });
         QVERIFY(service.poll(h.now));
         service.command(h.now, *mqtt::findEntity("power"), "ON");
         service.command(h.now, *mqtt::findEntity("input"), "Input 3");
@@ -319,13 +380,14 @@ private slots:
             h.run(ms(first + count * 5000));
             return int(h.written.size() - before);
         };
-        QCOMPARE(pollsFrom(10000, 4), 1); // the power query goes unanswered: the rest is not asked
+        QCOMPARE(pollsFrom(10000, 4), 2); // two power queries unanswered; then absent
         h.answers = answering;
-        QCOMPARE(pollsFrom(30000, 1), 6); // it answers again: all its states at once
+        QCOMPARE(pollsFrom(30000, 1), 6); // its probe is answered: all its states at once
+        h.arbiter.lineLost(h.now);
+        h.states.lineLost();
         service.lineLost();
-        QCOMPARE(pollsFrom(35000, 1), 6); // the line back: at its first poll
-        QCOMPARE(events.filter("line").join(' '),
-                 QStringLiteral("online offline online offline online"));
+        QCOMPARE(pollsFrom(40000, 1), 6); // the line back: at its first poll
+        QCOMPARE(events.filter("line").join(' '), QStringLiteral("online offline online online"));
     }
 };
 

@@ -85,4 +85,8 @@ void Connection::note(const std::string& text, bool show) const {
     call(m_events.note, text, show);
 }
 
+void Connection::fate(const std::string& frame, const tickets::Notice& notice) const {
+    call(m_events.fate, frame, notice);
+}
+
 } // namespace vk9::qt

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ports/SerialPort.h"
+#include "transport/GateTickets.h"
 #include "transport/SerialSettings.h"
 
 #include <QObject>
@@ -19,6 +20,8 @@ struct ConnectionEvents {
     // Something the operator may want to know (show: in the STATUS box too, not only on
     // standard error).
     std::function<void(const std::string&, bool show)> note;
+    // A line shared through vk9gate: what became of a frame (its text, and the gate's word).
+    std::function<void(const std::string& frame, const tickets::Notice&)> fate;
 };
 
 // One connection to the projectors' line: a local device, or a serial line behind a
@@ -57,6 +60,7 @@ protected:
     void tellLost(const std::string& reason);
     void take(std::string_view data);
     void note(const std::string& text, bool show) const;
+    void fate(const std::string& frame, const tickets::Notice& notice) const;
     bool opening() const { return m_opening && !m_outcomeQueued; } // no outcome told yet
 
 private:

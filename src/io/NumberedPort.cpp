@@ -1,6 +1,7 @@
 #include "io/NumberedPort.h"
 
 #include "io/DeviceConnection.h"
+#include "io/GateConnection.h"
 #include "io/NetworkConnection.h"
 
 #include <QSerialPortInfo>
@@ -40,6 +41,11 @@ NumberedPort::NumberedPort(QObject* parent) : QObject(parent) {
     m_events.note = [this](const std::string& text, bool show) {
         if (m_note) {
             m_note(m_device, text, show);
+        }
+    };
+    m_events.fate = [this](const std::string& frame, const tickets::Notice& notice) {
+        if (m_fate) {
+            m_fate(frame, notice);
         }
     };
     setPortNumber(1);
@@ -98,6 +104,8 @@ SerialResult NumberedPort::open() {
     }
     if (parsed.address->kind == LineAddress::Kind::Device) {
         m_connection = new DeviceConnection(m_device, m_events);
+    } else if (parsed.address->kind == LineAddress::Kind::Gate) {
+        m_connection = new GateConnection(*parsed.address, m_events);
     } else {
         m_connection = new NetworkConnection(*parsed.address, m_events);
     }

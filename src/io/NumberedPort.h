@@ -36,6 +36,9 @@ public:
     }
     void onLost(LostHandler handler) { m_lost = std::move(handler); }
     void onNote(NoteHandler handler) { m_note = std::move(handler); }
+    // A line shared through vk9gate: what became of each frame.
+    using FateHandler = std::function<void(const std::string& frame, const tickets::Notice&)>;
+    void onFate(FateHandler handler) { m_fate = std::move(handler); }
 
     // The device named for port 1 or 2 on the command line, before any variable.
     void nameDevice(int number, std::string device) { m_named.at(number - 1) = std::move(device); }
@@ -83,6 +86,7 @@ private:
     std::function<void(const SerialResult&)> m_opened;
     LostHandler m_lost;
     NoteHandler m_note;
+    FateHandler m_fate;
 };
 
 } // namespace vk9::qt

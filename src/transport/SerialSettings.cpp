@@ -107,8 +107,10 @@ ParsedAddress parseLineAddress(std::string_view text) {
         address.kind = LineAddress::Kind::Tcp;
     } else if (kind == "rfc2217") {
         address.kind = LineAddress::Kind::Rfc2217;
+    } else if (kind == "gate") {
+        address.kind = LineAddress::Kind::Gate;
     } else {
-        return fail("a network line is tcp://HOST:PORT or rfc2217://HOST:PORT");
+        return fail("a network line is tcp://HOST:PORT, rfc2217://HOST:PORT or gate://HOST:PORT");
     }
     const std::string_view rest = text.substr(scheme + 3);
     const auto colon = rest.rfind(':');

@@ -19,11 +19,12 @@ struct SerialSettings {
 
 std::optional<SerialSettings> parseSerialSettings(std::string_view text);
 
-// Where a line is: a local device by its path, or a serial line behind a network device
+// Where a line is: a local device by its path, a serial line behind a network device
 // server, as raw TCP ("tcp://HOST:PORT") or as Telnet with the COM port option
-// ("rfc2217://HOST:PORT").
+// ("rfc2217://HOST:PORT"), or a line shared through vk9gate, which tells what became of each
+// frame ("gate://HOST:PORT").
 struct LineAddress {
-    enum class Kind { Device, Tcp, Rfc2217 };
+    enum class Kind { Device, Tcp, Rfc2217, Gate };
     Kind kind = Kind::Device;
     std::string path; // the device, or HOST:PORT as given
     std::string host;

@@ -1,6 +1,7 @@
 #include "Session.h"
 
 #include "context/RepeatPacing.h"
+#include "transport/Printable.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -21,27 +22,31 @@ constexpr qint64 kChatterWindows = 3;
 // time, up to 2 s: a device server is not asked every 100 ms for an hour.
 constexpr auto kFirstLineRetry = std::chrono::milliseconds(100);
 constexpr auto kLongestLineRetry = std::chrono::milliseconds(2000);
+// A gate's own reply window, and how long a frame may wait there for the line at most (its
+// max_wait_ms) with a margin: a gate that tells nothing by then is not answering.
+constexpr auto kGateWindow = std::chrono::milliseconds(500);
+constexpr auto kGateSilence = std::chrono::seconds(65);
 
 } // namespace
-
-std::string printable(std::string_view bytes) {
-    std::string out;
-    for (const char c : bytes) {
-        const auto code = static_cast<unsigned char>(c);
-        if (code >= 32 && code < 127 && c != '<') {
-            out += c;
-        } else {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "<%02X>", code);
-            out += hex;
-        }
-    }
-    return out;
-}
 
 Session::Session(qt::NumberedPort& port, milliseconds timeout, milliseconds late, bool verbose)
     : m_port(port), m_timeout(timeout), m_late(late), m_verbose(verbose) {
     m_clock.start();
+    const ParsedAddress line = parseLineAddress(m_port.deviceName());
+    m_gate = line.address && line.address->kind == LineAddress::Kind::Gate;
+    m_port.onFate([this](const std::string& frame, const tickets::Notice& notice) {
+        trace("gate: " + tickets::format(notice).substr(0, tickets::format(notice).size() - 1) +
+                  " for",
+              frame);
+        if (notice.fate == tickets::Fate::Sent) {
+            m_went[notice.frame] = true;
+        } else {
+            m_ends[notice.frame] = notice;
+        }
+        if (m_loop != nullptr && m_done && m_done()) {
+            m_loop->quit();
+        }
+    });
     m_port.onReceived([this] {
         const std::string bytes = m_port.readAll();
         trace("RX", bytes);
@@ -117,7 +122,8 @@ std::optional<std::string> Session::open(milliseconds waitForLine) {
 void Session::trace(std::string_view what, std::string_view bytes) const {
     if (m_verbose) {
         std::fprintf(stderr, "vk9ctl: %10.3f ms %s%s%s\n", double(m_clock.nsecsElapsed()) / 1e6,
-                     std::string(what).c_str(), bytes.empty() ? "" : " ", printable(bytes).c_str());
+                     std::string(what).c_str(), bytes.empty() ? "" : " ",
+                     shownBytes(bytes).c_str());
     }
 }
 
@@ -129,10 +135,15 @@ void Session::discard() {
     }
 }
 
+milliseconds Session::timeout() const {
+    return m_gate ? std::min(m_timeout, kGateWindow) : m_timeout;
+}
+
 bool Session::send(std::string_view frame) {
     trace("TX", frame);
     const SerialResult written = m_port.write(frame);
-    m_awaiting = written.ok;
+    m_written += written.ok ? 1 : 0;
+    m_awaiting = written.ok && !m_gate; // a gate keeps the late window itself
     m_lastFrameAt = m_clock.elapsed();
     if (!written.ok) {
         QCoreApplication::processEvents(); // a loss on its way is told first
@@ -178,6 +189,26 @@ void Session::settle(qint64 frameAt) {
     m_awaiting = m_awaiting && !quiet(); // cut short: the reply may still come
 }
 
+int Session::awaitEnds(std::uint64_t first, std::uint64_t last) {
+    const auto ended = [&] {
+        for (std::uint64_t n = first; n <= last; ++n) {
+            if (m_ends.count(n) == 0) {
+                return false;
+            }
+        }
+        return true;
+    };
+    waitUntil(milliseconds(m_clock.elapsed()) + kGateSilence, ended);
+    if (!ended() && !m_ended) {
+        end(m_port.deviceName() + ": the gate did not tell what became of a frame");
+    }
+    int went = 0;
+    for (std::uint64_t n = first; n <= last; ++n) {
+        went += m_went.count(n);
+    }
+    return went;
+}
+
 Session::Reply Session::ask(std::string_view frame) {
     Reply reply;
     if (m_ended) {
@@ -185,6 +216,24 @@ Session::Reply Session::ask(std::string_view frame) {
     }
     discard();
     if (!send(frame)) {
+        return reply;
+    }
+    if (m_gate) {
+        awaitEnds(m_written, m_written);
+        const auto end = m_ends.find(m_written);
+        if (end == m_ends.end()) {
+            return reply;
+        }
+        const tickets::Notice& notice = end->second;
+        reply.notSent = tickets::whyNotSent(notice);
+        if (notice.fate == tickets::Fate::Busy || notice.fate == tickets::Fate::Lost) {
+            this->end(m_port.deviceName() + ": " + reply.notSent); // the line, not the projector
+            reply.notSent.clear();
+        }
+        reply.whole =
+            notice.fate == tickets::Fate::Answered && milliseconds(notice.ms) <= timeout();
+        reply.bytes = reply.whole ? notice.reply : std::string();
+        m_arrived.clear(); // the reply, as the line's bytes
         return reply;
     }
     const qint64 frameAt = m_clock.elapsed();
@@ -226,9 +275,15 @@ Session::Held Session::hold(std::string_view frame, milliseconds period, millise
             pacing.sent(frame.size(), m_port.lineSpeed());
         }
     });
+    const std::uint64_t first = m_written;
     ticks.start(period);
     waitUntil(milliseconds(pressed) + span, {});
     ticks.stop();
+    if (m_gate) { // only the copies that went on the line count
+        held.copies = awaitEnds(first, m_written);
+        held.replies = std::exchange(m_arrived, {});
+        return held;
+    }
     waitUntil(milliseconds(m_clock.elapsed()) + m_timeout,
               [&] { return answered(m_arrived) >= held.copies; });
     held.replies = std::exchange(m_arrived, {});

@@ -5,7 +5,9 @@
 #include <QElapsedTimer>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,6 +24,10 @@ using std::chrono::milliseconds;
 // the late window has passed since the frame and the line has been quiet 100 ms, so that a
 // late reply is thrown away, never taken for the next frame's, in this run or the next. The
 // line going away, or a signal, ends the session at once.
+//
+// Through a gate (gate://) the gate keeps the late window, and tells what became of each
+// frame: the reply window counts from the frame's time on the line, however long it waited
+// for it, and a frame the gate did not send says why.
 class Session {
 public:
     Session(qt::NumberedPort& port, milliseconds timeout, milliseconds late, bool verbose);
@@ -36,6 +42,7 @@ public:
     struct Reply {
         std::string bytes;
         bool whole = false;
+        std::string notSent; // through a gate: why the frame never reached the line
     };
     Reply ask(std::string_view frame);
     // A hold: copies of the frame every `period` for `span`, paced by the line as the panel
@@ -54,7 +61,8 @@ public:
     void interrupt(); // a second signal: no more waiting of any kind
     // After the end by a signal: the late window of a frame still unanswered, waited out.
     void drain();
-    milliseconds timeout() const { return m_timeout; }
+    // The reply window: the one asked for, within the gate's own (500 ms) through a gate.
+    milliseconds timeout() const;
 
 private:
     bool send(std::string_view frame);
@@ -63,6 +71,8 @@ private:
     // Runs the event loop until `done` holds, the deadline passes or the session ends.
     void waitUntil(milliseconds deadline, const std::function<bool()>& done);
     void trace(std::string_view what, std::string_view bytes = {}) const;
+    // Through a gate: waits for the end of frames first to last; the copies that went.
+    int awaitEnds(std::uint64_t first, std::uint64_t last);
 
     qt::NumberedPort& m_port;
     milliseconds m_timeout;
@@ -78,9 +88,10 @@ private:
     qint64 m_lastFrameAt = 0;
     bool m_draining = false;
     bool m_interrupted = false;
+    bool m_gate = false;
+    std::uint64_t m_written = 0;                     // frames written, numbered as the gate does
+    std::map<std::uint64_t, tickets::Notice> m_ends; // how each ended, by its number
+    std::map<std::uint64_t, bool> m_went;            // which went on the line
 };
-
-// Bytes as a trace shows them: printable ASCII as is, everything else as <hex>.
-std::string printable(std::string_view bytes);
 
 } // namespace vk9::ctl

@@ -3,7 +3,6 @@
 // reply only when it is whole, fresh and of its query's shape. Exit status: 0 every reply
 // came in its shape, 1 a reply missing or unexpected (or a wait ran out), 2 a usage error,
 // 3 the line could not be opened, is in use, or went away, 128 + N ended by signal N.
-#include "Json.h"
 #include "Session.h"
 #include "adjust/Adjust.h"
 #include "commands/Catalogue.h"
@@ -11,6 +10,7 @@
 #include "io/UnixSignals.h"
 #include "model/Layout.h"
 #include "model/Lookup.h"
+#include "protocol/Json.h"
 #include "protocol/Replies.h"
 #include "serial/Addressing.h"
 #include "serial/PortChoice.h"
@@ -142,6 +142,8 @@ Result exchange(Run& run, const std::string& prefix, std::string_view code) {
     const std::string ms = std::to_string(run.session.timeout().count()) + " ms";
     if (run.session.ended()) {
         r.error = *run.session.ended();
+    } else if (!reply.notSent.empty()) {
+        r.error = who + r.code + " not sent: " + reply.notSent;
     } else if (!reply.whole) {
         r.error = who + (reply.bytes.empty()
                              ? "no reply to " + r.code + " within " + ms + " on " + run.where

@@ -1,6 +1,8 @@
 #include "Gate.h"
 
+#include "Sockets.h"
 #include "traffic/TrafficText.h"
+#include "transport/Printable.h"
 
 namespace vk9::gate {
 
@@ -8,28 +10,24 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A client that does not read its replies is let go before its queue grows past this.
-constexpr qint64 kMostUnread = 64 * 1024;
-// The arbiter's clients that are the gate's own front ends: one for each PJLink projector,
-// and one for each projector on MQTT.
-constexpr ClientId kFirstFrontEnd = 0x80000000;
-constexpr ClientId kFirstMqtt = 0x80001000;
+// Replies thrown away are logged with their count, at most this often.
+constexpr auto kThrownAwayEvery = 60s;
 
-std::string text(std::string_view bytes) {
-    std::string out;
-    for (const char c : bytes) {
-        out += c == '\r'     ? std::string("<CR>")
-               : c == '\x06' ? std::string("<ACK>")
-                             : std::string(1, c);
-    }
-    return out;
-}
+const char* const kOutcomes[] = {"answered",
+                                 "unanswered",
+                                 "not sent: its projector does not answer",
+                                 "not sent: it waited too long for the line",
+                                 "not sent: a copy of one waiting",
+                                 "not sent: too many waiting",
+                                 "lost with the line"};
 
 } // namespace
 
 Gate::Gate(GateConfig config, const Log& log)
     : m_config(std::move(config)), m_log(log),
-      m_arbiter(*this, {500ms, m_config.lateWindow, m_config.maxWait, 8}),
+      m_arbiter(*this, *this,
+                {500ms, m_config.lateWindow, m_config.maxWait, m_config.probe,
+                 ArbiterSettings{}.maxQueued}),
       m_line(m_config.line, m_config.speed, log,
              {[this] { lineUp(); }, [this](const std::string& why) { lineDown(why); },
               [this](const std::string& why) {
@@ -48,17 +46,20 @@ Gate::Gate(GateConfig config, const Log& log)
         rearm();
     });
     connect(&m_server, &QTcpServer::newConnection, this, &Gate::accept);
+    const auto clock = [this] { return now(); };
+    const auto changed = [this] { rearm(); };
     for (const ProjectorConfig& p : m_config.projectors) {
         if (p.pjlink) {
-            m_pjlink.push_back(std::make_unique<PjLinkServer>(
-                p, m_arbiter, kFirstFrontEnd + ClientId(m_pjlink.size()), m_log,
-                [this] { return now(); }, [this] { rearm(); }));
+            m_pjlink.push_back(
+                std::make_unique<PjLinkServer>(p, m_arbiter, m_states, m_log, clock, changed));
         }
     }
     if (m_config.mqtt) {
-        m_mqtt = std::make_unique<MqttBridge>(
-            *m_config.mqtt, m_config.projectors, m_arbiter, kFirstMqtt, m_log,
-            [this] { return now(); }, [this] { rearm(); });
+        m_mqtt = std::make_unique<MqttBridge>(*m_config.mqtt, m_config.projectors, m_arbiter,
+                                              m_states, m_log, clock, changed);
+        m_states.onChange([this](std::string_view prefix, std::string_view code) {
+            m_mqtt->stateChanged(prefix, code);
+        });
     }
     if (!m_config.trafficLog.empty()) {
         m_traffic = std::make_unique<qt::TrafficLog>(QString::fromStdString(m_config.trafficLog),
@@ -74,27 +75,8 @@ Time Gate::now() const {
     return Time(m_clock.nsecsElapsed() / 1000);
 }
 
-// One timer for whatever the arbiter waits for next; none while nothing waits.
-PjLinkServer* Gate::pjlinkOf(ClientId id) {
-    const auto index = std::size_t(id - kFirstFrontEnd);
-    return id >= kFirstFrontEnd && index < m_pjlink.size() ? m_pjlink[index].get() : nullptr;
-}
-
-std::string Gate::nameOf(ClientId id) const {
-    if (const auto it = m_clients.find(id); it != m_clients.end()) {
-        return it->second.name;
-    }
-    const auto pjlink = std::size_t(id - kFirstFrontEnd);
-    if (id >= kFirstFrontEnd && pjlink < m_pjlink.size()) {
-        return m_pjlink[pjlink]->title() + " (PJLink)";
-    }
-    const auto mqtt = std::size_t(id - kFirstMqtt);
-    if (m_mqtt && id >= kFirstMqtt && mqtt < m_config.projectors.size()) {
-        return m_config.projectors[mqtt].title() + " (MQTT)";
-    }
-    return "client " + std::to_string(id);
-}
-
+// One timer for whatever the arbiter and the PJLink services wait for next; none while
+// nothing waits.
 void Gate::rearm() {
     auto next = m_arbiter.nextWake();
     for (const auto& server : m_pjlink) {
@@ -110,6 +92,16 @@ void Gate::rearm() {
     m_wake.start(std::max(wait, 0ms));
 }
 
+std::string Gate::titleOf(std::string_view prefix) const {
+    for (const ProjectorConfig& p : m_config.projectors) {
+        if (p.prefix() == prefix) {
+            return p.title();
+        }
+    }
+    return prefix.empty() ? "the projector without an address"
+                          : "projector " + std::string(prefix.substr(1));
+}
+
 void Gate::start(bool keepTrying, std::function<void(int)> fatal) {
     m_fatal = std::move(fatal);
     m_log.say(Log::Info, "serving the line " + m_line.name() + " on " + m_config.listen.text() +
@@ -122,10 +114,7 @@ void Gate::start(bool keepTrying, std::function<void(int)> fatal) {
 }
 
 void Gate::stop() {
-    for (auto& [id, client] : std::exchange(m_clients, {})) {
-        client.socket->abort();
-        client.socket->deleteLater();
-    }
+    m_sessions.clear(); // each leaves the arbiter
     m_server.close();
     // The front ends let go first: told of their frames' ends, they must send nothing more.
     for (const auto& server : m_pjlink) {
@@ -135,7 +124,7 @@ void Gate::stop() {
         m_mqtt->lineDown();
         m_mqtt->stop();
     }
-    m_arbiter.lineLost();
+    m_arbiter.lineLost(now());
     m_wake.stop();
     m_line.stop();
     m_traffic.reset(); // written out
@@ -151,8 +140,8 @@ void Gate::reopenLogs() {
 std::string Gate::status() const {
     return m_line.state() +
            (m_server.isListening()
-                ? "; " + std::to_string(m_clients.size()) + " client" +
-                      (m_clients.size() == 1 ? "" : "s") + " on " + m_config.listen.text()
+                ? "; " + std::to_string(m_sessions.size()) + " client" +
+                      (m_sessions.size() == 1 ? "" : "s") + " on " + m_config.listen.text()
                 : "; not listening");
 }
 
@@ -163,10 +152,7 @@ void Gate::tellStatus() {
 }
 
 void Gate::lineUp() {
-    if (!m_server.listen(QHostAddress(QString::fromStdString(m_config.listen.host == "localhost"
-                                                                 ? "127.0.0.1"
-                                                                 : m_config.listen.host)),
-                         quint16(m_config.listen.port))) {
+    if (!listenOn(m_server, m_config.listen)) {
         m_log.say(Log::Error, "cannot listen on " + m_config.listen.text() + ": " +
                                   m_server.errorString().toStdString());
         m_fatal(4);
@@ -187,9 +173,8 @@ void Gate::lineUp() {
 
 void Gate::lineDown(const std::string& why) {
     // Every client sees the line go, and its own reconnection takes over.
-    for (auto& [id, client] : std::exchange(m_clients, {})) {
-        client.socket->disconnectFromHost();
-        client.socket->deleteLater();
+    for (auto& [id, session] : std::exchange(m_sessions, {})) {
+        session->socket()->disconnectFromHost();
     }
     m_server.close();
     for (const auto& server : m_pjlink) { // its projector is unavailable, as PJLink shows it
@@ -198,7 +183,8 @@ void Gate::lineDown(const std::string& why) {
     if (m_mqtt) {
         m_mqtt->lineDown();
     }
-    m_arbiter.lineLost();
+    m_arbiter.lineLost(now());
+    m_states.lineLost();
     rearm();
     m_log.say(Log::Info, "not listening until the line is back (" + why + ")");
     tellStatus();
@@ -210,127 +196,107 @@ void Gate::lineBytes() {
         m_traffic->record(false, trafficText(bytes), {});
     }
     m_arbiter.received(now(), bytes);
-    if (const auto late = m_arbiter.counts().lateReplies; late > m_lateTold) {
-        m_lateTold = late;
-        m_log.say(Log::Info, "a reply came after its window and was thrown away (" +
-                                 std::to_string(late) + " so far)");
-    }
     rearm();
 }
 
 void Gate::accept() {
     while (QTcpSocket* socket = m_server.nextPendingConnection()) {
-        const std::string peer = socket->peerAddress().toString().toStdString() + ":" +
-                                 std::to_string(socket->peerPort());
-        if (int(m_clients.size()) >= m_config.maxClients) {
-            m_log.say(Log::Warning, "turned away a client from " + peer + ": " +
+        if (int(m_sessions.size()) >= m_config.maxClients) {
+            m_log.say(Log::Warning, "turned away a client from " + peerOf(*socket) + ": " +
                                         std::to_string(m_config.maxClients) + " are connected");
             socket->abort();
             socket->deleteLater();
             continue;
         }
-        const ClientId id = ++m_lastId;
+        const std::uint32_t id = ++m_lastId;
         socket->setParent(this);
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        m_clients.emplace(id,
-                          Client{socket, {}, "client " + std::to_string(id) + " (" + peer + ")"});
-        connect(socket, &QTcpSocket::readyRead, this, [this, id] { read(id); });
+        auto session = std::make_unique<ShareSession>(
+            socket, id, m_arbiter, m_log, [this] { return now(); },
+            [this, id](const std::string& why) { // never inside the session's own call
+                QMetaObject::invokeMethod(
+                    this, [this, id, why] { letGo(id, why); }, Qt::QueuedConnection);
+            });
+        connect(socket, &QTcpSocket::readyRead, this, [this, id] {
+            if (const auto it = m_sessions.find(id); it != m_sessions.end()) {
+                it->second->read();
+                rearm();
+            }
+        });
         // After the turn: a socket can say so inside a write, while the arbiter delivers.
         connect(
             socket, &QTcpSocket::disconnected, this, [this, id] { letGo(id, {}); },
             Qt::QueuedConnection);
-        m_log.say(Log::Info, m_clients.at(id).name + " connected");
+        m_log.say(Log::Info, session->name() + " connected");
+        m_sessions.emplace(id, std::move(session));
         tellStatus();
     }
 }
 
-void Gate::read(ClientId id) {
-    const auto it = m_clients.find(id);
-    if (it == m_clients.end()) {
+void Gate::letGo(std::uint32_t id, const std::string& why) {
+    const auto it = m_sessions.find(id);
+    if (it == m_sessions.end()) {
         return;
     }
-    const QByteArray bytes = it->second.socket->readAll();
-    const FrameReader::Read read =
-        it->second.reader.feed({bytes.constData(), std::size_t(bytes.size())});
-    for (const std::string& frame : read.frames) {
-        m_arbiter.submit(now(), id, frame);
-    }
-    if (read.wrong) {
-        letGo(id, *read.wrong);
-    }
-    rearm();
-}
-
-void Gate::letGo(ClientId id, const std::string& why) {
-    const auto it = m_clients.find(id);
-    if (it == m_clients.end()) {
-        return;
-    }
-    const Client client = it->second;
-    m_clients.erase(it);
+    const std::unique_ptr<ShareSession> session = std::move(it->second);
+    m_sessions.erase(it);
     m_log.say(why.empty() ? Log::Info : Log::Warning,
-              client.name + (why.empty() ? " left" : ": " + why + "; let go"));
-    client.socket->disconnect(this);
-    client.socket->abort();
-    client.socket->deleteLater();
-    m_arbiter.leave(now(), id);
+              session->name() + (why.empty() ? " left" : ": " + why + "; let go"));
+    QTcpSocket* socket = session->socket();
+    socket->disconnect(this);
+    socket->abort();
+    socket->deleteLater();
     rearm();
     tellStatus();
 }
 
-bool Gate::writeLine(ClientId client, std::string_view frame) {
+bool Gate::write(std::string_view frame, const Client& by) {
     const SerialResult written = m_line.port().write(frame);
     if (m_traffic && written.ok) {
-        m_traffic->record(true, trafficText(frame), nameOf(client));
+        m_traffic->record(true, trafficText(frame), by.name());
     }
     return written.ok;
 }
 
-int Gate::lineSpeed() const {
+int Gate::speed() const {
     return m_line.port().lineSpeed();
 }
 
-std::size_t Gate::linePending() const {
+std::size_t Gate::pending() const {
     return m_line.port().pendingOutput();
 }
 
-bool Gate::lineSuspended() const {
+bool Gate::suspended() const {
     return m_line.port().suspended();
 }
 
-void Gate::deliver(ClientId id, std::string_view bytes) {
-    const auto it = m_clients.find(id);
-    if (it == m_clients.end()) {
-        return;
-    }
-    QTcpSocket* socket = it->second.socket;
-    socket->write(bytes.data(), qint64(bytes.size()));
-    socket->flush();
-    if (socket->bytesToWrite() > kMostUnread) {
-        QMetaObject::invokeMethod(
-            this, [this, id] { letGo(id, "does not read its replies"); }, Qt::QueuedConnection);
+void Gate::answered(Time now, std::string_view frame, std::string_view reply) {
+    m_states.answered(now, frame, reply);
+}
+
+void Gate::thrownAway(Time now, std::string_view) {
+    if (now - m_thrownAwayToldAt >= kThrownAwayEvery) {
+        m_log.say(Log::Info, "a reply came late, or fitted no frame, and was thrown away (" +
+                                 std::to_string(m_arbiter.counts().thrownAway) + " so far)");
+        m_thrownAwayToldAt = now;
     }
 }
 
-void Gate::finished(ClientId id, std::string_view frame, Outcome outcome, std::string_view reply) {
-    PjLinkServer* server = pjlinkOf(id);
-    if (server != nullptr) {
-        server->link().finished(now(), frame, outcome, reply);
+void Gate::presence(Time, std::string_view prefix, bool answers) {
+    m_states.presence(prefix, answers);
+    m_log.say(answers ? Log::Info : Log::Warning,
+              titleOf(prefix) +
+                  (answers ? " answers again"
+                           : " stopped answering: its frames end at once, unsent, but for a try "
+                             "every " +
+                                 std::to_string(m_config.probe.count()) + " s"));
+}
+
+void Gate::ended(const Client& client, std::string_view frame, const Ending& ending) {
+    if (m_log.verbose()) {
+        m_log.say(Log::Debug, client.name() + ": " + shownBytes(frame) + " " +
+                                  kOutcomes[static_cast<int>(ending.outcome)]);
     }
-    if (auto* service = m_mqtt ? m_mqtt->serviceOf(id) : nullptr) {
-        service->finished(now(), frame, outcome, reply);
-    }
-    if (!m_log.verbose()) {
-        return;
-    }
-    static const char* const kOutcomes[] = {"answered",
-                                            "unanswered",
-                                            "dropped: it waited too long",
-                                            "dropped: a copy of one waiting",
-                                            "dropped: too many waiting",
-                                            "lost with the line"};
-    m_log.say(Log::Debug, nameOf(id) + ": " + text(frame) + " " + kOutcomes[int(outcome)] +
-                              (reply.empty() ? "" : ": " + text(reply)));
 }
 
 } // namespace vk9::gate

@@ -4,15 +4,14 @@
 #include "Log.h"
 #include "MqttBridge.h"
 #include "PjLinkServer.h"
+#include "SharePort.h"
 #include "io/TrafficLog.h"
 #include "vk9gate/core/Arbiter.h"
 #include "vk9gate/core/Config.h"
-#include "vk9gate/core/FrameReader.h"
+#include "vk9gate/core/Projectors.h"
 
 #include <QElapsedTimer>
-#include <QHostAddress>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QTimer>
 
 #include <functional>
@@ -22,11 +21,11 @@
 
 namespace vk9::gate {
 
-// The gate: one line, and the clients that share it through the arbiter. Clients connect
-// over TCP and speak the line's own language, frames in and replies out, as on the serial
-// line. While the line is down the gate does not listen, and its clients are let go, so
-// that each sees a lost line and its own reconnection takes over.
-class Gate final : public QObject, public ArbiterPort {
+// The gate: one line, and the clients that share it through the arbiter: the share port's
+// sessions, and each projector's PJLink and MQTT services. While the line is down the gate
+// does not listen, and its clients are let go, so that each sees a lost line and its own
+// reconnection takes over. It keeps one state per projector from every answered frame.
+class Gate final : public QObject, public Line, public Watcher {
 public:
     Gate(GateConfig config, const Log& log);
     ~Gate() override;
@@ -45,47 +44,42 @@ public:
         m_statusChanged = std::move(handler);
     }
 
-    // ArbiterPort
-    bool writeLine(ClientId client, std::string_view frame) override;
-    int lineSpeed() const override;
-    std::size_t linePending() const override;
-    bool lineSuspended() const override;
-    void deliver(ClientId client, std::string_view bytes) override;
-    void finished(ClientId client, std::string_view frame, Outcome outcome,
-                  std::string_view reply) override;
+    // Line
+    bool write(std::string_view frame, const Client& by) override;
+    int speed() const override;
+    std::size_t pending() const override;
+    bool suspended() const override;
+    // Watcher
+    void answered(Time now, std::string_view frame, std::string_view reply) override;
+    void thrownAway(Time now, std::string_view reply) override;
+    void presence(Time now, std::string_view prefix, bool answers) override;
+    void ended(const Client& client, std::string_view frame, const Ending& ending) override;
 
 private:
-    struct Client {
-        QTcpSocket* socket;
-        FrameReader reader;
-        std::string name; // "client 3 (127.0.0.1:51234)"
-    };
-
     Time now() const;
     void rearm();
-    PjLinkServer* pjlinkOf(ClientId id);
-    std::string nameOf(ClientId id) const; // "client 3 (…)", "projector 001 (PJLink)"
+    std::string titleOf(std::string_view prefix) const; // "projector 001 (Hall left)"
     void lineUp();
     void lineDown(const std::string& why);
     void lineBytes();
     void accept();
-    void read(ClientId id);
-    void letGo(ClientId id, const std::string& why);
+    void letGo(std::uint32_t id, const std::string& why);
     void tellStatus();
 
     GateConfig m_config;
     const Log& m_log;
     QElapsedTimer m_clock;
+    ProjectorStates m_states;
     Arbiter m_arbiter;
     LineKeeper m_line;
     QTimer m_wake;
     QTcpServer m_server;
-    std::map<ClientId, Client> m_clients;
-    ClientId m_lastId = 0;
+    std::map<std::uint32_t, std::unique_ptr<ShareSession>> m_sessions;
+    std::uint32_t m_lastId = 0;
     std::unique_ptr<qt::TrafficLog> m_traffic;
     std::function<void(int)> m_fatal;
     std::function<void(const std::string&)> m_statusChanged;
-    std::uint64_t m_lateTold = 0;
+    Time m_thrownAwayToldAt{-60000000};
     std::vector<std::unique_ptr<PjLinkServer>> m_pjlink; // one a projector that has PJLink
     std::unique_ptr<MqttBridge> m_mqtt;
 };

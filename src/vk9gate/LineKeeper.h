@@ -31,7 +31,6 @@ public:
 
     qt::NumberedPort& port() { return m_port; }
     const qt::NumberedPort& port() const { return m_port; }
-    bool up() const { return m_up; }
     const std::string& name() const { return m_port.deviceName(); }
     std::string state() const; // for the service manager's status line
 

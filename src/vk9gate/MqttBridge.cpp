@@ -1,8 +1,6 @@
 #include "MqttBridge.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include "transport/Printable.h"
 
 #include <mosquitto.h>
 
@@ -17,21 +15,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A topic or payload from the broker, fit for the log: bytes outside printable ASCII as \xNN.
-std::string shown(std::string_view text) {
-    std::string out;
-    for (const char c : text) {
-        if (c >= 32 && c < 127 && c != '\\') {
-            out += c;
-        } else {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(c));
-            out += hex;
-        }
-    }
-    return out;
-}
-
 constexpr int kKeepAlive = 30; // s
 constexpr auto kFirstWait = 1s;
 constexpr auto kLongestWait = 30s;
@@ -39,62 +22,22 @@ constexpr auto kBusyAgain = 2s; // a poll skipped for another client's exchange
 constexpr std::size_t kLongestTopic = 256;
 constexpr std::size_t kLongestPayload = 64;
 
-const char* const kComponents[] = {"switch", "sensor", "select", "button"};
-
-QJsonObject entityConfig(const mqtt::EntityRow& row) {
-    QJsonObject o;
-    o["name"] = QString::fromUtf8(row.name.data(), qsizetype(row.name.size()));
-    if (row.kind == mqtt::Kind::Switch) {
-        o["payload_on"] = "ON";
-        o["payload_off"] = "OFF";
-    } else if (row.kind == mqtt::Kind::Select) {
-        QJsonArray options;
-        for (const mqtt::Command& c : row.commands) {
-            if (!c.payload.empty()) {
-                options.append(QString::fromUtf8(c.payload.data(), qsizetype(c.payload.size())));
-            }
-        }
-        o["options"] = options;
-    } else if (row.kind == mqtt::Kind::Button) {
-        o["payload_press"] = "PRESS";
-    }
-    if (!row.unit.empty()) {
-        o["unit_of_measurement"] = QString::fromUtf8(row.unit.data(), qsizetype(row.unit.size()));
-        o["state_class"] = "measurement";
-    }
-    if (!row.deviceClass.empty()) {
-        o["device_class"] =
-            QString::fromUtf8(row.deviceClass.data(), qsizetype(row.deviceClass.size()));
-    }
-    return o;
-}
-
 } // namespace
 
 MqttBridge::MqttBridge(const MqttConfig& config, const std::vector<ProjectorConfig>& projectors,
-                       Arbiter& arbiter, ClientId firstClient, const Log& log,
+                       Arbiter& arbiter, const ProjectorStates& states, const Log& log,
                        std::function<Time()> clock, std::function<void()> changed)
     : m_config(config), m_log(log), m_clock(std::move(clock)), m_changed(std::move(changed)),
-      m_firstClient(firstClient) {
+      m_states(states) {
     for (const ProjectorConfig& p : projectors) {
-        Projector projector{p.address.empty() ? "single" : p.address,
-                            p.name.empty() ? p.title() : p.name, nullptr};
-        const std::string node = projector.node;
-        projector.service = std::make_unique<mqtt::ProjectorService>(
-            arbiter, firstClient + ClientId(m_projectors.size()), p.prefix(),
-            mqtt::ProjectorService::Events{
-                [this, node](const std::string& key, const std::string& payload) {
-                    const bool attributes = key.find('/') != std::string::npos;
-                    publish(base() + "/" + node + "/" + key + (attributes ? "" : "/state"),
-                            payload);
-                },
-                [this, node](bool online) {
-                    publish(base() + "/" + node + "/status", online ? "online" : "offline");
-                },
-                [this, node](const std::string& what) {
-                    m_log.say(Log::Warning, "mqtt: projector " + node + ": " + what);
-                }});
-        m_projectors.push_back(std::move(projector));
+        const std::string node = p.address.empty() ? "single" : p.address;
+        m_projectors.push_back(
+            {{base(), m_config.clientId, node, p.name.empty() ? p.title() : p.name},
+             p.prefix(),
+             std::make_unique<mqtt::ProjectorService>(
+                 arbiter, p.prefix(), p.title() + " (MQTT)", [this, node](const std::string& what) {
+                     m_log.say(Log::Warning, "mqtt: projector " + node + ": " + what);
+                 })});
     }
     m_poll.setInterval(m_config.poll);
     connect(&m_poll, &QTimer::timeout, this, &MqttBridge::pollAll);
@@ -151,21 +94,6 @@ MqttBridge::~MqttBridge() {
 
 std::string MqttBridge::base() const {
     return m_config.baseTopic + "/" + m_config.clientId;
-}
-
-std::string MqttBridge::nodeId(const Projector& p) const {
-    return m_config.clientId + "_" + p.node;
-}
-
-std::string MqttBridge::configTopic(const Projector& p, const mqtt::EntityRow& row) const {
-    return m_config.discoveryPrefix + "/" + kComponents[static_cast<int>(row.kind)] + "/" +
-           nodeId(p) + "/" + std::string(row.key) + "/config";
-}
-
-mqtt::ProjectorService* MqttBridge::serviceOf(ClientId id) {
-    const auto index = std::size_t(id - m_firstClient);
-    return id >= m_firstClient && index < m_projectors.size() ? m_projectors[index].service.get()
-                                                              : nullptr;
 }
 
 void MqttBridge::start() {
@@ -303,39 +231,11 @@ void MqttBridge::publish(const std::string& topic, const std::string& payload, b
 }
 
 void MqttBridge::publishConfigs() {
-    const QJsonArray availability{
-        QJsonObject{{"topic", QString::fromStdString(base() + "/status")}}};
     for (const Projector& p : m_projectors) {
-        const QString node = QString::fromStdString(base() + "/" + p.node);
-        QJsonObject device{{"identifiers", QJsonArray{QString::fromStdString(nodeId(p))}},
-                           {"name", QString::fromStdString(p.name)},
-                           {"manufacturer", "vk9gate"},
-                           {"model", "projector " + QString::fromStdString(p.node) + " on " +
-                                         QString::fromStdString(m_config.clientId)}};
         for (const mqtt::EntityRow& row : mqtt::kEntities) {
-            QJsonObject o = entityConfig(row);
-            const QString key = QString::fromUtf8(row.key.data(), qsizetype(row.key.size()));
-            o["unique_id"] = QString::fromStdString(nodeId(p)) + "_" + key;
-            o["has_entity_name"] = true;
-            o["device"] = device;
-            QJsonArray both = availability;
-            both.append(QJsonObject{{"topic", node + "/status"}});
-            o["availability"] = both;
-            o["availability_mode"] = "all";
-            if (row.kind != mqtt::Kind::Sensor) {
-                o["command_topic"] = node + "/" + key + "/set";
-            }
-            if (!row.stateFrom.empty()) {
-                o["state_topic"] = node + "/" + key + "/state";
-            } else if (row.kind != mqtt::Kind::Button) {
-                o["optimistic"] = true; // the projector cannot be asked for it
-            }
-            if (row.key == "lamp_mode") {
-                o["json_attributes_topic"] = node + "/lamp_mode/attributes";
-            }
-            const QByteArray json = QJsonDocument(o).toJson(QJsonDocument::Compact);
-            const std::string topic = configTopic(p, row);
-            mosquitto_publish(m_mosq, nullptr, topic.c_str(), int(json.size()), json.constData(), 1,
+            const std::string json = mqtt::discoveryConfig(row, p.device);
+            const std::string topic = mqtt::discoveryTopic(m_config.discoveryPrefix, row, p.device);
+            mosquitto_publish(m_mosq, nullptr, topic.c_str(), int(json.size()), json.data(), 1,
                               true);
         }
     }
@@ -354,17 +254,17 @@ void MqttBridge::removeStale(const std::string& inventory) {
     std::string node;
     std::string now;
     for (const Projector& p : m_projectors) {
-        now += (now.empty() ? "" : " ") + p.node;
+        now += (now.empty() ? "" : " ") + p.device.node;
     }
     while (before >> node) {
         if (std::any_of(m_projectors.begin(), m_projectors.end(),
-                        [&](const Projector& p) { return p.node == node; })) {
+                        [&](const Projector& p) { return p.device.node == node; })) {
             continue;
         }
         m_log.say(Log::Info, "mqtt: projector " + node + " is no longer here: its entities go");
-        const Projector gone{node, {}, nullptr};
+        const mqtt::Device gone{base(), m_config.clientId, node, {}};
         for (const mqtt::EntityRow& row : mqtt::kEntities) {
-            const std::string config = configTopic(gone, row);
+            const std::string config = mqtt::discoveryTopic(m_config.discoveryPrefix, row, gone);
             mosquitto_publish(m_mosq, nullptr, config.c_str(), 0, nullptr, 1, true);
         }
     }
@@ -389,11 +289,11 @@ void MqttBridge::message(const std::string& topic, const std::string& payload, b
     if (topic.size() > kLongestTopic || payload.size() > kLongestPayload ||
         topic.rfind(prefix, 0) != 0) {
         m_log.say(Log::Warning, "mqtt: ignored a command too long for any entity on " +
-                                    shown(topic.substr(0, kLongestTopic)));
+                                    shownBytes(topic.substr(0, kLongestTopic)));
         return;
     }
     if (retained) { // it would be obeyed again at every connection
-        m_log.say(Log::Warning, "mqtt: " + shown(topic) +
+        m_log.say(Log::Warning, "mqtt: " + shownBytes(topic) +
                                     ": ignored a retained command; publish commands without "
                                     "the retain flag");
         return;
@@ -407,15 +307,15 @@ void MqttBridge::message(const std::string& topic, const std::string& payload, b
             ? std::string()
             : rest.substr(slash + 1, setAt - slash - 1);
     const auto projector = std::find_if(m_projectors.begin(), m_projectors.end(),
-                                        [&](const Projector& p) { return p.node == node; });
+                                        [&](const Projector& p) { return p.device.node == node; });
     const mqtt::EntityRow* row = mqtt::findEntity(key);
     if (projector == m_projectors.end() || row == nullptr || row->kind == mqtt::Kind::Sensor) {
-        m_log.say(Log::Warning, "mqtt: " + shown(topic) + ": no entity takes commands there");
+        m_log.say(Log::Warning, "mqtt: " + shownBytes(topic) + ": no entity takes commands there");
         return;
     }
     if (!m_lineUp || !projector->service->command(m_clock(), *row, payload)) {
         m_log.say(Log::Warning,
-                  "mqtt: " + shown(topic) + ": \"" + shown(payload) + "\" " +
+                  "mqtt: " + shownBytes(topic) + ": \"" + shownBytes(payload) + "\" " +
                       (m_lineUp ? "is not one of its values" : "while the line is down") +
                       "; nothing sent");
         return;
@@ -446,6 +346,35 @@ void MqttBridge::lineDown() {
     m_lineUp = false;
     for (Projector& p : m_projectors) {
         p.service->lineLost();
+        publish(base() + "/" + p.device.node + "/status", "offline");
+    }
+}
+
+// The gate's state of a projector changed (from any client's frames): its new states, or
+// whether it answers. A reading forgotten is read again at the next poll.
+void MqttBridge::stateChanged(std::string_view prefix, std::string_view code) {
+    const auto p = std::find_if(m_projectors.begin(), m_projectors.end(),
+                                [&](const Projector& each) { return each.prefix == prefix; });
+    const ProjectorState* state = m_states.find(prefix);
+    if (p == m_projectors.end() || state == nullptr) {
+        return;
+    }
+    const std::string node = base() + "/" + p->device.node;
+    if (code.empty()) {
+        publish(node + "/status", state->answers == true ? "online" : "offline");
+        if (state->answers == true && m_lineUp) { // back: all its states at once
+            p->service->poll(m_clock());
+            m_changed();
+        }
+        return;
+    }
+    const auto reading = state->readings.find(code);
+    if (reading == state->readings.end()) {
+        return;
+    }
+    for (const auto& [key, payload] : mqtt::statesOf(code, reading->second.reply)) {
+        const bool attributes = key.find('/') != std::string::npos;
+        publish(node + "/" + key + (attributes ? "" : "/state"), payload);
     }
 }
 

@@ -3,6 +3,7 @@
 #include "Log.h"
 #include "vk9gate/core/Config.h"
 #include "vk9gate/core/Mqtt.h"
+#include "vk9gate/core/Projectors.h"
 
 #include <QObject>
 #include <QTimer>
@@ -39,8 +40,8 @@ namespace vk9::gate {
 class MqttBridge final : public QObject {
 public:
     MqttBridge(const MqttConfig& config, const std::vector<ProjectorConfig>& projectors,
-               Arbiter& arbiter, ClientId firstClient, const Log& log, std::function<Time()> clock,
-               std::function<void()> changed);
+               Arbiter& arbiter, const ProjectorStates& states, const Log& log,
+               std::function<Time()> clock, std::function<void()> changed);
     ~MqttBridge() override;
     MqttBridge(const MqttBridge&) = delete;
     MqttBridge& operator=(const MqttBridge&) = delete;
@@ -49,12 +50,12 @@ public:
     void stop(); // "offline" published, then a clean disconnect
     void lineUp();
     void lineDown();
-    mqtt::ProjectorService* serviceOf(ClientId id);
+    void stateChanged(std::string_view prefix, std::string_view code);
 
 private:
     struct Projector {
-        std::string node; // "001", or "single"
-        std::string name;
+        mqtt::Device device;
+        std::string prefix; // "A001"
         std::unique_ptr<mqtt::ProjectorService> service;
     };
 
@@ -71,15 +72,13 @@ private:
     void pollAll();
 
     std::string base() const;
-    std::string nodeId(const Projector& p) const; // "vk9gate-hall_001"
-    std::string configTopic(const Projector& p, const mqtt::EntityRow& row) const;
 
     MqttConfig m_config;
     const Log& m_log;
     std::function<Time()> m_clock;
     std::function<void()> m_changed;
+    const ProjectorStates& m_states;
     std::vector<Projector> m_projectors;
-    ClientId m_firstClient;
     mosquitto* m_mosq = nullptr;
     std::thread m_thread;
     std::atomic<bool> m_stopping{false};

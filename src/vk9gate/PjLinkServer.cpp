@@ -1,5 +1,7 @@
 #include "PjLinkServer.h"
 
+#include "Sockets.h"
+
 #include <QCryptographicHash>
 #include <QHostAddress>
 
@@ -10,10 +12,6 @@
 namespace vk9::gate {
 
 namespace {
-
-using namespace std::chrono_literals;
-
-constexpr auto kIdle = 30s; // a connection with no request for this long is closed
 
 // Eight hex digits from the system's secure random source.
 std::string randomHex() {
@@ -39,12 +37,12 @@ pjlink::Settings settingsOf(const ProjectorConfig& p) {
 
 } // namespace
 
-PjLinkServer::PjLinkServer(const ProjectorConfig& projector, Arbiter& arbiter, ClientId client,
-                           const Log& log, std::function<Time()> clock,
-                           std::function<void()> changed)
+PjLinkServer::PjLinkServer(const ProjectorConfig& projector, Arbiter& arbiter,
+                           const ProjectorStates& states, const Log& log,
+                           std::function<Time()> clock, std::function<void()> changed)
     : m_config(*projector.pjlink), m_title(projector.title()), m_log(log),
       m_clock(std::move(clock)), m_changed(std::move(changed)),
-      m_link(arbiter, client, settingsOf(projector),
+      m_link(arbiter, states, settingsOf(projector), m_title + " (PJLink)",
              [this](pjlink::ProjectorLink::ConnectionId id, const std::string& line) {
                  answer(id, line);
              }) {
@@ -59,9 +57,7 @@ bool PjLinkServer::listen() {
     if (m_server.isListening()) {
         return true;
     }
-    const QString host = QString::fromStdString(m_config.listen.host);
-    if (!m_server.listen(QHostAddress(host == "localhost" ? QStringLiteral("127.0.0.1") : host),
-                         quint16(m_config.listen.port))) {
+    if (!listenOn(m_server, m_config.listen)) {
         m_log.say(Log::Error, m_title + ": cannot listen for PJLink on " + m_config.listen.text() +
                                   ": " + m_server.errorString().toStdString());
         return false;
@@ -82,8 +78,7 @@ void PjLinkServer::stop() {
 
 void PjLinkServer::accept() {
     while (QTcpSocket* socket = m_server.nextPendingConnection()) {
-        const std::string peer = socket->peerAddress().toString().toStdString() + ":" +
-                                 std::to_string(socket->peerPort());
+        const std::string peer = peerOf(*socket);
         const std::string random = m_config.password.empty() ? std::string() : randomHex();
         if (int(m_connections.size()) >= m_config.maxConnections ||
             (!m_config.password.empty() && random.empty())) {
@@ -112,7 +107,10 @@ void PjLinkServer::accept() {
                 .first->second;
         idle->start(pjlink::Session::kIdle);
         connect(socket, &QTcpSocket::readyRead, this, [this, id] { read(id); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, id] { close(id, {}); });
+        // After the turn: a socket can say so inside a write, while an answer goes out.
+        connect(
+            socket, &QTcpSocket::disconnected, this, [this, id] { close(id, {}); },
+            Qt::QueuedConnection);
         m_log.say(Log::Debug, m_title + ": PJLink client from " + peer);
         const std::string greeting = c.session.greeting();
         socket->write(greeting.data(), qint64(greeting.size()));
@@ -156,7 +154,6 @@ void PjLinkServer::answer(pjlink::ProjectorLink::ConnectionId id, const std::str
     if (it == m_connections.end()) {
         return;
     }
-    constexpr qint64 kMostUnread = 64 * 1024;
     if (it->second.socket->bytesToWrite() > kMostUnread) { // closed after this turn
         QTimer::singleShot(0, this, [this, id] { close(id, "it reads none of its answers"); });
         return;

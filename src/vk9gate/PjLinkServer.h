@@ -19,7 +19,7 @@ namespace vk9::gate {
 class PjLinkServer final : public QObject {
 public:
     // `clock` tells the gate's time; `changed` that the arbiter has more to time.
-    PjLinkServer(const ProjectorConfig& projector, Arbiter& arbiter, ClientId client,
+    PjLinkServer(const ProjectorConfig& projector, Arbiter& arbiter, const ProjectorStates& states,
                  const Log& log, std::function<Time()> clock, std::function<void()> changed);
     ~PjLinkServer() override;
 

@@ -272,6 +272,13 @@ void Form1::wireEvents() {
     m_port.onNote([this](const std::string& device, const std::string& text, bool show) {
         m_panel.lineNote(device, text, show);
     });
+    // Through a gate: a click the gate did not send says so in STATUS. A held button's copy
+    // that was not needed says nothing.
+    m_port.onFate([this](const std::string&, const tickets::Notice& notice) {
+        if (const std::string why = tickets::whyNotSent(notice); !why.empty()) {
+            m_panel.lineNote(m_port.deviceName(), "Not sent: " + why, true);
+        }
+    });
 
     // The window sees every key press before the focused control does, and lets it pass.
     winId();

@@ -1,5 +1,6 @@
 #include "vk9gate/core/Config.h"
 
+#include "transport/Printable.h"
 #include "transport/SerialSettings.h"
 
 #include <toml++/toml.h>
@@ -8,6 +9,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -19,10 +21,18 @@ namespace vk9::gate {
 
 namespace {
 
-// Reads the keys of one table, each by its own reader; an unknown key is an error.
-class TableReader {
+class Reader;
+// A key of a table: its name, and how its value is read into the table's settings.
+template <class Target> struct Key {
+    std::string_view name;
+    void (*read)(Reader& r, const toml::node& value, const std::string& key, Target& target);
+};
+
+// Reads the keys of tables, each by its row; an unknown key or a value of the wrong kind is
+// an error naming the file, the line and the key.
+class Reader {
 public:
-    TableReader(std::string path, std::vector<std::string>& errors)
+    Reader(std::string path, std::vector<std::string>& errors)
         : m_path(std::move(path)), m_errors(errors) {}
 
     std::string at(const toml::source_region& where) const {
@@ -32,51 +42,107 @@ public:
         m_errors.push_back(at(node.source()) + ": " + key + ": " + why);
     }
 
-    using Reader = std::function<void(const toml::node&, const std::string& key)>;
-    void read(const toml::table& table, const std::string& name,
-              const std::map<std::string, Reader>& readers) {
-        for (const auto& [key, value] : table) {
+    template <class Target, std::size_t N>
+    void read(const toml::node& node, const std::string& name,
+              const std::array<Key<Target>, N>& keys, Target& target) {
+        const auto* table = node.as_table();
+        if (table == nullptr) {
+            error(node, name, "a table, [" + name + "]");
+            return;
+        }
+        for (const auto& [key, value] : *table) {
             const std::string full =
                 name.empty() ? std::string(key.str()) : name + "." + std::string(key.str());
-            const auto reader = readers.find(std::string(key.str()));
-            if (reader == readers.end()) {
-                std::string known;
-                for (const auto& [k, r] : readers) {
-                    known += (known.empty() ? "" : ", ") + k;
-                }
-                m_errors.push_back(at(key.source()) + ": " + full + ": unknown key; " +
-                                   (name.empty() ? "the tables" : "the keys of " + name) + " are " +
-                                   known);
+            const auto row = std::find_if(keys.begin(), keys.end(), [&](const Key<Target>& k) {
+                return k.name == key.str();
+            });
+            if (row != keys.end()) {
+                row->read(*this, value, full, target);
                 continue;
             }
-            reader->second(value, full);
+            std::vector<std::string_view> known;
+            for (const Key<Target>& k : keys) {
+                known.push_back(k.name);
+            }
+            std::sort(known.begin(), known.end());
+            std::string list;
+            for (const std::string_view k : known) {
+                list += (list.empty() ? "" : ", ") + std::string(k);
+            }
+            m_errors.push_back(at(key.source()) + ": " + full + ": unknown key; " +
+                               (name.empty() ? "the tables" : "the keys of " + name) + " are " +
+                               list);
         }
     }
 
     // Typed values; a value of another type is an error naming what was wanted.
-    void text(const toml::node& node, const std::string& key, std::string& out) {
+    bool text(const toml::node& node, const std::string& key, std::string& out) {
         if (const auto* v = node.as_string()) {
             out = v->get();
-        } else {
-            error(node, key, "a text in quotes");
+            return true;
         }
+        error(node, key, "a text in quotes");
+        return false;
     }
-    bool number(const toml::node& node, const std::string& key, long long least, long long most,
-                long long& out) {
+    template <class Number>
+    void number(const toml::node& node, const std::string& key, long long least, long long most,
+                Number& out) {
         const auto* v = node.as_integer();
         if (v == nullptr || v->get() < least || v->get() > most) {
             error(node, key,
                   "a whole number from " + std::to_string(least) + " to " + std::to_string(most));
-            return false;
+            return;
         }
-        out = v->get();
-        return true;
+        out = Number(v->get());
     }
-    void milliseconds(const toml::node& node, const std::string& key, long long least,
-                      long long most, std::chrono::milliseconds& out) {
-        long long n = 0;
-        if (number(node, key, least, most, n)) {
-            out = std::chrono::milliseconds(n);
+    void boolean(const toml::node& node, const std::string& key, bool& out) {
+        if (const auto* v = node.as_boolean()) {
+            out = v->get();
+        } else {
+            error(node, key, "true or false");
+        }
+    }
+    void listen(const toml::node& node, const std::string& key, ListenAddress& out,
+                std::optional<int> defaultPort = std::nullopt) {
+        std::string text;
+        if (!this->text(node, key, text)) {
+            return;
+        }
+        if (defaultPort) { // an address alone: "0.0.0.0", "::", "[::1]"
+            unsigned char v6[16];
+            const bool bare = inet_pton(AF_INET6, text.c_str(), v6) == 1;
+            text = bare ? "[" + text + "]:" + std::to_string(*defaultPort)
+                   : text.find(':') == std::string::npos || text.back() == ']'
+                       ? text + ":" + std::to_string(*defaultPort)
+                       : text;
+        }
+        if (const auto a = parseListenAddress(text)) {
+            out = *a;
+        } else {
+            error(node, key,
+                  defaultPort ? "ADDRESS:PORT or ADDRESS, such as 0.0.0.0:4352"
+                              : "ADDRESS:PORT, such as 127.0.0.1:4001 or [::1]:4001");
+        }
+    }
+    void password(const toml::node& node, const std::string& key, std::string& file,
+                  std::string& out, std::size_t longest) {
+        if (text(node, key, file) && !file.empty()) {
+            const Password password = readPasswordFile(file, longest);
+            out = password.text;
+            if (!password.error.empty()) {
+                error(node, key, password.error);
+            }
+        }
+    }
+    // A name in topics: letters, digits and the characters allowed besides.
+    void name(const toml::node& node, const std::string& key, std::string& out,
+              std::string_view also) {
+        if (text(node, key, out) &&
+            (out.empty() || !std::all_of(out.begin(), out.end(), [&](char c) {
+                 return std::isalnum(static_cast<unsigned char>(c)) != 0 ||
+                        also.find(c) != std::string_view::npos;
+             }))) {
+            error(node, key, "letters, digits and \"" + std::string(also) + "\"");
         }
     }
 
@@ -84,6 +150,122 @@ private:
     std::string m_path;
     std::vector<std::string>& m_errors;
 };
+
+using Node = toml::node;
+using Name = std::string;
+
+// clang-format off
+constexpr std::array kLineKeys{
+    Key<GateConfig>{"port", [](Reader& r, const Node& n, const Name& k, GateConfig& c) { r.text(n, k, c.line); }},
+    Key<GateConfig>{"speed", [](Reader& r, const Node& n, const Name& k, GateConfig& c) {
+        if (const auto* v = n.as_integer(); v != nullptr && (v->get() == 19200 || v->get() == 9600)) {
+            c.speed = int(v->get());
+        } else {
+            r.error(n, k, "19200 or 9600");
+        }
+    }},
+    Key<GateConfig>{"listen", [](Reader& r, const Node& n, const Name& k, GateConfig& c) { r.listen(n, k, c.listen); }},
+    Key<GateConfig>{"max_clients", [](Reader& r, const Node& n, const Name& k, GateConfig& c) { r.number(n, k, 1, 256, c.maxClients); }},
+    Key<GateConfig>{"max_wait_ms", [](Reader& r, const Node& n, const Name& k, GateConfig& c) { r.number(n, k, 100, 60000, c.maxWait); }},
+    Key<GateConfig>{"late_ms", [](Reader& r, const Node& n, const Name& k, GateConfig& c) { r.number(n, k, 500, 60000, c.lateWindow); }},
+    Key<GateConfig>{"probe_seconds", [](Reader& r, const Node& n, const Name& k, GateConfig& c) { r.number(n, k, 1, 3600, c.probe); }},
+    Key<GateConfig>{"traffic_log", [](Reader& r, const Node& n, const Name& k, GateConfig& c) { r.text(n, k, c.trafficLog); }},
+};
+
+constexpr std::array kPjLinkKeys{
+    Key<PjLinkConfig>{"listen", [](Reader& r, const Node& n, const Name& k, PjLinkConfig& c) { r.listen(n, k, c.listen, 4352); }},
+    Key<PjLinkConfig>{"password_file", [](Reader& r, const Node& n, const Name& k, PjLinkConfig& c) { r.password(n, k, c.passwordFile, c.password, 32); }},
+    Key<PjLinkConfig>{"inputs", [](Reader& r, const Node& n, const Name& k, PjLinkConfig& c) {
+        const auto* list = n.as_array();
+        bool good = list != nullptr && list->size() == 4;
+        for (std::size_t i = 0; good && i < 4; ++i) {
+            const auto* code = (*list)[i].as_string();
+            good = code != nullptr && code->get().size() == 2 && code->get()[0] >= '1' &&
+                   code->get()[0] <= '5' && code->get()[1] >= '1' && code->get()[1] <= '9';
+            c.inputs[i] = good ? code->get() : "";
+        }
+        if (!good) {
+            r.error(n, k, "four PJLink inputs, such as [\"11\", \"12\", \"31\", \"32\"]");
+        }
+    }},
+    Key<PjLinkConfig>{"max_connections", [](Reader& r, const Node& n, const Name& k, PjLinkConfig& c) { r.number(n, k, 1, 64, c.maxConnections); }},
+    Key<PjLinkConfig>{"insecure_no_password", [](Reader& r, const Node& n, const Name& k, PjLinkConfig& c) { r.boolean(n, k, c.insecureNoPassword); }},
+    Key<PjLinkConfig>{"manufacturer", [](Reader& r, const Node& n, const Name& k, PjLinkConfig& c) { r.text(n, k, c.manufacturer); }},
+    Key<PjLinkConfig>{"product", [](Reader& r, const Node& n, const Name& k, PjLinkConfig& c) { r.text(n, k, c.product); }},
+    Key<PjLinkConfig>{"info", [](Reader& r, const Node& n, const Name& k, PjLinkConfig& c) { r.text(n, k, c.info); }},
+};
+
+constexpr std::array kProjectorKeys{
+    Key<ProjectorConfig>{"address", [](Reader& r, const Node& n, const Name& k, ProjectorConfig& p) {
+        static constexpr std::array<std::string_view, 5> kAddresses{"", "001", "002", "003", "004"};
+        if (r.text(n, k, p.address) &&
+            std::find(kAddresses.begin(), kAddresses.end(), p.address) == kAddresses.end()) {
+            r.error(n, k, "\"001\" to \"004\", or \"\" for one projector without an address");
+        }
+    }},
+    Key<ProjectorConfig>{"name", [](Reader& r, const Node& n, const Name& k, ProjectorConfig& p) { r.text(n, k, p.name); }},
+    Key<ProjectorConfig>{"pjlink", [](Reader& r, const Node& n, const Name& k, ProjectorConfig& p) {
+        r.read(n, k, kPjLinkKeys, p.pjlink.emplace());
+    }},
+};
+
+constexpr std::array kMqttKeys{
+    Key<MqttConfig>{"broker", [](Reader& r, const Node& n, const Name& k, MqttConfig& m) {
+        std::string text;
+        if (!r.text(n, k, text)) {
+            return;
+        }
+        const auto colon = text.rfind(':');
+        const std::string host = colon == std::string::npos ? text : text.substr(0, colon);
+        const std::string port = colon == std::string::npos ? "1883" : text.substr(colon + 1);
+        const bool good = !host.empty() && !port.empty() && port.size() <= 5 &&
+                          port.find_first_not_of("0123456789") == std::string::npos &&
+                          std::stoi(port) >= 1 && std::stoi(port) <= 65535;
+        if (good) {
+            m.host = host;
+            m.port = std::stoi(port);
+        } else {
+            r.error(n, k, "HOST:PORT or HOST, such as 127.0.0.1:1883");
+        }
+    }},
+    Key<MqttConfig>{"client_id", [](Reader& r, const Node& n, const Name& k, MqttConfig& m) { r.name(n, k, m.clientId, "-_"); }},
+    Key<MqttConfig>{"base_topic", [](Reader& r, const Node& n, const Name& k, MqttConfig& m) { r.name(n, k, m.baseTopic, "-_/"); }},
+    Key<MqttConfig>{"discovery_prefix", [](Reader& r, const Node& n, const Name& k, MqttConfig& m) { r.name(n, k, m.discoveryPrefix, "-_/"); }},
+    Key<MqttConfig>{"poll_seconds", [](Reader& r, const Node& n, const Name& k, MqttConfig& m) { r.number(n, k, 5, 3600, m.poll); }},
+    Key<MqttConfig>{"user", [](Reader& r, const Node& n, const Name& k, MqttConfig& m) { r.text(n, k, m.user); }},
+    Key<MqttConfig>{"password_file", [](Reader& r, const Node& n, const Name& k, MqttConfig& m) { r.password(n, k, m.passwordFile, m.password, 256); }},
+    Key<MqttConfig>{"ca_file", [](Reader& r, const Node& n, const Name& k, MqttConfig& m) {
+        if (r.text(n, k, m.caFile) && !m.caFile.empty() && !std::ifstream(m.caFile)) {
+            r.error(n, k, m.caFile + ": " + std::strerror(errno));
+        }
+    }},
+};
+
+constexpr std::array kTables{
+    Key<GateConfig>{"line", [](Reader& r, const Node& n, const Name& k, GateConfig& c) { r.read(n, k, kLineKeys, c); }},
+    Key<GateConfig>{"projector", [](Reader& r, const Node& n, const Name& k, GateConfig& c) {
+        const auto* list = n.as_array();
+        if (list == nullptr || !list->is_array_of_tables()) {
+            r.error(n, k, "tables, each [[projector]]");
+            return;
+        }
+        for (const toml::node& each : *list) {
+            ProjectorConfig& p = c.projectors.emplace_back();
+            p.line = int(each.source().begin.line);
+            r.read(each, k, kProjectorKeys, p);
+            if (!each.as_table()->contains("address")) {
+                r.error(each, k + ".address", "missing");
+            }
+        }
+    }},
+    Key<GateConfig>{"mqtt", [](Reader& r, const Node& n, const Name& k, GateConfig& c) {
+        r.read(n, k, kMqttKeys, c.mqtt.emplace());
+        if (n.is_table() && !n.as_table()->contains("client_id")) {
+            r.error(n, k + ".client_id", "missing; each gate on a broker needs one of its own");
+        }
+    }},
+};
+// clang-format on
 
 } // namespace
 
@@ -107,8 +289,7 @@ Password readPasswordFile(const std::string& path, std::size_t longest) {
     if (!file || !std::getline(file, text)) {
         return {{}, path + ": cannot be read"};
     }
-    if (text.empty() || text.size() > longest ||
-        !std::all_of(text.begin(), text.end(), [](char c) { return c >= 32 && c < 127; })) {
+    if (text.empty() || text.size() > longest || !allPrintable(text)) {
         return {{},
                 path + ": a password is 1 to " + std::to_string(longest) +
                     " printable characters, on the first line"};
@@ -118,6 +299,10 @@ Password readPasswordFile(const std::string& path, std::size_t longest) {
 
 bool ListenAddress::loopback() const {
     return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
+}
+
+std::string ListenAddress::hostAddress() const {
+    return host == "localhost" ? "127.0.0.1" : host;
 }
 
 std::string ListenAddress::text() const {
@@ -156,6 +341,10 @@ std::vector<std::string> checkGateConfig(const GateConfig& config) {
         errors.push_back(where + "line.port: no line named");
     } else if (const auto parsed = parseLineAddress(config.line); !parsed.address) {
         errors.push_back(where + "line.port: " + parsed.error);
+    } else if (parsed.address->kind == LineAddress::Kind::Gate) {
+        errors.push_back(where + "line.port: " + config.line +
+                         ": a gate's line is a device, tcp:// or rfc2217://; gate:// is how "
+                         "clients reach a gate");
     }
     const auto at = [&](const ProjectorConfig& p) {
         return config.file.empty()
@@ -172,9 +361,9 @@ std::vector<std::string> checkGateConfig(const GateConfig& config) {
     std::vector<ListenAddress> listening{config.listen};
     const auto clashes = [&](const ListenAddress& a) {
         const auto all = [](const std::string& h) { return h == "0.0.0.0" || h == "::"; };
-        const auto host = [](const std::string& h) { return h == "localhost" ? "127.0.0.1" : h; };
         return std::any_of(listening.begin(), listening.end(), [&](const ListenAddress& b) {
-            return a.port == b.port && (host(a.host) == host(b.host) || all(a.host) || all(b.host));
+            return a.port == b.port &&
+                   (a.hostAddress() == b.hostAddress() || all(a.host) || all(b.host));
         });
     };
     for (const ProjectorConfig& p : config.projectors) {
@@ -194,7 +383,7 @@ std::vector<std::string> checkGateConfig(const GateConfig& config) {
         }
         for (const auto& name :
              {p.name, p.pjlink->manufacturer, p.pjlink->product, p.pjlink->info}) {
-            if (!std::all_of(name.begin(), name.end(), [](char c) { return c >= 32 && c < 127; })) {
+            if (!allPrintable(name)) {
                 errors.push_back(at(p) + p.title() + ": PJLink texts are printable ASCII");
             }
         }
@@ -222,236 +411,8 @@ ReadConfig readGateConfig(const std::string& path) {
     }
     GateConfig config;
     config.file = path;
-    TableReader r(path, read.errors);
-    const auto lineTable = [&](const toml::node& node, const std::string& key) {
-        const auto* t = node.as_table();
-        if (t == nullptr) {
-            r.error(node, key, "a table, [line]");
-            return;
-        }
-        r.read(*t, key,
-               {{"port", [&](const auto& n, const auto& k) { r.text(n, k, config.line); }},
-                {"speed",
-                 [&](const auto& n, const auto& k) {
-                     const auto* v = n.as_integer();
-                     if (v == nullptr || (v->get() != 19200 && v->get() != 9600)) {
-                         r.error(n, k, "19200 or 9600");
-                     } else {
-                         config.speed = int(v->get());
-                     }
-                 }},
-                {"listen",
-                 [&](const auto& n, const auto& k) {
-                     std::string text;
-                     r.text(n, k, text);
-                     if (const auto a = parseListenAddress(text)) {
-                         config.listen = *a;
-                     } else if (n.is_string()) {
-                         r.error(n, k, "ADDRESS:PORT, such as 127.0.0.1:4001 or [::1]:4001");
-                     }
-                 }},
-                {"max_clients",
-                 [&](const auto& n, const auto& k) {
-                     long long v = 0;
-                     if (r.number(n, k, 1, 256, v)) {
-                         config.maxClients = int(v);
-                     }
-                 }},
-                {"max_wait_ms",
-                 [&](const auto& n, const auto& k) {
-                     r.milliseconds(n, k, 100, 60000, config.maxWait);
-                 }},
-                {"late_ms",
-                 [&](const auto& n, const auto& k) {
-                     r.milliseconds(n, k, 500, 60000, config.lateWindow);
-                 }},
-                {"traffic_log",
-                 [&](const auto& n, const auto& k) { r.text(n, k, config.trafficLog); }}});
-    };
-    const auto readPjLink = [&](const toml::node& node, const std::string& key,
-                                ProjectorConfig& p) {
-        const auto* t = node.as_table();
-        if (t == nullptr) {
-            r.error(node, key, "a table, [projector.pjlink]");
-            return;
-        }
-        PjLinkConfig pj;
-        r.read(
-            *t, key,
-            {{"listen",
-              [&](const auto& n, const auto& k) {
-                  std::string text;
-                  r.text(n, k, text);
-                  unsigned char v6[16];
-                  const bool bare = inet_pton(AF_INET6, text.c_str(), v6) == 1; // "::"
-                  const auto a = parseListenAddress(
-                      bare ? "[" + text + "]:4352"
-                      : text.find(':') == std::string::npos || text.back() == ']' ? text + ":4352"
-                                                                                  : text);
-                  if (a) {
-                      pj.listen = *a;
-                  } else if (n.is_string()) {
-                      r.error(n, k, "ADDRESS:PORT or ADDRESS, such as 0.0.0.0:4352");
-                  }
-              }},
-             {"password_file",
-              [&](const auto& n, const auto& k) {
-                  r.text(n, k, pj.passwordFile);
-                  if (!pj.passwordFile.empty()) {
-                      const Password password = readPasswordFile(pj.passwordFile);
-                      pj.password = password.text;
-                      if (!password.error.empty()) {
-                          r.error(n, k, password.error);
-                      }
-                  }
-              }},
-             {"inputs",
-              [&](const auto& n, const auto& k) {
-                  const auto* list = n.as_array();
-                  bool good = list != nullptr && list->size() == 4;
-                  for (std::size_t i = 0; good && i < 4; ++i) {
-                      const auto* code = (*list)[i].as_string();
-                      good = code != nullptr && code->get().size() == 2 && code->get()[0] >= '1' &&
-                             code->get()[0] <= '5' && code->get()[1] >= '1' &&
-                             code->get()[1] <= '9';
-                      pj.inputs[i] = good ? code->get() : "";
-                  }
-                  if (!good) {
-                      r.error(n, k, "four PJLink inputs, such as [\"11\", \"12\", \"31\", \"32\"]");
-                  }
-              }},
-             {"max_connections",
-              [&](const auto& n, const auto& k) {
-                  long long v = 0;
-                  if (r.number(n, k, 1, 64, v)) {
-                      pj.maxConnections = int(v);
-                  }
-              }},
-             {"insecure_no_password",
-              [&](const auto& n, const auto& k) {
-                  if (const auto* v = n.as_boolean()) {
-                      pj.insecureNoPassword = v->get();
-                  } else {
-                      r.error(n, k, "true or false");
-                  }
-              }},
-             {"manufacturer", [&](const auto& n, const auto& k) { r.text(n, k, pj.manufacturer); }},
-             {"product", [&](const auto& n, const auto& k) { r.text(n, k, pj.product); }},
-             {"info", [&](const auto& n, const auto& k) { r.text(n, k, pj.info); }}});
-        p.pjlink = pj;
-    };
-    const auto projectorTables = [&](const toml::node& node, const std::string& key) {
-        const auto* list = node.as_array();
-        if (list == nullptr || !list->is_array_of_tables()) {
-            r.error(node, key, "tables, each [[projector]]");
-            return;
-        }
-        for (const toml::node& each : *list) {
-            ProjectorConfig p;
-            bool addressed = false;
-            r.read(
-                *each.as_table(), key,
-                {{"address",
-                  [&](const auto& n, const auto& k) {
-                      r.text(n, k, p.address);
-                      addressed = n.is_string();
-                      static const std::set<std::string> kAddresses{"", "001", "002", "003", "004"};
-                      if (addressed && kAddresses.count(p.address) == 0) {
-                          r.error(
-                              n, k,
-                              "\"001\" to \"004\", or \"\" for one projector without an address");
-                      }
-                  }},
-                 {"name", [&](const auto& n, const auto& k) { r.text(n, k, p.name); }},
-                 {"pjlink", [&](const auto& n, const auto& k) { readPjLink(n, k, p); }}});
-            p.line = int(each.source().begin.line);
-            if (!addressed) {
-                read.errors.push_back(r.at(each.source()) + ": " + key + ".address: missing");
-            }
-            config.projectors.push_back(p);
-        }
-    };
-    const auto mqttTable = [&](const toml::node& node, const std::string& key) {
-        const auto* t = node.as_table();
-        if (t == nullptr) {
-            r.error(node, key, "a table, [mqtt]");
-            return;
-        }
-        MqttConfig m;
-        bool named = false;
-        const auto name = [&](std::string& out, const char* allowed) {
-            return [&out, &r, allowed](const toml::node& n, const std::string& k) {
-                r.text(n, k, out);
-                if (n.is_string() &&
-                    (out.empty() || out.find_first_not_of(allowed) != std::string::npos)) {
-                    r.error(n, k,
-                            std::string("letters, digits and ") +
-                                (std::string(allowed).find('/') != std::string::npos ? "\"-_/\""
-                                                                                     : "\"-_\""));
-                }
-            };
-        };
-        static const char* kIdChars =
-            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_";
-        static const char* kTopicChars =
-            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_/";
-        r.read(*t, key,
-               {{"broker",
-                 [&](const auto& n, const auto& k) {
-                     std::string text;
-                     r.text(n, k, text);
-                     const auto colon = text.rfind(':');
-                     const std::string host =
-                         colon == std::string::npos ? text : text.substr(0, colon);
-                     const std::string port =
-                         colon == std::string::npos ? "1883" : text.substr(colon + 1);
-                     const bool good = !host.empty() && !port.empty() && port.size() <= 5 &&
-                                       port.find_first_not_of("0123456789") == std::string::npos &&
-                                       std::stoi(port) >= 1 && std::stoi(port) <= 65535;
-                     if (good) {
-                         m.host = host;
-                         m.port = std::stoi(port);
-                     } else if (n.is_string()) {
-                         r.error(n, k, "HOST:PORT or HOST, such as 127.0.0.1:1883");
-                     }
-                 }},
-                {"client_id",
-                 [&](const auto& n, const auto& k) {
-                     name(m.clientId, kIdChars)(n, k);
-                     named = true;
-                 }},
-                {"base_topic", name(m.baseTopic, kTopicChars)},
-                {"discovery_prefix", name(m.discoveryPrefix, kTopicChars)},
-                {"poll_seconds",
-                 [&](const auto& n, const auto& k) {
-                     long long v = 0;
-                     if (r.number(n, k, 5, 3600, v)) {
-                         m.poll = std::chrono::seconds(v);
-                     }
-                 }},
-                {"user", [&](const auto& n, const auto& k) { r.text(n, k, m.user); }},
-                {"password_file",
-                 [&](const auto& n, const auto& k) {
-                     r.text(n, k, m.passwordFile);
-                     const Password password = readPasswordFile(m.passwordFile, 256);
-                     m.password = password.text;
-                     if (!password.error.empty()) {
-                         r.error(n, k, password.error);
-                     }
-                 }},
-                {"ca_file", [&](const auto& n, const auto& k) {
-                     r.text(n, k, m.caFile);
-                     if (!m.caFile.empty() && !std::ifstream(m.caFile)) {
-                         r.error(n, k, m.caFile + ": " + std::strerror(errno));
-                     }
-                 }}});
-        if (!named) {
-            read.errors.push_back(r.at(node.source()) + ": mqtt.client_id: missing; each gate on "
-                                                        "a broker needs one of its own");
-        }
-        config.mqtt = m;
-    };
-    r.read(table, "", {{"line", lineTable}, {"projector", projectorTables}, {"mqtt", mqttTable}});
+    Reader r(path, read.errors);
+    r.read(table, "", kTables, config);
     if (!table.contains("line")) {
         read.errors.push_back(path +
                               ": [line]: missing; it names the line: port = \"/dev/ttyUSB0\"");

@@ -14,6 +14,7 @@ struct ListenAddress {
     int port = 0;
     bool loopback() const;
     std::string text() const;
+    std::string hostAddress() const; // the host as a numeric address ("localhost": 127.0.0.1)
 };
 std::optional<ListenAddress> parseListenAddress(const std::string& text);
 
@@ -62,6 +63,7 @@ struct GateConfig {
     int maxClients = 16;
     std::chrono::milliseconds maxWait{3000};    // a frame waits no longer for the line
     std::chrono::milliseconds lateWindow{2000}; // after an unanswered frame
+    std::chrono::seconds probe{10};             // a projector that does not answer is tried
     std::string trafficLog;                     // empty: none
     std::vector<ProjectorConfig> projectors;
     std::optional<MqttConfig> mqtt;

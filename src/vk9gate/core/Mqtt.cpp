@@ -1,6 +1,8 @@
 #include "vk9gate/core/Mqtt.h"
 
+#include "protocol/Json.h"
 #include "protocol/Replies.h"
+#include "traffic/TrafficPath.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -9,10 +11,16 @@ namespace vk9::gate::mqtt {
 
 namespace {
 
+constexpr std::size_t kMostWaiting = 16;
+
 std::string number(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f", value);
     return text;
+}
+
+std::string text(std::string_view utf8) {
+    return jsonString(utf8, true);
 }
 
 } // namespace
@@ -39,8 +47,8 @@ std::vector<std::pair<std::string, std::string>> statesOf(std::string_view code,
     if (!reading.ok) {
         return {};
     }
-    const auto word = [&](const char* key) {
-        return std::get<std::string>(*protocol::valueOf(reading, key));
+    const auto value = [&](const char* key) -> const protocol::Value& {
+        return *protocol::valueOf(reading, key);
     };
     if (code == "CR0") {
         const auto power = protocol::readPower(reply);
@@ -52,52 +60,107 @@ std::vector<std::pair<std::string, std::string>> statesOf(std::string_view code,
                  power->tooHot ? "temperature fault" : kWords[static_cast<int>(power->state)]}};
     }
     if (code == "CR1") {
-        return {{"input", "Input " + std::to_string(std::get<long long>(
-                                         *protocol::valueOf(reading, "input")))}};
+        return {{"input", "Input " + std::to_string(std::get<long long>(value("input")))}};
     }
     if (code == "CR3") {
-        return {{"lamp_hours",
-                 std::to_string(std::get<long long>(*protocol::valueOf(reading, "lamp_hours")))}};
+        return {{"lamp_hours", std::to_string(std::get<long long>(value("lamp_hours")))}};
     }
     if (code == "CR4") {
-        return {{"picture_reversal", word("reversal")}};
+        return {{"picture_reversal", std::get<std::string>(value("reversal"))}};
     }
     if (code == "CR6") {
-        return {{"temperature_s1", number(std::get<double>(*protocol::valueOf(reading, "s1")))},
-                {"temperature_s2", number(std::get<double>(*protocol::valueOf(reading, "s2")))}};
+        return {{"temperature_s1", number(std::get<double>(value("s1")))},
+                {"temperature_s2", number(std::get<double>(value("s2")))}};
     }
     if (code == "CR7") {
-        static constexpr std::pair<const char*, const char*> kModes[] = {
-            {"4-lamp", "4 lamps"},
-            {"2-lamp-1-4", "Lamps 1 and 4"},
-            {"2-lamp-2-3", "Lamps 2 and 3"}};
-        std::string mode;
-        for (const auto& [w, option] : kModes) {
-            mode = w == word("lamp_mode") ? option : mode;
+        // The lamp mode's option, by the code that sets it.
+        const std::string_view mode = std::get<std::string>(value("lamp_mode"));
+        static constexpr std::pair<std::string_view, std::string_view> kModes[] = {
+            {"4-lamp", "lamp-4"}, {"2-lamp-1-4", "lamp-1-4"}, {"2-lamp-2-3", "lamp-2-3"}};
+        std::string option;
+        for (const auto& [word, button] : kModes) {
+            for (const Command& c : findEntity("lamp_mode")->commands) {
+                if (word == mode && c.code == codeNamed(button)) {
+                    option = c.payload;
+                }
+            }
         }
-        std::string lit;
-        for (const int lamp :
-             std::get<std::vector<int>>(*protocol::valueOf(reading, "lamps_lit"))) {
-            lit += (lit.empty() ? "" : ",") + std::to_string(lamp);
+        std::vector<std::string> lit;
+        for (const int lamp : std::get<std::vector<int>>(value("lamps_lit"))) {
+            lit.push_back(std::to_string(lamp));
         }
-        return {{"lamp_mode", mode}, {"lamp_mode/attributes", "{\"lamps_lit\":[" + lit + "]}"}};
+        return {{"lamp_mode", option},
+                {"lamp_mode/attributes", JsonObject().add("lamps_lit", jsonArray(lit)).text()}};
     }
     return {};
 }
 
-bool ProjectorService::poll(Time now) {
-    if (m_arbiter.heldByAnother(m_me, now)) {
-        return false; // an operator's hold: not now
+std::string discoveryTopic(std::string_view prefix, const EntityRow& row, const Device& device) {
+    return std::string(prefix) + "/" + std::string(kComponents[static_cast<int>(row.kind)]) + "/" +
+           device.nodeId() + "/" + std::string(row.key) + "/config";
+}
+
+std::string discoveryConfig(const EntityRow& row, const Device& device) {
+    const std::string node = device.base + "/" + device.node;
+    const std::string key(row.key);
+    JsonObject o;
+    o.add("name", text(row.name));
+    if (row.kind == Kind::Switch) {
+        o.add("payload_on", text("ON")).add("payload_off", text("OFF"));
+    } else if (row.kind == Kind::Select) {
+        std::vector<std::string> options;
+        for (const Command& c : row.commands) {
+            if (!c.payload.empty()) {
+                options.push_back(text(c.payload));
+            }
+        }
+        o.add("options", jsonArray(options));
+    } else if (row.kind == Kind::Button) {
+        o.add("payload_press", text("PRESS"));
     }
-    if (m_online == false && m_polled++ % 4 != 0) {
-        return true;
+    if (!row.unit.empty()) {
+        o.add("unit_of_measurement", text(row.unit)).add("state_class", text("measurement"));
+    }
+    if (!row.deviceClass.empty()) {
+        o.add("device_class", text(row.deviceClass));
+    }
+    o.add("unique_id", text(device.nodeId() + "_" + key))
+        .add("has_entity_name", "true")
+        .add("device", JsonObject()
+                           .add("identifiers", jsonArray({text(device.nodeId())}))
+                           .add("name", text(device.name))
+                           .add("manufacturer", text("vk9gate"))
+                           .add("model", text("projector " + device.node + " on " + device.gateId))
+                           .text())
+        .add("availability",
+             jsonArray({JsonObject().add("topic", text(device.base + "/status")).text(),
+                        JsonObject().add("topic", text(node + "/status")).text()}))
+        .add("availability_mode", text("all"));
+    if (row.kind != Kind::Sensor) {
+        o.add("command_topic", text(node + "/" + key + "/set"));
+    }
+    if (!row.stateFrom.empty()) {
+        o.add("state_topic", text(node + "/" + key + "/state"));
+    } else if (row.kind != Kind::Button) {
+        o.add("optimistic", "true"); // the projector cannot be asked for it
+    }
+    if (row.key == "lamp_mode") {
+        o.add("json_attributes_topic", text(node + "/lamp_mode/attributes"));
+    }
+    return o.text();
+}
+
+ProjectorService::~ProjectorService() {
+    m_arbiter.leave(m_now, *this);
+}
+
+bool ProjectorService::poll(Time now) {
+    if (m_arbiter.heldByAnother(*this, now)) {
+        return false; // an operator's hold: not now
     }
     for (const std::string_view code : kPolled) {
         if (std::find(m_polls.begin(), m_polls.end(), code) == m_polls.end()) {
             m_polls.emplace_back(code);
-        }
-        if (m_online == false) {
-            break; // its power alone, until it answers
         }
     }
     send(now);
@@ -105,13 +168,12 @@ bool ProjectorService::poll(Time now) {
 }
 
 bool ProjectorService::command(Time now, const EntityRow& row, std::string_view payload) {
-    constexpr std::size_t kMostWaiting = 16;
     const auto code = commandCode(row, payload);
     if (!code) {
         return false;
     }
     if (m_commands.size() + (row.stateFrom.empty() ? 1 : 2) > kMostWaiting) {
-        m_events.log("too many commands waiting: dropped " + std::string(*code));
+        m_log("too many commands waiting: dropped " + std::string(*code));
         return true;
     }
     m_commands.emplace_back(*code);
@@ -123,6 +185,7 @@ bool ProjectorService::command(Time now, const EntityRow& row, std::string_view 
 }
 
 void ProjectorService::send(Time now) {
+    m_now = now;
     if (m_onLine) {
         return;
     }
@@ -131,58 +194,36 @@ void ProjectorService::send(Time now) {
         return;
     }
     m_onLineIsPoll = &queue == &m_polls;
-    m_onLine = queue.front();
+    m_onLineCode = queue.front();
     queue.pop_front();
-    m_arbiter.submit(now, m_me, m_prefix + *m_onLine + '\r');
+    m_onLine = m_arbiter.submit(now, *this, commandFrame(m_prefix, m_onLineCode));
 }
 
-void ProjectorService::finished(Time now, std::string_view frame, Outcome outcome,
-                                std::string_view reply) {
-    if (!m_onLine) {
+void ProjectorService::finished(Ticket ticket, const Ending& ending) {
+    if (ticket != m_onLine) {
         return;
     }
-    const std::string code = *std::exchange(m_onLine, std::nullopt);
-    const bool answered = outcome == Outcome::Answered;
-    if (protocol::isQuery(code)) {
-        for (const auto& [key, payload] :
-             answered ? statesOf(code, reply)
-                      : std::vector<std::pair<std::string, std::string>>{}) {
-            m_events.state(key, payload);
-        }
-        if (code == "CR0" && m_online != answered) { // the power query says whether it answers
-            if (answered && m_online == false) {     // back: the rest of its states at once
-                for (const std::string_view rest : kPolled) {
-                    if (rest != "CR0" &&
-                        std::find(m_polls.begin(), m_polls.end(), rest) == m_polls.end()) {
-                        m_polls.emplace_back(rest);
-                    }
-                }
-            }
-            m_online = answered;
-            m_polled = 1;
-            m_events.available(answered);
-        }
-        if (code == "CR0" && !answered && m_onLineIsPoll) {
-            m_polls.clear(); // the rest of this poll would go unanswered too
-        }
-    } else if (!answered || !protocol::readReply(code, reply).ok) {
-        m_events.log(
-            "the projector did not acknowledge " + std::string(frame.substr(0, frame.size() - 1)) +
-            (answered ? " (it answered " + std::string(reply.substr(0, reply.size() - 1)) + ")"
-                      : ""));
+    m_onLine.reset();
+    const bool answered = ending.outcome == Outcome::Answered;
+    if (m_onLineCode == "CR0" && !answered && m_onLineIsPoll) {
+        m_polls.clear(); // the rest of this poll would go unanswered too
     }
-    send(now);
+    if (!protocol::isQuery(m_onLineCode) && !answered && ending.outcome != Outcome::LineLost) {
+        m_log(ending.outcome == Outcome::Unanswered
+                  ? "the projector did not acknowledge " + m_prefix + m_onLineCode
+                  : m_prefix + m_onLineCode + " not sent: " +
+                        (ending.outcome == Outcome::Absent ? "the projector does not answer"
+                                                           : "the line was busy"));
+    }
+    if (ending.outcome != Outcome::LineLost) {
+        send(ending.at);
+    }
 }
 
 void ProjectorService::lineLost() {
     m_commands.clear();
     m_polls.clear();
     m_onLine.reset();
-    m_polled = 0; // asked at the first poll once the line is back
-    if (m_online != false) {
-        m_online = false;
-        m_events.available(false);
-    }
 }
 
 } // namespace vk9::gate::mqtt

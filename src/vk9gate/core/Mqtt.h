@@ -1,5 +1,6 @@
 #pragma once
 
+#include "protocol/Frames.h"
 #include "vk9gate/core/Arbiter.h"
 
 #include <array>
@@ -14,7 +15,7 @@
 namespace vk9::gate::mqtt {
 
 // A projector as Home Assistant's MQTT entities: what each shows and takes, as data. The
-// topics are the shell's; this is the codec and the table.
+// topics and the broker are the shell's; this is the codec and the table.
 
 enum class Kind { Switch, Sensor, Select, Button };
 
@@ -33,30 +34,43 @@ struct EntityRow {
     std::string_view deviceClass{};
 };
 
+using protocol::codeNamed;
+
 // clang-format off
 inline constexpr std::array kEntities{
-    EntityRow{"power", Kind::Switch, "Power", {{{"ON", "C00"}, {"OFF", "C02"}}}, "CR0"},
+    EntityRow{"power", Kind::Switch, "Power",
+              {{{"ON", codeNamed("power-on")}, {"OFF", codeNamed("power-off")}}}, "CR0"},
     EntityRow{"power_state", Kind::Sensor, "Power state", {}, "CR0"},
     EntityRow{"input", Kind::Select, "Input",
-              {{{"Input 1", "C05"}, {"Input 2", "C06"}, {"Input 3", "C07"}, {"Input 4", "C08"}}}, "CR1"},
+              {{{"Input 1", codeNamed("mode-set-1")}, {"Input 2", codeNamed("mode-set-2")},
+                {"Input 3", codeNamed("mode-set-3")}, {"Input 4", codeNamed("mode-set-4")}}}, "CR1"},
     EntityRow{"lamp_hours", Kind::Sensor, "Lamp hours", {}, "CR3", "h", "duration"},
     EntityRow{"lamp_mode", Kind::Select, "Lamp mode",
-              {{{"4 lamps", "C70"}, {"Lamps 1 and 4", "C71"}, {"Lamps 2 and 3", "C72"}}}, "CR7"},
+              {{{"4 lamps", codeNamed("lamp-4")}, {"Lamps 1 and 4", codeNamed("lamp-1-4")},
+                {"Lamps 2 and 3", codeNamed("lamp-2-3")}}}, "CR7"},
     EntityRow{"temperature_s1", Kind::Sensor, "Temperature S1", {}, "CR6", "°C", "temperature"},
     EntityRow{"temperature_s2", Kind::Sensor, "Temperature S2", {}, "CR6", "°C", "temperature"},
     EntityRow{"picture_reversal", Kind::Sensor, "Picture reversal", {}, "CR4"},
-    EntityRow{"sound_mute", Kind::Switch, "Sound mute", {{{"ON", "C0B"}, {"OFF", "C0C"}}}},
-    EntityRow{"no_show", Kind::Switch, "No show", {{{"ON", "C0D"}, {"OFF", "C0E"}}}},
-    EntityRow{"freeze", Kind::Switch, "Freeze", {{{"ON", "C43"}, {"OFF", "C44"}}}},
-    EntityRow{"av_size", Kind::Select, "AV size", {{{"Regular", "C0F"}, {"Wide", "C10"}}}},
-    EntityRow{"menu_on", Kind::Button, "Menu on", {{{"PRESS", "C1C"}}}},
-    EntityRow{"menu_off", Kind::Button, "Menu off", {{{"PRESS", "C1D"}}}},
-    EntityRow{"normal", Kind::Button, "Normal", {{{"PRESS", "C1F"}}}},
-    EntityRow{"p_timer", Kind::Button, "P-timer", {{{"PRESS", "C8A"}}}},
-    EntityRow{"display_clear", Kind::Button, "Display clear", {{{"PRESS", "C1E"}}}},
-    EntityRow{"c01", Kind::Button, "C01", {{{"PRESS", "C01"}}}},
+    EntityRow{"sound_mute", Kind::Switch, "Sound mute",
+              {{{"ON", codeNamed("sound-mute-on")}, {"OFF", codeNamed("sound-mute-off")}}}},
+    EntityRow{"no_show", Kind::Switch, "No show",
+              {{{"ON", codeNamed("no-show-on")}, {"OFF", codeNamed("no-show-off")}}}},
+    EntityRow{"freeze", Kind::Switch, "Freeze",
+              {{{"ON", codeNamed("freeze-on")}, {"OFF", codeNamed("freeze-off")}}}},
+    EntityRow{"av_size", Kind::Select, "AV size",
+              {{{"Regular", codeNamed("av-size-regular")}, {"Wide", codeNamed("av-size-wide")}}}},
+    EntityRow{"menu_on", Kind::Button, "Menu on", {{{"PRESS", codeNamed("menu-on")}}}},
+    EntityRow{"menu_off", Kind::Button, "Menu off", {{{"PRESS", codeNamed("menu-off")}}}},
+    EntityRow{"normal", Kind::Button, "Normal", {{{"PRESS", codeNamed("normal")}}}},
+    EntityRow{"p_timer", Kind::Button, "P-timer", {{{"PRESS", codeNamed("p-timer")}}}},
+    EntityRow{"display_clear", Kind::Button, "Display clear", {{{"PRESS", codeNamed("display-clear")}}}},
+    EntityRow{"c01", Kind::Button, "C01", {{{"PRESS", codeNamed("c01")}}}},
 };
 // clang-format on
+
+// Home Assistant's name of each kind's component: "homeassistant/switch/...".
+inline constexpr std::array<std::string_view, 4> kComponents{"switch", "sensor", "select",
+                                                             "button"};
 
 // The status queries a poll asks, in order.
 inline constexpr std::array<std::string_view, 6> kPolled{"CR0", "CR1", "CR3", "CR4", "CR6", "CR7"};
@@ -70,45 +84,58 @@ std::optional<std::string_view> commandCode(const EntityRow& row, std::string_vi
 std::vector<std::pair<std::string, std::string>> statesOf(std::string_view code,
                                                           std::string_view reply);
 
-// One projector's MQTT service on the arbiter: polls of the six status queries and the
-// commands of its entities, one frame at a time. A poll is skipped while another client
-// has the line (an operator's hold), and asked again a moment later; a command that
-// changes a state is followed by the query that reads it back.
-class ProjectorService {
-public:
-    struct Events {
-        std::function<void(const std::string& key, const std::string& payload)> state;
-        std::function<void(bool online)> available; // it answers, or it stopped answering
-        std::function<void(const std::string& what)> log;
-    };
-    ProjectorService(Arbiter& arbiter, ClientId me, std::string prefix, Events events)
-        : m_arbiter(arbiter), m_me(me), m_prefix(std::move(prefix)), m_events(std::move(events)) {}
+// One projector as Home Assistant's discovery names it.
+struct Device {
+    std::string base;   // the gate's topics: "vk9/vk9gate-hall"
+    std::string gateId; // its client id: "vk9gate-hall"
+    std::string node;   // the projector's topics under base: "001", or "single"
+    std::string name;   // "Hall left"
+    std::string nodeId() const { return gateId + "_" + node; } // "vk9gate-hall_001"
+};
+// An entity's discovery configuration, as JSON, and the topic it is published on under
+// Home Assistant's discovery prefix.
+std::string discoveryConfig(const EntityRow& row, const Device& device);
+std::string discoveryTopic(std::string_view prefix, const EntityRow& row, const Device& device);
 
-    // Returns false while another client holds a button: poll again shortly. A projector
-    // that does not answer is asked only its power, every fourth poll (and at the first
-    // poll after the line comes back); once it answers, the rest of its states at once.
+// One projector's MQTT service on the arbiter: polls of the six status queries and the
+// commands of its entities, one frame at a time. Their replies reach the gate's projector
+// states, which the shell publishes; this only asks. A poll is skipped while another client
+// holds a button. A command that changes a state is followed by the query that reads it
+// back. When the power query goes unanswered, the rest of that poll is not asked.
+class ProjectorService final : public Client {
+public:
+    using Log = std::function<void(const std::string& what)>;
+    ProjectorService(Arbiter& arbiter, std::string prefix, std::string name, Log log)
+        : m_arbiter(arbiter), m_prefix(std::move(prefix)), m_name(std::move(name)),
+          m_log(std::move(log)) {}
+    ~ProjectorService() override;
+    ProjectorService(const ProjectorService&) = delete;
+    ProjectorService& operator=(const ProjectorService&) = delete;
+
+    // Returns false while another client holds a button: poll again shortly.
     bool poll(Time now);
     // A command from its topic: false for a payload that is not one of the entity's. Commands
     // go before any poll, in their order; more than 16 frames waiting, and it is dropped.
     bool command(Time now, const EntityRow& row, std::string_view payload);
-    void finished(Time now, std::string_view frame, Outcome outcome, std::string_view reply);
     void lineLost();
 
-    ClientId client() const { return m_me; }
+    std::string name() const override { return m_name; }
+    void delivered(Ticket, std::string_view) override {} // the states hear it
+    void finished(Ticket ticket, const Ending& ending) override;
 
 private:
     void send(Time now);
 
     Arbiter& m_arbiter;
-    ClientId m_me;
     std::string m_prefix;
-    Events m_events;
+    std::string m_name;
+    Log m_log;
     std::deque<std::string> m_commands; // commands and their read-backs, before any poll
     std::deque<std::string> m_polls;
-    std::optional<std::string> m_onLine; // the code whose end is awaited
+    std::optional<Ticket> m_onLine; // the frame whose end is awaited
+    std::string m_onLineCode;
     bool m_onLineIsPoll = false;
-    unsigned m_polled = 0; // polls since the projector stopped answering
-    std::optional<bool> m_online;
+    Time m_now{0};
 };
 
 } // namespace vk9::gate::mqtt

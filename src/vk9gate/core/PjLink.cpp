@@ -1,6 +1,9 @@
 #include "vk9gate/core/PjLink.h"
 
+#include "protocol/Frames.h"
 #include "protocol/Replies.h"
+#include "traffic/TrafficPath.h"
+#include "transport/Printable.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -10,60 +13,168 @@ namespace vk9::gate::pjlink {
 namespace {
 
 using namespace std::chrono_literals;
+using protocol::codeNamed;
 using protocol::Power;
+using Codes = std::vector<std::string_view>;
 
-constexpr auto kFresh = 1s;            // a status read this recently is asked no again
-constexpr auto kStaleDuringHold = 30s; // nor one this recent while another client has the line
+constexpr auto kFresh = 1s;            // a status reading this recent is not asked again
+constexpr auto kStaleDuringHold = 30s; // nor one this recent while another client holds a button
 constexpr auto kLongest = 3500ms;      // the answer comes within this, whatever the line does
-constexpr auto kAbsent = 30s;          // a projector that did not answer, before it is asked again
 
 constexpr std::size_t kLongestName = 64;
 constexpr std::size_t kLongestInfo = 32;
 
-bool printable(std::string_view text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return c >= 32 && c <= 126; });
-}
-
-std::string answer(const Request& r, std::string_view value) {
+std::string answerLine(const Request& r, std::string_view value) {
     return std::string("%") + r.cls + r.body + "=" + std::string(value);
 }
 
-// Reply i of the steps, if it came.
-const std::optional<std::string>& reply(const std::vector<std::optional<std::string>>& replies,
-                                        std::size_t i) {
-    static const std::optional<std::string> kNone;
-    return i < replies.size() ? replies[i] : kNone;
-}
-
-bool acknowledged(const std::optional<std::string>& r) {
-    return r && *r == protocol::kAcknowledged;
-}
-
-// CR0's power state, or the answer that ends the request when it cannot go on: ERR4 for a
-// projector that did not answer or reports a power abnormality, ERR3 when `on` is wanted
-// and the projector is not on, or is warming up or cooling down for a power command.
-struct PowerCheck {
-    std::optional<protocol::PowerReading> power;
-    const char* stop; // the error, or nullptr
+// What the power state allows, once CR0 has been read.
+enum class PowerRule : std::uint8_t {
+    None,
+    Answers, // a projector that does not answer, or reports a power abnormality: ERR4
+    On,      // and one that is not on: ERR3
+    Settled, // and one warming up or cooling down: ERR3
 };
-PowerCheck checkPower(const std::optional<std::string>& cr0, bool mustBeOn, bool mustBeSettled) {
-    const auto power = cr0 ? protocol::readPower(*cr0) : std::nullopt;
-    if (!power || power->state == Power::Fault) {
-        return {power, "ERR4"};
-    }
-    const bool turning = power->state == Power::CountDown || power->state == Power::Cooling;
-    if ((mustBeOn && power->state != Power::On) || (mustBeSettled && turning)) {
-        return {power, "ERR3"};
-    }
-    return {power, nullptr};
+
+// The power state read, if CR0 was asked and answered.
+std::optional<Power> powerOf(const Facts& f) {
+    const std::string* cr0 = f.got("CR0");
+    const auto reading = cr0 != nullptr ? protocol::readPower(*cr0) : std::nullopt;
+    return reading ? std::optional(reading->state) : std::nullopt;
 }
 
-std::string temperatures(const std::optional<std::string>& cr6) {
-    const protocol::Reading reading = cr6 ? protocol::readReply("CR6", *cr6) : protocol::Reading{};
+const char* powerStop(const Facts& f, PowerRule rule) {
+    const std::optional<Power> state = powerOf(f);
+    if (rule == PowerRule::None) {
+        return nullptr;
+    }
+    if (state.value_or(Power::Fault) == Power::Fault) {
+        return "ERR4";
+    }
+    const bool turning = state == Power::CountDown || state == Power::Cooling;
+    if ((rule == PowerRule::On && state != Power::On) || (rule == PowerRule::Settled && turning)) {
+        return "ERR3";
+    }
+    return nullptr;
+}
+
+// A reading's values, when its query was asked and answered in its shape.
+protocol::Reading readingOf(const Facts& f, std::string_view code) {
+    const std::string* reply = f.got(code);
+    return reply != nullptr ? protocol::readReply(code, *reply) : protocol::Reading{};
+}
+
+// Each query's answer from what is known; none while a reading it needs is missing.
+using Query = std::optional<std::string> (*)(const Facts&);
+// The codes a setting sends, in order; none for a parameter it does not take (ERR2).
+using Setting = Codes (*)(const Request&, const Settings&);
+
+std::optional<std::string> power(const Facts& f) {
+    const std::optional<Power> state = powerOf(f);
+    static constexpr const char* kPower[] = {"1", "0", "3", "2"}; // On, StandBy, ...
+    return state ? std::optional<std::string>(kPower[static_cast<int>(*state)]) : std::nullopt;
+}
+
+Codes powerCodes(const Request& r, const Settings&) {
+    return r.param == "1"   ? Codes{codeNamed("power-on")}
+           : r.param == "0" ? Codes{codeNamed("power-off")}
+                            : Codes{};
+}
+
+std::optional<std::string> input(const Facts& f) {
+    const auto* mode = protocol::valueOf(readingOf(f, "CR1"), "input");
+    return mode != nullptr ? std::optional(f.settings.inputs.at(
+                                 static_cast<std::size_t>(std::get<long long>(*mode) - 1)))
+                           : std::nullopt;
+}
+
+Codes inputCodes(const Request& r, const Settings& s) {
+    static constexpr std::array kModeSet{codeNamed("mode-set-1"), codeNamed("mode-set-2"),
+                                         codeNamed("mode-set-3"), codeNamed("mode-set-4")};
+    const auto at = std::find(s.inputs.begin(), s.inputs.end(), r.param);
+    return at == s.inputs.end() ? Codes{} : Codes{kModeSet.at(std::size_t(at - s.inputs.begin()))};
+}
+
+// The mutes the projector acknowledged through the gate: it cannot be asked for them.
+std::optional<std::string> mutes(const Facts& f) {
+    const bool video = f.state != nullptr && f.state->videoMuted;
+    const bool audio = f.state != nullptr && f.state->audioMuted;
+    return video && audio ? "31" : video ? "11" : audio ? "21" : "30";
+}
+
+// "11": video (NO SHOW) on; "20": audio (SOUND MUTE) off; "31": both on.
+Codes muteCodes(const Request& r, const Settings&) {
+    if (r.param.size() != 2 || r.param[0] < '1' || r.param[0] > '3' ||
+        (r.param[1] != '0' && r.param[1] != '1')) {
+        return {};
+    }
+    const bool on = r.param[1] == '1';
+    Codes codes;
+    if (r.param[0] != '2') {
+        codes.push_back(on ? codeNamed("no-show-on") : codeNamed("no-show-off"));
+    }
+    if (r.param[0] != '1') {
+        codes.push_back(on ? codeNamed("sound-mute-on") : codeNamed("sound-mute-off"));
+    }
+    return codes;
+}
+
+// Fan, lamp, temperature, cover, filter, other.
+std::optional<std::string> errors(const Facts& f) {
+    const std::string* cr0 = f.got("CR0");
+    const auto power = cr0 != nullptr ? protocol::readPower(*cr0) : std::nullopt;
+    if (!power) {
+        return std::nullopt;
+    }
+    return std::string("00") + (power->tooHot ? '2' : '0') + "00" +
+           (power->state == Power::Fault ? '2' : '0');
+}
+
+// One figure of hours for the projector: each lamp's pair carries it, with its lamp lit.
+std::optional<std::string> lamps(const Facts& f) {
+    const protocol::Reading hours = readingOf(f, "CR3");
+    const protocol::Reading lit = readingOf(f, "CR7");
+    if (!hours.ok || !lit.ok) {
+        return std::nullopt;
+    }
+    const long long h =
+        std::min(std::get<long long>(*protocol::valueOf(hours, "lamp_hours")), 99999LL);
+    const auto& on = std::get<std::vector<int>>(*protocol::valueOf(lit, "lamps_lit"));
+    std::string value;
+    for (int lamp = 1; lamp <= 4; ++lamp) {
+        const bool burns = std::find(on.begin(), on.end(), lamp) != on.end();
+        value += (value.empty() ? "" : " ") + std::to_string(h) + (burns ? " 1" : " 0");
+    }
+    return value;
+}
+
+std::optional<std::string> inputList(const Facts& f) {
+    const auto& i = f.settings.inputs;
+    return i[0] + " " + i[1] + " " + i[2] + " " + i[3];
+}
+
+std::optional<std::string> name(const Facts& f) {
+    return f.settings.name.substr(0, kLongestName);
+}
+
+std::optional<std::string> manufacturer(const Facts& f) {
+    return f.settings.manufacturer.substr(0, kLongestInfo);
+}
+
+std::optional<std::string> product(const Facts& f) {
+    return f.settings.product.substr(0, kLongestInfo);
+}
+
+// A text of the administrator's, else the temperatures.
+std::optional<std::string> info(const Facts& f) {
+    if (!f.settings.info.empty()) {
+        return f.settings.info.substr(0, kLongestInfo);
+    }
+    const protocol::Reading reading = readingOf(f, "CR6");
     const auto* s1 = protocol::valueOf(reading, "s1");
     const auto* s2 = protocol::valueOf(reading, "s2");
     if (!reading.ok || s1 == nullptr || s2 == nullptr) {
-        return {};
+        return std::nullopt;
     }
     char text[kLongestInfo + 1];
     std::snprintf(text, sizeof text, "S1 %.1f C, S2 %.1f C", std::get<double>(*s1),
@@ -71,24 +182,48 @@ std::string temperatures(const std::optional<std::string>& cr6) {
     return text;
 }
 
-// Operations answered OK once every code has been acknowledged.
-Step commands(const Request& r, const std::vector<std::string>& codes,
-              const std::vector<std::optional<std::string>>& replies, std::size_t first) {
-    for (std::size_t i = 0; i < codes.size(); ++i) {
-        if (replies.size() == first + i) {
-            return {codes[i], {}};
-        }
-        if (!acknowledged(reply(replies, first + i))) {
-            return {{}, answer(r, "ERR4")};
-        }
-    }
-    return {{}, answer(r, "OK")};
+std::optional<std::string> classOne(const Facts&) {
+    return "1";
 }
+
+// The commands of Class 1: what a query reads and answers, and what a setting sends. A query
+// reads its status queries in order until it can answer (ERR4 when it cannot after all of
+// them); a setting reads the power state first, then sends its codes, each acknowledged.
+struct CommandRow {
+    std::string_view body;
+    std::array<std::string_view, 2> reads;
+    PowerRule queryRule;
+    Query query;
+    PowerRule settingRule = PowerRule::None;
+    Setting setting = nullptr; // none: it only answers (ERR2)
+};
+
+// clang-format off
+constexpr std::array kCommands{
+    CommandRow{"POWR", {"CR0"}, PowerRule::Answers, power, PowerRule::Settled, powerCodes},
+    CommandRow{"INPT", {"CR0", "CR1"}, PowerRule::On, input, PowerRule::On, inputCodes},
+    CommandRow{"AVMT", {}, PowerRule::None, mutes, PowerRule::On, muteCodes},
+    CommandRow{"ERST", {"CR0"}, PowerRule::None, errors},
+    CommandRow{"LAMP", {"CR3", "CR7"}, PowerRule::None, lamps},
+    CommandRow{"INST", {}, PowerRule::None, inputList},
+    CommandRow{"NAME", {}, PowerRule::None, name},
+    CommandRow{"INF1", {}, PowerRule::None, manufacturer},
+    CommandRow{"INF2", {}, PowerRule::None, product},
+    CommandRow{"INFO", {"CR6"}, PowerRule::None, info},
+    CommandRow{"CLSS", {}, PowerRule::None, classOne},
+};
+// clang-format on
 
 } // namespace
 
+const std::string* Facts::got(std::string_view code) const {
+    const auto it = replies.find(code);
+    return it != replies.end() && it->second ? &*it->second : nullptr;
+}
+
 Parsed parse(std::string_view line) {
-    if (line.size() < 6 || line[0] != '%' || line[1] < '1' || line[1] > '9' || !printable(line)) {
+    if (line.size() < 6 || line[0] != '%' || line[1] < '1' || line[1] > '9' ||
+        !allPrintable(line)) {
         return {std::nullopt, {}, true};
     }
     Request r;
@@ -97,10 +232,10 @@ Parsed parse(std::string_view line) {
     if (r.cls != '1' || !std::all_of(r.body.begin(), r.body.end(), [](char c) {
             return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
         })) {
-        return {std::nullopt, answer(r, "ERR1"), false}; // a class or a command it has not
+        return {std::nullopt, answerLine(r, "ERR1"), false}; // a class or a command it has not
     }
     if (line.size() < 8 || line[6] != ' ') {
-        return {std::nullopt, answer(r, "ERR2"), false};
+        return {std::nullopt, answerLine(r, "ERR2"), false};
     }
     r.param = std::string(line.substr(7));
     return {r, {}, false};
@@ -121,7 +256,7 @@ Session::Fed Session::feed(Time now, std::string_view bytes) {
             continue; // some clients end a line with CR LF
         }
         if (b != '\r') {
-            if (b < 32 || b > 126) {
+            if (!isPrintable(b)) {
                 fed.close = "a byte that is not printable ASCII";
                 return fed;
             }
@@ -165,158 +300,65 @@ bool sameDigest(std::string_view given, std::string_view expected) {
     return differ == 0;
 }
 
-Step next(const Request& r, const Settings& s, const Mutes& mutes,
-          const std::vector<std::optional<std::string>>& replies) {
-    const bool query = r.param == "?";
-    const auto now = [&](std::string_view value) { return Step{{}, answer(r, value)}; };
-    const auto ask = [&](std::size_t i, const char* code) -> std::optional<Step> {
-        if (replies.size() == i) {
-            return Step{code, {}};
-        }
-        return std::nullopt;
-    };
-    if (r.body == "POWR") {
-        if (!query && r.param != "0" && r.param != "1") {
+Step next(const Request& r, const Facts& f) {
+    const auto row = std::find_if(kCommands.begin(), kCommands.end(),
+                                  [&](const CommandRow& c) { return c.body == r.body; });
+    const auto now = [&](std::string_view value) { return Step{{}, answerLine(r, value)}; };
+    if (row == kCommands.end()) {
+        return now("ERR1");
+    }
+    if (r.param != "?") {
+        const Codes codes = row->setting != nullptr ? row->setting(r, f.settings) : Codes{};
+        if (codes.empty()) {
             return now("ERR2");
         }
-        if (auto step = ask(0, "CR0")) {
-            return *step;
+        if (!f.asked("CR0")) {
+            return {"CR0", {}};
         }
-        const PowerCheck check = checkPower(reply(replies, 0), false, !query);
-        if (check.stop != nullptr) {
-            return now(check.stop);
+        if (const char* stop = powerStop(f, row->settingRule)) {
+            return now(stop);
         }
-        if (query) {
-            static constexpr const char* kPower[] = {"1", "0", "3", "2"}; // On, StandBy, ...
-            return now(kPower[static_cast<int>(check.power->state)]);
+        for (const std::string_view code : codes) {
+            if (!f.asked(code)) {
+                return {std::string(code), {}};
+            }
+            const std::string* reply = f.got(code);
+            if (reply == nullptr || *reply != protocol::kAcknowledged) {
+                return now("ERR4");
+            }
         }
-        return commands(r, {r.param == "1" ? "C00" : "C02"}, replies, 1);
+        return now("OK");
     }
-    if (r.body == "INPT") {
-        const auto input = std::find(s.inputs.begin(), s.inputs.end(), r.param);
-        if (!query && input == s.inputs.end()) {
-            return now("ERR2");
+    if (f.asked("CR0")) {
+        if (const char* stop = powerStop(f, row->queryRule)) {
+            return now(stop);
         }
-        if (auto step = ask(0, "CR0")) {
-            return *step;
-        }
-        if (const PowerCheck check = checkPower(reply(replies, 0), true, true); check.stop) {
-            return now(check.stop);
-        }
-        if (!query) {
-            static constexpr const char* kModeSet[] = {"C05", "C06", "C07", "C08"};
-            return commands(r, {kModeSet[input - s.inputs.begin()]}, replies, 1);
-        }
-        if (auto step = ask(1, "CR1")) {
-            return *step;
-        }
-        const protocol::Reading cr1 = reply(replies, 1)
-                                          ? protocol::readReply("CR1", *reply(replies, 1))
-                                          : protocol::Reading{};
-        const auto* mode = protocol::valueOf(cr1, "input");
-        return mode == nullptr ? now("ERR4")
-                               : now(s.inputs.at(std::size_t(std::get<long long>(*mode) - 1)));
     }
-    if (r.body == "AVMT") {
-        if (query) {
-            return now(mutes.video && mutes.audio ? "31"
-                       : mutes.video              ? "11"
-                       : mutes.audio              ? "21"
-                                                  : "30");
-        }
-        static const std::vector<std::string> kSettings{"10", "11", "20", "21", "30", "31"};
-        if (std::find(kSettings.begin(), kSettings.end(), r.param) == kSettings.end()) {
-            return now("ERR2");
-        }
-        if (auto step = ask(0, "CR0")) {
-            return *step;
-        }
-        if (const PowerCheck check = checkPower(reply(replies, 0), true, true); check.stop) {
-            return now(check.stop);
-        }
-        const bool on = r.param[1] == '1';
-        std::vector<std::string> codes;
-        if (r.param[0] != '2') { // NO SHOW on or off
-            codes.push_back(on ? "C0D" : "C0E");
-        }
-        if (r.param[0] != '1') { // SOUND MUTE on or off
-            codes.push_back(on ? "C0B" : "C0C");
-        }
-        return commands(r, codes, replies, 1);
+    if (const auto value = row->query(f)) {
+        return now(*value);
     }
-    if (!query) { // the rest only answer
-        static const std::vector<std::string> kQueries{"ERST", "LAMP", "INST", "NAME",
-                                                       "INF1", "INF2", "INFO", "CLSS"};
-        return now(std::find(kQueries.begin(), kQueries.end(), r.body) == kQueries.end() ? "ERR1"
-                                                                                         : "ERR2");
-    }
-    if (r.body == "ERST") { // fan, lamp, temperature, cover, filter, other
-        if (auto step = ask(0, "CR0")) {
-            return *step;
+    for (const std::string_view code : row->reads) {
+        if (!code.empty() && !f.asked(code)) {
+            return {std::string(code), {}};
         }
-        const auto power =
-            reply(replies, 0) ? protocol::readPower(*reply(replies, 0)) : std::nullopt;
-        if (!power) {
-            return now("ERR4");
-        }
-        return now(std::string("00") + (power->tooHot ? '2' : '0') + "00" +
-                   (power->state == Power::Fault ? '2' : '0'));
     }
-    if (r.body == "LAMP") {
-        if (auto step = ask(0, "CR3")) {
-            return *step;
-        }
-        if (auto step = ask(1, "CR7")) {
-            return *step;
-        }
-        const protocol::Reading hours = reply(replies, 0)
-                                            ? protocol::readReply("CR3", *reply(replies, 0))
-                                            : protocol::Reading{};
-        const protocol::Reading lamps = reply(replies, 1)
-                                            ? protocol::readReply("CR7", *reply(replies, 1))
-                                            : protocol::Reading{};
-        if (!hours.ok || !lamps.ok) {
-            return now("ERR4");
-        }
-        // One figure of hours for the projector: each lamp's pair carries it.
-        const long long h =
-            std::min(std::get<long long>(*protocol::valueOf(hours, "lamp_hours")), 99999LL);
-        const auto& lit = std::get<std::vector<int>>(*protocol::valueOf(lamps, "lamps_lit"));
-        std::string value;
-        for (int lamp = 1; lamp <= 4; ++lamp) {
-            const bool on = std::find(lit.begin(), lit.end(), lamp) != lit.end();
-            value += (value.empty() ? "" : " ") + std::to_string(h) + (on ? " 1" : " 0");
-        }
-        return now(value);
-    }
-    if (r.body == "INST") {
-        return now(s.inputs[0] + " " + s.inputs[1] + " " + s.inputs[2] + " " + s.inputs[3]);
-    }
-    if (r.body == "NAME") {
-        return now(s.name.substr(0, kLongestName));
-    }
-    if (r.body == "INF1" || r.body == "INF2") {
-        return now((r.body == "INF1" ? s.manufacturer : s.product).substr(0, kLongestInfo));
-    }
-    if (r.body == "INFO") {
-        if (!s.info.empty()) {
-            return now(s.info.substr(0, kLongestInfo));
-        }
-        if (auto step = ask(0, "CR6")) {
-            return *step;
-        }
-        const std::string read = temperatures(reply(replies, 0));
-        return now(read.empty() ? "ERR4" : read);
-    }
-    if (r.body == "CLSS") {
-        return now("1");
-    }
-    return now("ERR1");
+    return now("ERR4");
+}
+
+ProjectorLink::~ProjectorLink() {
+    m_arbiter.leave(m_now, *this);
 }
 
 void ProjectorLink::request(Time now, ConnectionId connection, Parsed line) {
-    m_jobs.push_back(
-        {connection, line.request.value_or(Request{}), line.answer, {}, now + kLongest, {}, false});
+    m_jobs.push_back({connection,
+                      line.request.value_or(Request{}),
+                      line.answer,
+                      {},
+                      now + kLongest,
+                      std::nullopt,
+                      {},
+                      std::nullopt,
+                      false});
     run(now);
 }
 
@@ -325,129 +367,112 @@ std::size_t ProjectorLink::waiting(ConnectionId connection) const {
                                      [&](const Job& j) { return j.connection == connection; }));
 }
 
-std::optional<std::string> ProjectorLink::cached(const std::string& code, Time now) const {
-    const auto read = m_reads.find(code);
-    if (read == m_reads.end()) {
-        return std::nullopt;
-    }
-    const auto age = now - read->second.at;
-    if (age < kFresh || (age < kStaleDuringHold && m_arbiter.heldByAnother(m_me, now))) {
-        return read->second.reply;
-    }
-    return std::nullopt;
+// The gate's reading of a status query: younger than 1 s; while another client holds a
+// button (or when the line cannot be had in time, `recent`), of the last 30 s.
+std::optional<std::string> ProjectorLink::known(const std::string& code, Time now,
+                                                bool recent) const {
+    const bool stale = recent || m_arbiter.heldByAnother(*this, now);
+    return m_states.reading(m_settings.prefix, code, now, stale ? kStaleDuringHold : kFresh);
 }
 
-std::optional<std::string> ProjectorLink::recent(const std::string& code, Time now) const {
-    const auto read = m_reads.find(code);
-    if (read == m_reads.end() || now - read->second.at >= kStaleDuringHold) {
-        return std::nullopt;
+void ProjectorLink::tell(const Job& job, const std::string& line) {
+    if (job.connection) {
+        m_answer(*job.connection, line);
     }
-    return read->second.reply;
 }
 
-std::string ProjectorLink::answerLate(const Job& job) const {
-    return job.ready.empty() ? answer(job.request, "ERR3") : job.ready;
+std::deque<ProjectorLink::Job>::iterator ProjectorLink::jobOf(Ticket ticket) {
+    return std::find_if(m_jobs.begin(), m_jobs.end(),
+                        [&](const Job& j) { return j.ticket == ticket; });
 }
 
 void ProjectorLink::run(Time now) {
-    while (!m_jobs.empty()) {
+    m_now = now;
+    while (!m_jobs.empty() && !m_jobs.front().ticket) {
         Job& job = m_jobs.front();
-        if (!job.waitingFor.empty()) {
-            return;
+        const Step step =
+            job.ready.empty()
+                ? next(job.request, {m_settings, m_states.find(m_settings.prefix), job.replies})
+                : Step{{}, job.ready};
+        std::optional<std::string> read;
+        if (!step.send.empty() && protocol::isQuery(step.send)) {
+            read = known(step.send, now, false);
         }
-        const Step step = job.ready.empty() ? next(job.request, m_settings, m_mutes, job.replies)
-                                            : Step{{}, job.ready};
-        if (step.send.empty()) {
+        if (read) {
+            job.replies[step.send] = std::move(read);
+            continue;
+        }
+        // No time left for a frame: the line was not to be had.
+        const bool late =
+            !step.send.empty() && now + m_arbiter.settings().replyWindow >= job.deadline;
+        if (step.send.empty() || late) {
             const Job done = std::move(job);
             m_jobs.pop_front();
-            m_answer(done.connection, step.answer);
+            tell(done, late ? answerLine(done.request, "ERR3") : step.answer);
             continue;
         }
-        if (const auto reply =
-                protocol::isQuery(step.send) ? cached(step.send, now) : std::nullopt) {
-            job.replies.push_back(*reply);
-            continue;
-        }
-        if (now < m_absentUntil) { // no frame for a projector that did not answer
-            const Job done = std::move(job);
-            m_jobs.pop_front();
-            m_answer(done.connection, answer(done.request, "ERR4"));
-            continue;
-        }
-        if (now + m_arbiter.settings().replyWindow >= job.deadline) { // no time for a frame
-            const Job done = std::move(job);
-            m_jobs.pop_front();
-            m_answer(done.connection, answerLate(done));
-            continue;
-        }
-        if (!protocol::isQuery(step.send)) {
-            m_reads.clear(); // an operation changes what the projector would answer
-        }
-        job.waitingFor = step.send;
-        m_arbiter.submit(now, m_me, m_settings.prefix + step.send + '\r');
-        return; // the arbiter's end of the frame comes back through finished()
+        job.asking = step.send;
+        job.reply.reset();
+        job.ticket = m_arbiter.submit(now, *this, commandFrame(m_settings.prefix, step.send));
+        return; // its end comes back through finished()
     }
 }
 
-void ProjectorLink::finished(Time now, std::string_view frame, Outcome outcome,
-                             std::string_view reply) {
-    const std::string code(frame.substr(m_settings.prefix.size(), 3));
-    const bool answered = outcome == Outcome::Answered;
-    if (answered && protocol::isQuery(code)) {
-        m_reads[code] = {std::string(reply), now};
+void ProjectorLink::sent(Ticket ticket, Time) {
+    if (const auto job = jobOf(ticket); job != m_jobs.end()) {
+        job->onLine = true;
     }
-    if (answered && reply == protocol::kAcknowledged) { // NO SHOW and SOUND MUTE, as they are
-        if (code == "C0D" || code == "C0E") {
-            m_mutes.video = code == "C0D";
-        } else if (code == "C0B" || code == "C0C") {
-            m_mutes.audio = code == "C0B";
-        }
+}
+
+void ProjectorLink::delivered(Ticket ticket, std::string_view reply) {
+    if (const auto job = jobOf(ticket); job != m_jobs.end()) {
+        job->reply = std::string(reply);
     }
-    if (outcome == Outcome::Unanswered) {
-        m_absentUntil = now + kAbsent;
-    } else if (answered) {
-        m_absentUntil = Time{-1};
+}
+
+void ProjectorLink::finished(Ticket ticket, const Ending& ending) {
+    const auto job = jobOf(ticket);
+    if (job == m_jobs.end()) {
+        return; // its request has been answered already
     }
-    if (m_orphans > 0) {
-        --m_orphans; // its request has answered already
+    job->ticket.reset();
+    job->onLine = false;
+    if (ending.outcome == Outcome::TooLong || ending.outcome == Outcome::LineLost) {
+        job->deadline = ending.at; // the line was not to be had: answered as late
+        wake(ending.at);
         return;
     }
-    if (m_jobs.empty() || m_jobs.front().waitingFor != code) {
-        return;
-    }
-    Job& job = m_jobs.front();
-    job.waitingFor.clear();
-    job.onLine = false;
-    job.replies.push_back(answered ? std::optional<std::string>(reply) : std::nullopt);
-    run(now);
+    job->replies[job->asking] = ending.outcome == Outcome::Answered ? job->reply : std::nullopt;
+    run(ending.at);
 }
 
 // A frame still waiting for the line a reply window before its request's 3.5 s are up is
-// withdrawn: the request goes on from a value read in the last 30 s, else it is answered
-// ERR3 (the line was not to be had), and nothing of it reaches the projector. Every request
-// whose 3.5 s are up is answered now; a frame of it on the line ends there for no one.
+// withdrawn: the request goes on from a reading of the last 30 s, else it is answered ERR3
+// (the line was not to be had), and nothing of it reaches the projector. Every request whose
+// 3.5 s are up is answered now; a frame of it on the line ends there for no one.
 void ProjectorLink::wake(Time now) {
+    m_now = now;
     const auto window = m_arbiter.settings().replyWindow;
+    std::vector<Job> due;
     for (auto job = m_jobs.begin(); job != m_jobs.end();) {
-        if (!job->waitingFor.empty() && !job->onLine && now >= job->deadline - window) {
-            if (!m_arbiter.withdraw(m_me, m_settings.prefix + job->waitingFor + '\r')) {
-                job->onLine = true;
-            } else if (const auto read = recent(job->waitingFor, now)) {
-                job->replies.push_back(*read);
-                job->waitingFor.clear();
+        if (job->ticket && !job->onLine && now >= job->deadline - window &&
+            m_arbiter.withdraw(*job->ticket)) {
+            job->ticket.reset();
+            if (auto read = known(job->asking, now, true)) {
+                job->replies[job->asking] = std::move(read);
             } else {
-                job->deadline = now; // answered below
-                job->waitingFor.clear();
+                job->deadline = now;
             }
         }
         if (now < job->deadline) {
             ++job;
             continue;
         }
-        m_orphans += job->waitingFor.empty() ? 0 : 1;
-        const Job done = std::move(*job);
+        due.push_back(std::move(*job));
         job = m_jobs.erase(job);
-        m_answer(done.connection, answerLate(done));
+    }
+    for (const Job& job : due) { // answered once the list is whole again
+        tell(job, job.ready.empty() ? answerLine(job.request, "ERR3") : job.ready);
     }
     run(now);
 }
@@ -455,29 +480,26 @@ void ProjectorLink::wake(Time now) {
 std::optional<Time> ProjectorLink::nextWake() const {
     std::optional<Time> first;
     for (const Job& job : m_jobs) {
-        const Time at = !job.waitingFor.empty() && !job.onLine
-                            ? job.deadline - m_arbiter.settings().replyWindow
-                            : job.deadline;
+        const Time at = job.ticket && !job.onLine ? job.deadline - m_arbiter.settings().replyWindow
+                                                  : job.deadline;
         first = first ? std::min(*first, at) : at;
     }
     return first;
 }
 
 void ProjectorLink::forget(ConnectionId connection) {
-    std::erase_if(m_jobs, [&](const Job& j) {
-        const bool gone = j.connection == connection && j.waitingFor.empty();
-        return gone;
-    });
-    for (Job& job : m_jobs) { // the one in the arbiter ends there, for no one
+    for (Job& job : m_jobs) { // a frame on its way ends for no one
         if (job.connection == connection) {
-            job.connection = 0;
+            job.connection.reset();
         }
     }
+    std::erase_if(m_jobs, [&](const Job& j) {
+        return !j.connection && (!j.ticket || m_arbiter.withdraw(*j.ticket));
+    });
 }
 
 void ProjectorLink::lineLost() {
     m_jobs.clear();
-    m_orphans = 0;
 }
 
 } // namespace vk9::gate::pjlink

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "vk9gate/core/Arbiter.h"
+#include "vk9gate/core/Projectors.h"
 
 #include <array>
 #include <deque>
@@ -9,7 +10,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 namespace vk9::gate::pjlink {
@@ -43,8 +43,7 @@ bool sameDigest(std::string_view given, std::string_view expected);
 
 // One PJLink connection: its greeting, the password's digest on its first line, its
 // request lines. A line longer than 136 bytes, a byte that is not printable ASCII, or a
-// line that is no request closes it; so does a wrong digest, after "PJLINK ERRA"; and 30 s
-// without a request.
+// line that is no request closes it; so does a wrong digest, after "PJLINK ERRA".
 class Session {
 public:
     // `random` is empty when no password is set; `digest` is MD5(random + password) in hex.
@@ -57,6 +56,7 @@ public:
         std::string close;         // why the connection closes; empty: it stays
     };
     Fed feed(Time now, std::string_view bytes);
+    // 30 s after the last request, the connection is closed.
     Time idleUntil() const { return m_lastRequest + kIdle; }
 
     static constexpr std::chrono::seconds kIdle{30};
@@ -78,83 +78,84 @@ struct Settings {
     std::string product;      // INF2
     std::string info;         // INFO; empty: the temperatures, from CR6
 };
-inline constexpr std::array<const char*, 4> kDefaultInputs{"11", "12", "31", "32"};
 
-// The mutes the projector acknowledged through the gate: it cannot be asked for them.
-struct Mutes {
-    bool video = false;
-    bool audio = false;
+// What a request has learnt so far: the replies to the codes it sent (none: no reply), the
+// projector's mutes, the settings.
+using Replies = std::map<std::string, std::optional<std::string>, std::less<>>;
+struct Facts {
+    const Settings& settings;
+    const ProjectorState* state; // the gate's, for the mutes; none before any frame
+    const Replies& replies;
+    // The reply to `code`, if it was asked and came.
+    const std::string* got(std::string_view code) const;
+    bool asked(std::string_view code) const { return replies.count(code) != 0; }
 };
 
-// The next step of a request, given the replies to the steps before it (none: no reply):
-// a code to send, or the answer.
+// The next step of a request: a code to send, or the answer.
 struct Step {
     std::string send;   // "CR0", "C00"
     std::string answer; // "%1POWR=1"
 };
-Step next(const Request& request, const Settings& settings, const Mutes& mutes,
-          const std::vector<std::optional<std::string>>& replies);
+Step next(const Request& request, const Facts& facts);
 
 // One projector's PJLink service on the arbiter: requests from any connection, one at a
-// time, each turned into frames and its answer. A status read less than 1 s ago is used
-// again; while another client has the line (an operator's hold), one read in the last 30 s
-// is used rather than waiting. No answer takes longer than 3.5 s from its request: a frame
-// that has not gone on the line a reply window (500 ms) before then is withdrawn, never
-// sent, and the request answered from a read of the last 30 s, else ERR3. A
-// projector that did not answer is taken to be absent for 30 s: its requests are answered
-// ERR4 without a frame, so that it does not hold the line (each unanswered frame keeps it
-// quiet for the late window) for every other client.
-class ProjectorLink {
+// time, each turned into frames and its answer. A status reading of the gate's (from any
+// client's frames) younger than 1 s is used; while another client holds a button, one of
+// the last 30 s. No answer takes longer than 3.5 s from its request: a frame that has not
+// gone on the line a reply window (500 ms) before then is withdrawn, never sent, and the
+// request goes on from a reading of the last 30 s, else it is answered ERR3. A projector
+// that does not answer is the arbiter's to tell: its frames end at once, and ERR4 follows.
+class ProjectorLink final : public Client {
 public:
     using ConnectionId = std::uint32_t;
     using Answer = std::function<void(ConnectionId, const std::string& line)>;
 
-    ProjectorLink(Arbiter& arbiter, ClientId me, Settings settings, Answer answer)
-        : m_arbiter(arbiter), m_me(me), m_settings(std::move(settings)),
-          m_answer(std::move(answer)) {}
+    ProjectorLink(Arbiter& arbiter, const ProjectorStates& states, Settings settings,
+                  std::string name, Answer answer)
+        : m_arbiter(arbiter), m_states(states), m_settings(std::move(settings)),
+          m_name(std::move(name)), m_answer(std::move(answer)) {}
+    ~ProjectorLink() override;
+    ProjectorLink(const ProjectorLink&) = delete;
+    ProjectorLink& operator=(const ProjectorLink&) = delete;
 
     // A connection's line: a request, or one answered at once, in its turn.
     void request(Time now, ConnectionId connection, Parsed line);
-    // The arbiter's end of one of this link's frames.
-    void finished(Time now, std::string_view frame, Outcome outcome, std::string_view reply);
     void wake(Time now);
     std::optional<Time> nextWake() const;
     void forget(ConnectionId connection);               // the connection has closed
     std::size_t waiting(ConnectionId connection) const; // its requests not yet answered
     void lineLost();
 
-    ClientId client() const { return m_me; }
-    const Settings& settings() const { return m_settings; }
+    std::string name() const override { return m_name; }
+    void sent(Ticket ticket, Time at) override;
+    void delivered(Ticket ticket, std::string_view reply) override;
+    void finished(Ticket ticket, const Ending& ending) override;
 
 private:
     struct Job {
-        ConnectionId connection;
+        std::optional<ConnectionId> connection; // none once it has closed
         Request request;
         std::string ready; // the answer, when it needs no projector
-        std::vector<std::optional<std::string>> replies;
+        Replies replies;
         Time deadline{0};
-        std::string waitingFor; // the code sent, whose end is awaited
-        bool onLine = false;    // too late to withdraw it: it ends within the reply window
-    };
-    struct Read {
-        std::string reply;
-        Time at;
+        std::optional<Ticket> ticket; // the frame whose end is awaited
+        std::string asking;           // its code
+        std::optional<std::string> reply;
+        bool onLine = false; // too late to withdraw it: it ends within the reply window
     };
 
     void run(Time now);
-    std::optional<std::string> cached(const std::string& code, Time now) const;
-    std::optional<std::string> recent(const std::string& code, Time now) const; // last 30 s
-    std::string answerLate(const Job& job) const; // ERR3, or what needs no projector
+    void tell(const Job& job, const std::string& line);
+    std::optional<std::string> known(const std::string& code, Time now, bool recent) const;
+    std::deque<Job>::iterator jobOf(Ticket ticket);
 
     Arbiter& m_arbiter;
-    ClientId m_me;
+    const ProjectorStates& m_states;
     Settings m_settings;
+    std::string m_name;
     Answer m_answer;
-    Mutes m_mutes;
     std::deque<Job> m_jobs;
-    std::map<std::string, Read> m_reads; // status queries, by code
-    int m_orphans = 0;                   // frames in the arbiter whose job has answered already
-    Time m_absentUntil{-1};              // a projector that did not answer: until then
+    Time m_now{0};
 };
 
 } // namespace vk9::gate::pjlink

@@ -1,10 +1,10 @@
-#include "Json.h"
+#include "protocol/Json.h"
 
 #include <cstdio>
 
-namespace vk9::ctl {
+namespace vk9 {
 
-std::string jsonString(std::string_view bytes) {
+std::string jsonString(std::string_view bytes, bool utf8) {
     std::string out = "\"";
     for (const char c : bytes) {
         const auto code = static_cast<unsigned char>(c);
@@ -15,7 +15,7 @@ std::string jsonString(std::string_view bytes) {
             out += "\\r";
         } else if (c == '\n') {
             out += "\\n";
-        } else if (code < 32 || code > 126) {
+        } else if (code < 32 || code == 127 || (code > 127 && !utf8)) {
             char escaped[8];
             std::snprintf(escaped, sizeof escaped, "\\u%04x", code);
             out += escaped;
@@ -42,4 +42,4 @@ std::string jsonArray(const std::vector<std::string>& jsonValues) {
     return out + "]";
 }
 
-} // namespace vk9::ctl
+} // namespace vk9

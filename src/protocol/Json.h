@@ -5,12 +5,12 @@
 #include <utility>
 #include <vector>
 
-namespace vk9::ctl {
+namespace vk9 {
 
-// JSON text as vk9ctl writes it: keys in the order they were added, and strings byte for
-// byte, with control bytes and bytes above 126 as \u00XX, so that a raw reply is never
-// re-encoded.
-std::string jsonString(std::string_view bytes);
+// JSON text as vk9ctl and the gate write it: keys in the order they were added. A string of
+// raw bytes (a reply) has control bytes and bytes above 126 as \u00XX, so that it is never
+// re-encoded; a text in UTF-8 (a unit, "°C") keeps its bytes above 127.
+std::string jsonString(std::string_view bytes, bool utf8 = false);
 
 class JsonObject {
 public:
@@ -26,4 +26,4 @@ private:
 
 std::string jsonArray(const std::vector<std::string>& jsonValues);
 
-} // namespace vk9::ctl
+} // namespace vk9
