@@ -4,6 +4,7 @@
 // are not frames; and a randomized run of all of these against the rules that must always
 // hold.
 #include "support/ArbiterHarness.h"
+#include "transport/GateTickets.h"
 #include "vk9gate/core/FrameReader.h"
 
 #include <random>
@@ -359,6 +360,45 @@ private slots:
             }
             h.run(ms(50000));
             QVERIFY2(rulesHold(h, kinds, {}, true), qPrintable(QString("seed %1").arg(seed)));
+        }
+    }
+
+    // What a client that greeted with tickets reads of each frame, and reads back; and a
+    // line that is none of them.
+    void ticketWords_data() {
+        QTest::addColumn<int>("fate");
+        QTest::addColumn<int>("ms");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("line");
+        using vk9::tickets::Fate;
+        const auto row = [](const char* name, Fate f, int ms, const char* reply, const char* line) {
+            QTest::newRow(name) << int(f) << ms << QByteArray(reply) << QString(line);
+        };
+        row("sent", Fate::Sent, 7, "", "sent 3 7\n");
+        row("answered", Fate::Answered, 152, "00\r", "answered 3 152 00%0D\n");
+        row("acknowledged", Fate::Answered, 9, "\x06\r", "answered 3 9 %06%0D\n");
+        row("a percent and a space", Fate::Answered, 9, "1% \r", "answered 3 9 1%25%20%0D\n");
+        row("unanswered", Fate::Unanswered, 0, "", "unanswered 3\n");
+        row("absent", Fate::Absent, 8000, "", "absent 3 8000\n");
+        row("busy", Fate::Busy, 0, "", "busy 3\n");
+        row("repeated", Fate::Repeated, 0, "", "repeated 3\n");
+        row("full", Fate::Full, 0, "", "full 3\n");
+        row("lost", Fate::Lost, 0, "", "lost 3\n");
+    }
+
+    void ticketWords() {
+        QFETCH(int, fate);
+        QFETCH(int, ms);
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, line);
+        const vk9::tickets::Notice n{vk9::tickets::Fate(fate), 3, ms, reply.toStdString()};
+        QCOMPARE(QString::fromStdString(vk9::tickets::format(n)), line);
+        const auto back = vk9::tickets::parseNotice(line.chopped(1).toStdString());
+        QVERIFY(back && back->fate == n.fate && back->frame == 3 && back->ms == ms &&
+                back->reply == n.reply);
+        for (const char* wrong :
+             {"answered 3", "sent x 1", "hello 3", "answered 3 1 %G0", "busy 3 4"}) {
+            QVERIFY2(!vk9::tickets::parseNotice(wrong), wrong);
         }
     }
 

@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -123,6 +124,140 @@ private slots:
         qInfo("%d copies of the held button", copies);
         QVERIFY(copies >= 30000 / 50 * 8 / 10); // the hold went on at its 50 ms period
         QCOMPARE(gate.end(), 0);
+    }
+
+    // Projectors 003 and 004 unplugged at the mains: two scripts ask them in loops while a
+    // third asks 001 every half second through gate://, from a second before. Every run for
+    // 001 is answered; the gate says once that each stopped answering; the panel, asking 003,
+    // is told in STATUS why its click was not sent.
+    void absentProjectorsStarveNoOne() {
+        Simulator sim({"--projectors", "2"});
+        GateProcess gate({"--line", sim.link});
+        PanelWindow panel(gate.gateAddress());
+        QTRY_VERIFY(panel.form->serialPort().write("").ok);
+        panel.click("Option7"); // "003"
+        QProcess loops[3];
+        QStringList failed;
+        int answered = 0;
+        QElapsedTimer clock;
+        clock.start();
+        const auto run = [&](int n) {
+            const QStringList who =
+                n == 0 ? QStringList{"--port", gate.gateAddress(), "--address", "1", "query-status"}
+                       : QStringList{"--port", gate.address(), "--address", QString::number(n + 2),
+                                     "status"};
+            loops[n].start(QStringLiteral(VK9CTL_PATH), who);
+        };
+        for (int n = 0; n < 3; ++n) {
+            QObject::connect(&loops[n], &QProcess::finished, [&, n](int status) {
+                const QByteArray out = loops[n].readAllStandardOutput();
+                if (n == 0 && (status != 0 || out != " Stand by\n")) {
+                    failed << QString::number(status) + " " + loops[n].readAllStandardError();
+                }
+                answered += n == 0 && status == 0 ? 1 : 0;
+                if (clock.elapsed() < 14000) {
+                    QTimer::singleShot(n == 0 ? 500 : 0, [&, n] { run(n); });
+                }
+            });
+            QTimer::singleShot(n == 0 ? 0 : 1000, [&, n] { run(n); });
+        }
+        QTest::qWait(8000); // by now both have been found absent
+        panel.click("Command44");
+        QTRY_VERIFY2(panel.text("Label22").startsWith(
+                         " Not sent: the projector does not answer; the gate tries it again in "),
+                     qPrintable(panel.text("Label22")));
+        QTRY_VERIFY_WITH_TIMEOUT(clock.elapsed() > 14000 &&
+                                     loops[0].state() == QProcess::NotRunning &&
+                                     loops[1].state() == QProcess::NotRunning &&
+                                     loops[2].state() == QProcess::NotRunning,
+                                 20000);
+        qInfo("001 answered %d times; %s", answered, qPrintable(failed.join(" | ")));
+        QCOMPARE(failed, QStringList());
+        QVERIFY(answered >= 12);
+        QCOMPARE(gate.said.count("projector 003 stopped answering"), 1);
+        QCOMPARE(gate.said.count("projector 004 stopped answering"), 1);
+    }
+
+    // Four status runs at once, the projectors answering in 150 ms: all answered, through
+    // gate:// (the reply window counts from the frame's time on the line) and through tcp://
+    // with its timeout raised.
+    void fourStatusAtOnce_data() {
+        QTest::addColumn<bool>("tickets");
+        QTest::newRow("gate://") << true;
+        QTest::newRow("tcp://, --timeout 4000") << false;
+    }
+
+    void fourStatusAtOnce() {
+        QFETCH(bool, tickets);
+        Simulator sim({"--delay", "150"});
+        GateProcess gate({"--line", sim.link});
+        QProcess runs[4];
+        for (int n = 0; n < 4; ++n) {
+            runs[n].start(QStringLiteral(VK9CTL_PATH),
+                          QStringList{"--port", tickets ? gate.gateAddress() : gate.address(),
+                                      "--address", QString::number(n + 1), "status"} +
+                              (tickets ? QStringList{} : QStringList{"--timeout", "4000"}));
+        }
+        for (QProcess& r : runs) {
+            QVERIFY(r.waitForFinished(30000));
+            QVERIFY2(r.exitCode() == 0, r.readAllStandardError().constData());
+            QCOMPARE(r.readAllStandardOutput().count('\n'), 6);
+        }
+    }
+
+    // The panel holds a button on 001 while a script switches 001 off: PJLink answers
+    // "cooling down" at once, not the reading of before.
+    void pjlinkAfterAnotherClientsPowerOff() {
+        Simulator sim(kFourStates);
+        QTemporaryDir dir;
+        QFile config(dir.filePath("hall.toml"));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write("[line]\nport = \"" + sim.link.toUtf8() +
+                     "\"\nlisten = \"127.0.0.1:%PORT\"\n[[projector]]\naddress = \"001\"\n"
+                     "[projector.pjlink]\nlisten = \"127.0.0.1:%PJ\"\n");
+        config.close();
+        GateProcess gate({"--config", config.fileName()});
+        QTcpSocket pjlink;
+        pjlink.connectToHost(QHostAddress::LocalHost, quint16(gate.pjlinkPort));
+        QByteArray heard;
+        QTRY_COMPARE((heard += pjlink.readAll()), QByteArray("PJLINK 0\r"));
+        const auto ask = [&] {
+            heard.clear();
+            pjlink.write("%1POWR ?\r");
+        };
+        ask();
+        QTRY_COMPARE((heard += pjlink.readAll()), QByteArray("%1POWR=1\r"));
+        PanelWindow panel(gate.address());
+        QTRY_VERIFY(panel.form->serialPort().write("").ok);
+        panel.click("Option5"); // "001"
+        panel.mouse(true, "Command59");
+        QTest::qWait(300);
+        QCOMPARE(runProgram(VK9CTL_PATH, {"--port", gate.address(), "--address", "1", "power-off"})
+                     .status,
+                 0);
+        ask();
+        QTRY_COMPARE((heard += pjlink.readAll()), QByteArray("%1POWR=2\r"));
+        panel.mouse(false, "Command59");
+    }
+
+    // A script holds a button through a gate that is busy: another client's frame to an
+    // absent projector keeps the line quiet. The hold is told the copies that went on the
+    // line, each acknowledged, as the projector counts them.
+    void holdThroughABusyGate() {
+        Simulator sim({"--projectors", "2"});
+        GateProcess gate({"--line", sim.link});
+        QTcpSocket other;
+        other.connectToHost(QHostAddress::LocalHost, quint16(gate.port));
+        QVERIFY(other.waitForConnected(1000));
+        other.write("A003CR0\r");
+        QTest::qWait(100);
+        const Ran r = runProgram(VK9CTL_PATH, {"--port", gate.gateAddress(), "--address", "1",
+                                               "--for", "3000", "--json", "zoom-plus"});
+        QVERIFY2(r.status == 0, qPrintable(r.out + r.err));
+        const int copies = QJsonDocument::fromJson(r.out.toUtf8())["results"][0]["copies"].toInt();
+        qInfo("%d copies went", copies);
+        QCOMPARE(copies, int(sim.log().count("rx 1 A001C47")));
+        QVERIFY(copies > 0 && copies < 3000 / 50 * 2 / 3); // 2 s of the 3 were quiet
     }
 
     // The line unplugged and plugged in again: the gate lets its clients go and stops

@@ -8,6 +8,9 @@
 #include "vk9gate/core/Projectors.h"
 
 #include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 using namespace vk9::gate;
 using namespace vk9::gate::pjlink;
@@ -335,6 +338,43 @@ private slots:
             took << QString::fromStdString(w->second);
         }
         QCOMPARE((took << answers).join(' '), answer);
+    }
+
+    // Home Assistant's discovery of one projector's entities: what it reads of each kind.
+    void discovery() {
+        const mqtt::Device hallLeft{"vk9/vk9gate-hall", "vk9gate-hall", "001", "Hall left"};
+        const auto config = [&](const char* key) {
+            return QJsonDocument::fromJson(QByteArray::fromStdString(mqtt::discoveryConfig(
+                                               *mqtt::findEntity(key), hallLeft)))
+                .object();
+        };
+        QCOMPARE(QString::fromStdString(
+                     mqtt::discoveryTopic("homeassistant", *mqtt::findEntity("power"), hallLeft)),
+                 QStringLiteral("homeassistant/switch/vk9gate-hall_001/power/config"));
+        const QJsonObject power = config("power");
+        QCOMPARE(power["unique_id"].toString(), QStringLiteral("vk9gate-hall_001_power"));
+        QCOMPARE(power["command_topic"].toString(),
+                 QStringLiteral("vk9/vk9gate-hall/001/power/set"));
+        QCOMPARE(power["state_topic"].toString(),
+                 QStringLiteral("vk9/vk9gate-hall/001/power/state"));
+        QCOMPARE(power["device"]["identifiers"][0].toString(), QStringLiteral("vk9gate-hall_001"));
+        QCOMPARE(power["device"]["name"].toString(), QStringLiteral("Hall left"));
+        QCOMPARE(power["availability"][1]["topic"].toString(),
+                 QStringLiteral("vk9/vk9gate-hall/001/status"));
+        QCOMPARE(power["availability_mode"].toString(), QStringLiteral("all"));
+        QCOMPARE(power["payload_on"].toString() + power["payload_off"].toString(),
+                 QStringLiteral("ONOFF"));
+        const QJsonObject heat = config("temperature_s1");
+        QCOMPARE(heat["unit_of_measurement"].toString(), QStringLiteral("°C"));
+        QCOMPARE(heat["device_class"].toString(), QStringLiteral("temperature"));
+        QVERIFY(!heat.contains("command_topic"));
+        QCOMPARE(config("input")["options"].toArray().size(), 4);
+        QVERIFY(config("sound_mute")["optimistic"].toBool() &&
+                !config("sound_mute").contains("state_topic"));
+        QCOMPARE(config("menu_on")["payload_press"].toString(), QStringLiteral("PRESS"));
+        QVERIFY(!config("menu_on").contains("optimistic"));
+        QCOMPARE(config("lamp_mode")["json_attributes_topic"].toString(),
+                 QStringLiteral("vk9/vk9gate-hall/001/lamp_mode/attributes"));
     }
 
     // MQTT: commands go before the polls waiting, in their order, each followed by the query

@@ -56,6 +56,8 @@ struct GateProcess {
     GateProcess& operator=(const GateProcess&) = delete;
 
     QString address() const { return QStringLiteral("tcp://127.0.0.1:%1").arg(port); }
+    // The same port, for a client that is told each frame's fate.
+    QString gateAddress() const { return QStringLiteral("gate://127.0.0.1:%1").arg(port); }
     bool listening(int withinMs) {
         QDeadlineTimer deadline(withinMs);
         while (!deadline.hasExpired() && process.state() != QProcess::NotRunning) {
