@@ -361,7 +361,10 @@ int main(int argc, char* argv[]) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "The projector panel's commands for scripts.\n\n"
-        "DEVICE is as for vk9rsc: a serial device, tcp://HOST:PORT or rfc2217://HOST:PORT;\n"
+        "DEVICE is as for vk9rsc: a serial device, tcp://HOST:PORT, rfc2217://HOST:PORT or\n"
+        "gate://HOST:PORT (a line shared through vk9gate, which tells what became of each\n"
+        "frame: the reply window counts from its time on the line, and a frame that waited too\n"
+        "long for the line is exit status 3);\n"
         "by default the panel's port 1: VK9RSC_COM1, else com1 in the lines file\n"
         "($XDG_CONFIG_HOME/vk9rsc/lines.toml, else ~/.config/vk9rsc/lines.toml, else\n"
         "/etc/vk9rsc/lines.toml), else /dev/ttyS0.\n"

@@ -53,8 +53,10 @@ int main(int argc, char* argv[]) {
     parser.setApplicationDescription(
         "One owner for a projector line, shared safely by the panel, scripts and every other\n"
         "client. Clients connect over TCP and speak the line's own language: vk9rsc --com1\n"
-        "tcp://127.0.0.1:4001, vk9ctl --port tcp://127.0.0.1:4001. A reply goes only to the\n"
-        "client whose frame it answers.\n\n"
+        "gate://127.0.0.1:4001, vk9ctl --port gate://127.0.0.1:4001 (told what became of each\n"
+        "frame), or tcp://127.0.0.1:4001 as to a device server. A reply goes only to the\n"
+        "client whose frame it answers, and a projector that does not answer holds the line\n"
+        "for no one.\n\n"
         "LINE is a serial device, tcp://HOST:PORT or rfc2217://HOST:PORT.\n\n"
         "Exit status:\n"
         "  0  ended by SIGTERM or SIGINT (SIGHUP reopens the traffic log)\n"

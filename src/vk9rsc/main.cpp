@@ -83,9 +83,9 @@ std::variant<vk9::qt::LaunchOptions, int> parse(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "Remote-control panel for video projectors on a serial line.\n\n"
-        "A DEVICE is a serial device (/dev/ttyUSB0, COM3), or a serial line behind a network\n"
+        "A DEVICE is a serial device (/dev/ttyUSB0, COM3), a serial line behind a network\n"
         "device server: tcp://HOST:PORT (raw TCP) or rfc2217://HOST:PORT (Telnet with the COM\n"
-        "port option). Without --com1 or --com2, VK9RSC_COM1 and VK9RSC_COM2 name them, else\n"
+        "port option), or a line shared through vk9gate: gate://HOST:PORT. Without --com1 or --com2, VK9RSC_COM1 and VK9RSC_COM2 name them, else\n"
         "com1 and com2 in the lines file ($XDG_CONFIG_HOME/vk9rsc/lines.toml, else\n"
         "~/.config/vk9rsc/lines.toml, else /etc/vk9rsc/lines.toml), else /dev/ttyS0 and\n"
         "/dev/ttyS1.\n\n"

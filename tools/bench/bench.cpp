@@ -752,6 +752,142 @@ std::string gateFigures(const std::string& ctlPath, const std::string& simPath, 
     return out.str();
 }
 
+// Runs of `vk9ctl ARGUMENTS`, each started `every` after the last one began (or at once
+// when it took longer), for `span`: their times, and how many ended 0. Meanwhile `others`
+// loop on their own arguments, from a second after the first run.
+struct Runs {
+    std::vector<double> answered; // ms, process start included
+    int count = 0;
+};
+Runs loopWhile(const std::string& ctlPath, const QStringList& arguments, milliseconds every,
+               milliseconds span, const std::vector<QStringList>& others) {
+    Runs runs;
+    QEventLoop loop;
+    const Clock::time_point start = Clock::now();
+    const auto running = [&] { return Clock::now() - start < span; };
+    std::vector<std::unique_ptr<QProcess>> loops;
+    for (const QStringList& args : others) {
+        auto& p = loops.emplace_back(std::make_unique<QProcess>());
+        QObject::connect(p.get(), &QProcess::finished, [&, raw = p.get(), args] {
+            if (running()) {
+                raw->start(QString::fromStdString(ctlPath), args);
+            }
+        });
+        QTimer::singleShot(
+            1000, [&, raw = p.get(), args] { raw->start(QString::fromStdString(ctlPath), args); });
+    }
+    QProcess mine;
+    Clock::time_point began;
+    const auto next = [&] {
+        began = Clock::now();
+        mine.start(QString::fromStdString(ctlPath), arguments);
+    };
+    QObject::connect(&mine, &QProcess::finished, [&](int status) {
+        const double took = ms(Clock::now() - began);
+        ++runs.count;
+        if (status == 0) {
+            runs.answered.push_back(took);
+        }
+        if (!running()) {
+            loop.quit();
+            return;
+        }
+        QTimer::singleShot(std::max<int>(0, int(double(every.count()) - took)), next);
+    });
+    next();
+    loop.exec();
+    for (auto& p : loops) {
+        p->waitForFinished(10000);
+    }
+    return runs;
+}
+
+// Projectors that are not there beside one that is, and four scripts at once against slow
+// projectors, through the gate.
+std::string sharingFigures(const std::string& ctlPath, const std::string& simPath, bool quick) {
+    std::ostringstream out;
+    {
+        QTemporaryDir dir;
+        const QString link = dir.filePath("com1");
+        QProcess sim;
+        if (!startSimulator(sim, simPath, {"--projectors", "2", "--log", "/dev/null", link})) {
+            return "Could not start " + simPath + ".\n";
+        }
+        GateLine gate(link.toStdString(), 19200);
+        if (!gate.started()) {
+            return "vk9gate could not be started.\n";
+        }
+        const QString tickets = QStringLiteral("gate://127.0.0.1:%1").arg(gate.port);
+        const QString raw = QString::fromStdString(gate.address());
+        const milliseconds span(quick ? 20000 : 60000);
+        const QStringList present{"--port", tickets, "--address", "1", "query-status"};
+        const std::vector<QStringList> absent{{"--port", raw, "--address", "3", "status"},
+                                              {"--port", raw, "--address", "4", "status"}};
+        out << "Projector 001 asked every 0.5 s (`query-status`, process start included) for "
+            << span.count() / 1000
+            << " s; projectors 003 and 004 are not on the line.\n\n| Beside it | Through | Runs "
+               "| Answered | Median (ms) | p90 (ms) | Longest (ms) "
+               "|\n|---|---|---|---|---|---|---|\n";
+        const auto row = [&](const char* beside, const char* through, const Runs& r) {
+            out << "| " << beside << " | " << through << " | " << r.count << " | "
+                << fixed(100.0 * double(r.answered.size()) / std::max(1, r.count), 1) << " % | "
+                << fixed(percentile(r.answered, 50), 1) << " | "
+                << fixed(percentile(r.answered, 90), 1) << " | "
+                << fixed(percentile(r.answered, 100), 1) << " |\n";
+        };
+        row("no one", "gate://", loopWhile(ctlPath, present, milliseconds(500), span / 3, {}));
+        row("two `status` loops on 003 and 004", "gate://",
+            loopWhile(ctlPath, present, milliseconds(500), span, absent));
+        QStringList rawPresent = present;
+        rawPresent[1] = raw;
+        row("two `status` loops on 003 and 004", "tcp://",
+            loopWhile(ctlPath, rawPresent, milliseconds(500), span, absent));
+        sim.terminate();
+        sim.waitForFinished(3000);
+    }
+    QTemporaryDir dir;
+    const QString link = dir.filePath("com1");
+    QProcess sim;
+    if (!startSimulator(sim, simPath, {"--delay", "150", "--log", "/dev/null", link})) {
+        return out.str() + "Could not start " + simPath + ".\n";
+    }
+    GateLine gate(link.toStdString(), 19200);
+    if (!gate.started()) {
+        return out.str() + "vk9gate could not be started.\n";
+    }
+    const QString tickets = QStringLiteral("gate://127.0.0.1:%1").arg(gate.port);
+    out << "\nFour `vk9ctl --address N status` runs (one a projector) against projectors that "
+           "answer in 150 ms, through gate://:\n\n| How | Rounds | Runs answered | Wall time, "
+           "median (ms) |\n|---|---|---|---|\n";
+    for (const bool together : {false, true}) {
+        std::vector<double> walls;
+        int answered = 0;
+        const int rounds = quick ? 3 : 10;
+        for (int round = 0; round < rounds; ++round) {
+            const Clock::time_point t0 = Clock::now();
+            std::vector<std::unique_ptr<QProcess>> runs;
+            for (int n = 1; n <= 4; ++n) {
+                auto& p = runs.emplace_back(std::make_unique<QProcess>());
+                p->start(QString::fromStdString(ctlPath),
+                         {"--port", tickets, "--address", QString::number(n), "status"});
+                if (!together) {
+                    p->waitForFinished(30000);
+                }
+            }
+            for (auto& p : runs) {
+                p->waitForFinished(30000);
+                answered += p->exitCode() == 0 ? 1 : 0;
+            }
+            walls.push_back(ms(Clock::now() - t0));
+        }
+        out << "| " << (together ? "at once" : "in turn") << " | " << rounds << " | " << answered
+            << " of " << 4 * rounds << " | " << fixed(percentile(walls, 50), 0) << " |\n";
+    }
+    sim.terminate();
+    sim.waitForFinished(3000);
+    return out.str();
+}
+
 // A PJLink client on a fresh connection: the greeting read, the requests sent one by one,
 // each answer read. Its answers, or nothing when the gate did not answer in 5 s.
 std::vector<std::string> pjlinkAsk(int port, const std::vector<std::string>& requests,
@@ -1123,7 +1259,9 @@ int main(int argc, char* argv[]) {
         report << "\n## vk9gate\n\n`vk9ctl status` through the gate and directly on the "
                   "same simulated line, in turns, process start included; then the gate at "
                   "rest.\n\n"
-               << gateFigures(ctlPath, simPath, quick) << "\n## PJLink\n\n"
+               << gateFigures(ctlPath, simPath, quick)
+               << "\n## Sharing the line: absent projectors, slow ones, clients at once\n\n"
+               << sharingFigures(ctlPath, simPath, quick) << "\n## PJLink\n\n"
                << pjlinkFigures(simPath, quick)
                << "\n## A building on one broker\n\nSixteen gates, each in front of a line of "
                   "four projectors (the simulator's, at 19200 bit/s), on one Mosquitto on "
