@@ -68,64 +68,6 @@ class TstGate : public QObject {
 private slots:
     void initTestCase() { qt::prepareApplication(*qApp); }
 
-    // The panel holds LENS SHIFT up on projector 1 while four scripts loop `status`, one for
-    // each projector, for 30 s: every answer is the state of the projector asked.
-    void noAnswerIsAnothers() {
-        Simulator sim(kFourStates);
-        GateProcess gate({"--line", sim.link, "--speed", "19200"});
-        PanelWindow panel(gate.address());
-        QTRY_VERIFY(panel.form->serialPort().write("").ok);
-        panel.click("Option5"); // "001"
-        panel.mouse(true, "Command59");
-        struct Loop {
-            QProcess ctl;
-            int runs = 0;
-            QStringList wrong;
-        } loops[4];
-        QElapsedTimer clock;
-        clock.start();
-        const auto run = [&](int n) {
-            loops[n].ctl.start(QStringLiteral(VK9CTL_PATH),
-                               {"--port", gate.address(), "--address", QString::number(n + 1),
-                                "--json", "status"});
-        };
-        for (int n = 0; n < 4; ++n) {
-            QObject::connect(&loops[n].ctl, &QProcess::finished, [&, n](int status) {
-                Loop& l = loops[n];
-                const QByteArray out = l.ctl.readAllStandardOutput();
-                const QJsonArray results = QJsonDocument::fromJson(out)["results"].toArray();
-                if (status != 0 || results.size() != 6) {
-                    l.wrong << QString("exit %1: %2").arg(status).arg(QString(out));
-                }
-                for (const QJsonValue& r : results) {
-                    if (const QString w = wrongValue(r.toObject(), kExpected[n]); !w.isEmpty()) {
-                        l.wrong << w;
-                    }
-                }
-                ++l.runs;
-                if (clock.elapsed() < 30000) {
-                    run(n);
-                }
-            });
-            run(n);
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(
-            std::all_of(std::begin(loops), std::end(loops),
-                        [](Loop& l) { return l.ctl.state() == QProcess::NotRunning; }) &&
-                clock.elapsed() >= 30000,
-            40000);
-        panel.mouse(false, "Command59");
-        for (Loop& l : loops) {
-            qInfo("projector %d: %d runs", int(&l - loops) + 1, l.runs);
-            QCOMPARE(l.wrong, QStringList());
-            QVERIFY(l.runs >= 20);
-        }
-        const int copies = int(sim.log().count("rx 1 A001C5D"));
-        qInfo("%d copies of the held button", copies);
-        QVERIFY(copies >= 30000 / 50 * 8 / 10); // the hold went on at its 50 ms period
-        QCOMPARE(gate.end(), 0);
-    }
-
     // Projectors 003 and 004 unplugged at the mains: two scripts ask them in loops while a
     // third asks 001 every half second through gate://, from a second before. Every run for
     // 001 is answered; the gate says once that each stopped answering; the panel, asking 003,
@@ -178,31 +120,67 @@ private slots:
         QCOMPARE(gate.said.count("projector 004 stopped answering"), 1);
     }
 
-    // Four status runs at once, the projectors answering in 150 ms: all answered, through
-    // gate:// (the reply window counts from the frame's time on the line) and through tcp://
-    // with its timeout raised.
-    void fourStatusAtOnce_data() {
+    // The panel holds LENS SHIFT up on projector 1 while four scripts loop `status`, one for
+    // each projector, the projectors answering in 150 ms, for 10 s: every run is answered, and
+    // every answer is the state of the projector asked; the hold has its turn among them (the
+    // line is full: 150 ms an exchange). Through gate:// (the reply window counts from the
+    // frame's time on the line), and through tcp:// with its timeout raised.
+    void noAnswerIsAnothers_data() {
         QTest::addColumn<bool>("tickets");
         QTest::newRow("gate://") << true;
         QTest::newRow("tcp://, --timeout 4000") << false;
     }
 
-    void fourStatusAtOnce() {
+    void noAnswerIsAnothers() {
         QFETCH(bool, tickets);
-        Simulator sim({"--delay", "150"});
-        GateProcess gate({"--line", sim.link});
-        QProcess runs[4];
+        Simulator sim(kFourStates + QStringList{"--delay", "150"});
+        GateProcess gate({"--line", sim.link, "--speed", "19200"});
+        PanelWindow panel(gate.address());
+        QTRY_VERIFY(panel.form->serialPort().write("").ok);
+        panel.click("Option5"); // "001"
+        panel.mouse(true, "Command59");
+        QProcess loops[4];
+        QStringList wrong;
+        int runs = 0;
+        QElapsedTimer clock;
+        clock.start();
+        const auto run = [&](int n) {
+            loops[n].start(QStringLiteral(VK9CTL_PATH),
+                           QStringList{"--port", tickets ? gate.gateAddress() : gate.address(),
+                                       "--address", QString::number(n + 1), "--json", "status"} +
+                               (tickets ? QStringList{} : QStringList{"--timeout", "4000"}));
+        };
         for (int n = 0; n < 4; ++n) {
-            runs[n].start(QStringLiteral(VK9CTL_PATH),
-                          QStringList{"--port", tickets ? gate.gateAddress() : gate.address(),
-                                      "--address", QString::number(n + 1), "status"} +
-                              (tickets ? QStringList{} : QStringList{"--timeout", "4000"}));
+            QObject::connect(&loops[n], &QProcess::finished, [&, n](int status) {
+                const QByteArray out = loops[n].readAllStandardOutput();
+                const QJsonArray results = QJsonDocument::fromJson(out)["results"].toArray();
+                if (status != 0 || results.size() != 6) {
+                    wrong << QString("exit %1: %2").arg(status).arg(QString(out));
+                }
+                for (const QJsonValue& r : results) {
+                    if (const QString w = wrongValue(r.toObject(), kExpected[n]); !w.isEmpty()) {
+                        wrong << w;
+                    }
+                }
+                ++runs;
+                if (clock.elapsed() < 10000) {
+                    run(n);
+                }
+            });
+            run(n);
         }
-        for (QProcess& r : runs) {
-            QVERIFY(r.waitForFinished(30000));
-            QVERIFY2(r.exitCode() == 0, r.readAllStandardError().constData());
-            QCOMPARE(r.readAllStandardOutput().count('\n'), 6);
-        }
+        QTRY_VERIFY_WITH_TIMEOUT(
+            std::all_of(std::begin(loops), std::end(loops),
+                        [](QProcess& l) { return l.state() == QProcess::NotRunning; }) &&
+                clock.elapsed() >= 10000,
+            30000);
+        panel.mouse(false, "Command59");
+        qInfo("%d runs", runs);
+        QCOMPARE(wrong, QStringList());
+        QVERIFY(runs >= 8);
+        const int copies = int(sim.log().count("rx 1 A001C5D"));
+        qInfo("%d copies of the held button", copies);
+        QVERIFY(copies >= runs * 6 / 4 / 2); // a turn after four others' frames: half of those
     }
 
     // The panel holds a button on 001 while a script switches 001 off: PJLink answers

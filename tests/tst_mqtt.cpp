@@ -54,21 +54,11 @@ private slots:
         Broker broker;
         Setup s(broker);
         QTRY_COMPARE_WITH_TIMEOUT(broker.retained("homeassistant/#").size(), std::size_t(36), 5000);
-        QMap<QString, int> kinds;
+        QMap<QString, int> kinds; // each entity's fields: in tst_pjlink
         for (const auto& [topic, payload] : broker.retained("homeassistant/#")) {
-            const QJsonObject o = QJsonDocument::fromJson(payload).object();
-            const QString component = topic.section('/', 1, 1);
-            QVERIFY2(!o.isEmpty() && o["unique_id"].toString() ==
-                                         topic.section('/', 2, 2) + "_" + topic.section('/', 3, 3),
-                     qPrintable(topic));
-            QCOMPARE(o["device"]["identifiers"][0].toString(), topic.section('/', 2, 2));
-            QCOMPARE(o["availability"].toArray().size(), 2);
-            ++kinds[component];
-            const bool commands = o.contains("command_topic");
-            const bool states = o.contains("state_topic");
-            QVERIFY2(component == "sensor" ? states && !commands : commands, qPrintable(topic));
-            QVERIFY(component != "switch" || states || o["optimistic"].toBool());
-            QVERIFY(component != "select" || !o["options"].toArray().isEmpty());
+            QCOMPARE(QJsonDocument::fromJson(payload)["unique_id"].toString(),
+                     topic.section('/', 2, 2) + "_" + topic.section('/', 3, 3));
+            ++kinds[topic.section('/', 1, 1)];
         }
         QCOMPARE(kinds, (QMap<QString, int>{
                             {"button", 12}, {"select", 6}, {"sensor", 10}, {"switch", 8}}));
@@ -100,6 +90,13 @@ private slots:
         watch.waitForFinished();
         broker.publish("vk9/vk9gate-hall/001/input/set", "Input 3");
         QTRY_COMPARE_WITH_TIMEOUT(s.states(broker, "001").at("input"), QByteArray("Input 3"), 3000);
+        // Another client of the gate switches 001 off: its state follows before any poll.
+        QTcpSocket script;
+        script.connectToHost(QHostAddress::LocalHost, quint16(s.gate->port));
+        QVERIFY(script.waitForConnected(1000));
+        script.write("A001C02\r");
+        QTRY_COMPARE_WITH_TIMEOUT(s.states(broker, "001").at("power_state"),
+                                  QByteArray("cooling down"), 1000);
         // Home Assistant starts again: it hears the configurations again.
         QProcess::execute("mosquitto_pub", {"-p", QString::number(broker.port), "-r", "-n", "-t",
                                             "homeassistant/switch/vk9gate-hall_001/power/config"});

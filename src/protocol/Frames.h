@@ -32,6 +32,14 @@ constexpr std::string_view codeNamed(std::string_view name) {
     throw std::invalid_argument("no button has this name");
 }
 
+// The six status queries, by what they ask.
+inline constexpr std::string_view kPowerQuery = codeNamed("query-status");     // CR0
+inline constexpr std::string_view kInputQuery = codeNamed("query-mode");       // CR1
+inline constexpr std::string_view kLampHoursQuery = codeNamed("query-l-time"); // CR3
+inline constexpr std::string_view kReversalQuery = codeNamed("query-setting"); // CR4
+inline constexpr std::string_view kTemperatureQuery = codeNamed("query-temp"); // CR6
+inline constexpr std::string_view kLampModeQuery = codeNamed("query-l-mode");  // CR7
+
 // A frame's address prefix ("A001", "AFFF", or none) and its code.
 struct FrameParts {
     std::string_view prefix;

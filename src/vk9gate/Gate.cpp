@@ -114,7 +114,10 @@ void Gate::start(bool keepTrying, std::function<void(int)> fatal) {
 }
 
 void Gate::stop() {
-    m_sessions.clear(); // each leaves the arbiter
+    for (auto& [id, session] : std::exchange(m_sessions, {})) { // each leaves the arbiter
+        session->socket()->disconnect(this);
+        session->socket()->abort();
+    }
     m_server.close();
     // The front ends let go first: told of their frames' ends, they must send nothing more.
     for (const auto& server : m_pjlink) {
@@ -174,6 +177,7 @@ void Gate::lineUp() {
 void Gate::lineDown(const std::string& why) {
     // Every client sees the line go, and its own reconnection takes over.
     for (auto& [id, session] : std::exchange(m_sessions, {})) {
+        session->socket()->disconnect(this);
         session->socket()->disconnectFromHost();
     }
     m_server.close();
@@ -242,10 +246,8 @@ void Gate::letGo(std::uint32_t id, const std::string& why) {
     m_sessions.erase(it);
     m_log.say(why.empty() ? Log::Info : Log::Warning,
               session->name() + (why.empty() ? " left" : ": " + why + "; let go"));
-    QTcpSocket* socket = session->socket();
-    socket->disconnect(this);
-    socket->abort();
-    socket->deleteLater();
+    session->socket()->disconnect(this);
+    session->socket()->abort();
     rearm();
     tellStatus();
 }

@@ -50,7 +50,7 @@ std::vector<std::pair<std::string, std::string>> statesOf(std::string_view code,
     const auto value = [&](const char* key) -> const protocol::Value& {
         return *protocol::valueOf(reading, key);
     };
-    if (code == "CR0") {
+    if (code == protocol::kPowerQuery) {
         const auto power = protocol::readPower(reply);
         static constexpr const char* kWords[] = {"on", "stand-by", "warming up", "cooling down",
                                                  "power fault"};
@@ -59,20 +59,20 @@ std::vector<std::pair<std::string, std::string>> statesOf(std::string_view code,
                 {"power_state",
                  power->tooHot ? "temperature fault" : kWords[static_cast<int>(power->state)]}};
     }
-    if (code == "CR1") {
+    if (code == protocol::kInputQuery) {
         return {{"input", "Input " + std::to_string(std::get<long long>(value("input")))}};
     }
-    if (code == "CR3") {
+    if (code == protocol::kLampHoursQuery) {
         return {{"lamp_hours", std::to_string(std::get<long long>(value("lamp_hours")))}};
     }
-    if (code == "CR4") {
+    if (code == protocol::kReversalQuery) {
         return {{"picture_reversal", std::get<std::string>(value("reversal"))}};
     }
-    if (code == "CR6") {
+    if (code == protocol::kTemperatureQuery) {
         return {{"temperature_s1", number(std::get<double>(value("s1")))},
                 {"temperature_s2", number(std::get<double>(value("s2")))}};
     }
-    if (code == "CR7") {
+    if (code == protocol::kLampModeQuery) {
         // The lamp mode's option, by the code that sets it.
         const std::string_view mode = std::get<std::string>(value("lamp_mode"));
         static constexpr std::pair<std::string_view, std::string_view> kModes[] = {
@@ -205,7 +205,7 @@ void ProjectorService::finished(Ticket ticket, const Ending& ending) {
     }
     m_onLine.reset();
     const bool answered = ending.outcome == Outcome::Answered;
-    if (m_onLineCode == "CR0" && !answered && m_onLineIsPoll) {
+    if (m_onLineCode == protocol::kPowerQuery && !answered && m_onLineIsPoll) {
         m_polls.clear(); // the rest of this poll would go unanswered too
     }
     if (!protocol::isQuery(m_onLineCode) && !answered && ending.outcome != Outcome::LineLost) {

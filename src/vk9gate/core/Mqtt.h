@@ -35,22 +35,28 @@ struct EntityRow {
 };
 
 using protocol::codeNamed;
+using protocol::kInputQuery;
+using protocol::kLampHoursQuery;
+using protocol::kLampModeQuery;
+using protocol::kPowerQuery;
+using protocol::kReversalQuery;
+using protocol::kTemperatureQuery;
 
 // clang-format off
 inline constexpr std::array kEntities{
     EntityRow{"power", Kind::Switch, "Power",
-              {{{"ON", codeNamed("power-on")}, {"OFF", codeNamed("power-off")}}}, "CR0"},
-    EntityRow{"power_state", Kind::Sensor, "Power state", {}, "CR0"},
+              {{{"ON", codeNamed("power-on")}, {"OFF", codeNamed("power-off")}}}, kPowerQuery},
+    EntityRow{"power_state", Kind::Sensor, "Power state", {}, kPowerQuery},
     EntityRow{"input", Kind::Select, "Input",
               {{{"Input 1", codeNamed("mode-set-1")}, {"Input 2", codeNamed("mode-set-2")},
-                {"Input 3", codeNamed("mode-set-3")}, {"Input 4", codeNamed("mode-set-4")}}}, "CR1"},
-    EntityRow{"lamp_hours", Kind::Sensor, "Lamp hours", {}, "CR3", "h", "duration"},
+                {"Input 3", codeNamed("mode-set-3")}, {"Input 4", codeNamed("mode-set-4")}}}, kInputQuery},
+    EntityRow{"lamp_hours", Kind::Sensor, "Lamp hours", {}, kLampHoursQuery, "h", "duration"},
     EntityRow{"lamp_mode", Kind::Select, "Lamp mode",
               {{{"4 lamps", codeNamed("lamp-4")}, {"Lamps 1 and 4", codeNamed("lamp-1-4")},
-                {"Lamps 2 and 3", codeNamed("lamp-2-3")}}}, "CR7"},
-    EntityRow{"temperature_s1", Kind::Sensor, "Temperature S1", {}, "CR6", "°C", "temperature"},
-    EntityRow{"temperature_s2", Kind::Sensor, "Temperature S2", {}, "CR6", "°C", "temperature"},
-    EntityRow{"picture_reversal", Kind::Sensor, "Picture reversal", {}, "CR4"},
+                {"Lamps 2 and 3", codeNamed("lamp-2-3")}}}, kLampModeQuery},
+    EntityRow{"temperature_s1", Kind::Sensor, "Temperature S1", {}, kTemperatureQuery, "°C", "temperature"},
+    EntityRow{"temperature_s2", Kind::Sensor, "Temperature S2", {}, kTemperatureQuery, "°C", "temperature"},
+    EntityRow{"picture_reversal", Kind::Sensor, "Picture reversal", {}, kReversalQuery},
     EntityRow{"sound_mute", Kind::Switch, "Sound mute",
               {{{"ON", codeNamed("sound-mute-on")}, {"OFF", codeNamed("sound-mute-off")}}}},
     EntityRow{"no_show", Kind::Switch, "No show",
@@ -73,7 +79,8 @@ inline constexpr std::array<std::string_view, 4> kComponents{"switch", "sensor",
                                                              "button"};
 
 // The status queries a poll asks, in order.
-inline constexpr std::array<std::string_view, 6> kPolled{"CR0", "CR1", "CR3", "CR4", "CR6", "CR7"};
+inline constexpr std::array<std::string_view, 6> kPolled{
+    kPowerQuery, kInputQuery, kLampHoursQuery, kReversalQuery, kTemperatureQuery, kLampModeQuery};
 
 const EntityRow* findEntity(std::string_view key);
 // The code a command payload stands for, or nothing for a payload that is not one of the

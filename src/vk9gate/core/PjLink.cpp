@@ -14,6 +14,11 @@ namespace {
 
 using namespace std::chrono_literals;
 using protocol::codeNamed;
+using protocol::kInputQuery;
+using protocol::kLampHoursQuery;
+using protocol::kLampModeQuery;
+using protocol::kPowerQuery;
+using protocol::kTemperatureQuery;
 using protocol::Power;
 using Codes = std::vector<std::string_view>;
 
@@ -38,7 +43,7 @@ enum class PowerRule : std::uint8_t {
 
 // The power state read, if CR0 was asked and answered.
 std::optional<Power> powerOf(const Facts& f) {
-    const std::string* cr0 = f.got("CR0");
+    const std::string* cr0 = f.got(kPowerQuery);
     const auto reading = cr0 != nullptr ? protocol::readPower(*cr0) : std::nullopt;
     return reading ? std::optional(reading->state) : std::nullopt;
 }
@@ -82,7 +87,7 @@ Codes powerCodes(const Request& r, const Settings&) {
 }
 
 std::optional<std::string> input(const Facts& f) {
-    const auto* mode = protocol::valueOf(readingOf(f, "CR1"), "input");
+    const auto* mode = protocol::valueOf(readingOf(f, kInputQuery), "input");
     return mode != nullptr ? std::optional(f.settings.inputs.at(
                                  static_cast<std::size_t>(std::get<long long>(*mode) - 1)))
                            : std::nullopt;
@@ -121,7 +126,7 @@ Codes muteCodes(const Request& r, const Settings&) {
 
 // Fan, lamp, temperature, cover, filter, other.
 std::optional<std::string> errors(const Facts& f) {
-    const std::string* cr0 = f.got("CR0");
+    const std::string* cr0 = f.got(kPowerQuery);
     const auto power = cr0 != nullptr ? protocol::readPower(*cr0) : std::nullopt;
     if (!power) {
         return std::nullopt;
@@ -132,8 +137,8 @@ std::optional<std::string> errors(const Facts& f) {
 
 // One figure of hours for the projector: each lamp's pair carries it, with its lamp lit.
 std::optional<std::string> lamps(const Facts& f) {
-    const protocol::Reading hours = readingOf(f, "CR3");
-    const protocol::Reading lit = readingOf(f, "CR7");
+    const protocol::Reading hours = readingOf(f, kLampHoursQuery);
+    const protocol::Reading lit = readingOf(f, kLampModeQuery);
     if (!hours.ok || !lit.ok) {
         return std::nullopt;
     }
@@ -170,7 +175,7 @@ std::optional<std::string> info(const Facts& f) {
     if (!f.settings.info.empty()) {
         return f.settings.info.substr(0, kLongestInfo);
     }
-    const protocol::Reading reading = readingOf(f, "CR6");
+    const protocol::Reading reading = readingOf(f, kTemperatureQuery);
     const auto* s1 = protocol::valueOf(reading, "s1");
     const auto* s2 = protocol::valueOf(reading, "s2");
     if (!reading.ok || s1 == nullptr || s2 == nullptr) {
@@ -200,16 +205,16 @@ struct CommandRow {
 
 // clang-format off
 constexpr std::array kCommands{
-    CommandRow{"POWR", {"CR0"}, PowerRule::Answers, power, PowerRule::Settled, powerCodes},
-    CommandRow{"INPT", {"CR0", "CR1"}, PowerRule::On, input, PowerRule::On, inputCodes},
+    CommandRow{"POWR", {kPowerQuery}, PowerRule::Answers, power, PowerRule::Settled, powerCodes},
+    CommandRow{"INPT", {kPowerQuery, kInputQuery}, PowerRule::On, input, PowerRule::On, inputCodes},
     CommandRow{"AVMT", {}, PowerRule::None, mutes, PowerRule::On, muteCodes},
-    CommandRow{"ERST", {"CR0"}, PowerRule::None, errors},
-    CommandRow{"LAMP", {"CR3", "CR7"}, PowerRule::None, lamps},
+    CommandRow{"ERST", {kPowerQuery}, PowerRule::None, errors},
+    CommandRow{"LAMP", {kLampHoursQuery, kLampModeQuery}, PowerRule::None, lamps},
     CommandRow{"INST", {}, PowerRule::None, inputList},
     CommandRow{"NAME", {}, PowerRule::None, name},
     CommandRow{"INF1", {}, PowerRule::None, manufacturer},
     CommandRow{"INF2", {}, PowerRule::None, product},
-    CommandRow{"INFO", {"CR6"}, PowerRule::None, info},
+    CommandRow{"INFO", {kTemperatureQuery}, PowerRule::None, info},
     CommandRow{"CLSS", {}, PowerRule::None, classOne},
 };
 // clang-format on
@@ -312,8 +317,8 @@ Step next(const Request& r, const Facts& f) {
         if (codes.empty()) {
             return now("ERR2");
         }
-        if (!f.asked("CR0")) {
-            return {"CR0", {}};
+        if (!f.asked(kPowerQuery)) {
+            return {std::string(kPowerQuery), {}};
         }
         if (const char* stop = powerStop(f, row->settingRule)) {
             return now(stop);
@@ -329,7 +334,7 @@ Step next(const Request& r, const Facts& f) {
         }
         return now("OK");
     }
-    if (f.asked("CR0")) {
+    if (f.asked(kPowerQuery)) {
         if (const char* stop = powerStop(f, row->queryRule)) {
             return now(stop);
         }

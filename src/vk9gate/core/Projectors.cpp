@@ -112,7 +112,7 @@ void ProjectorStates::acknowledged(std::string_view prefix, ProjectorState& p,
     if (row == kEffects.end()) {
         return; // adjustments, menus: nothing the gate reads changes
     }
-    const auto cr0 = p.readings.find("CR0");
+    const auto cr0 = p.readings.find(protocol::kPowerQuery);
     const auto power =
         cr0 == p.readings.end() ? std::nullopt : protocol::readPower(cr0->second.reply);
     const auto state = power ? std::optional(power->state) : std::nullopt;
@@ -129,20 +129,20 @@ void ProjectorStates::acknowledged(std::string_view prefix, ProjectorState& p,
         }
         // From stand-by a projector counts down; from on it cools down. Its lamps and
         // temperatures follow in their own time, so they are asked again.
-        set(prefix, p, "CR0",
+        set(prefix, p, protocol::kPowerQuery,
             turns ? std::optional(std::string{on ? '4' : '2', cr0->second.reply[1], '\r'})
                   : std::nullopt,
             now);
-        set(prefix, p, "CR6", std::nullopt, now);
-        set(prefix, p, "CR7", std::nullopt, now);
+        set(prefix, p, protocol::kTemperatureQuery, std::nullopt, now);
+        set(prefix, p, protocol::kLampModeQuery, std::nullopt, now);
         return;
     }
     case Effect::Input: // a projector that is on shows it; otherwise ask
-        set(prefix, p, "CR1",
+        set(prefix, p, protocol::kInputQuery,
             state == Power::On ? std::optional(std::string{row->value, '\r'}) : std::nullopt, now);
         return;
     case Effect::LampMode: // the lamps lit follow the mode in the projector's own time
-        set(prefix, p, "CR7", std::nullopt, now);
+        set(prefix, p, protocol::kLampModeQuery, std::nullopt, now);
         return;
     case Effect::VideoMute:
         p.videoMuted = row->value == '1';
