@@ -16,6 +16,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <functional>
 
 using namespace vk9;
 using namespace vk9::test;
@@ -61,6 +62,35 @@ QString wrongValue(const QJsonObject& r, const Expected& e) {
     return got == want ? QString() : code + ": " + got.toVariant().toString();
 }
 
+// vk9ctl runs in loops, each run started again when the last ends (the first loop's after
+// `pause` ms) until `span` ms have passed, each told to `ended` (loop, exit status, output,
+// errors). The first loop runs alone for `alone` ms.
+struct Loops {
+    using Ended = std::function<void(int, int, const QByteArray&, const QByteArray&)>;
+    std::vector<std::unique_ptr<QProcess>> runs;
+    QElapsedTimer clock;
+
+    Loops(const std::vector<QStringList>& arguments, int span, const Ended& ended, int pause = 0,
+          int alone = 0) {
+        clock.start();
+        for (std::size_t n = 0; n < arguments.size(); ++n) {
+            QProcess* p = runs.emplace_back(std::make_unique<QProcess>()).get();
+            const auto start = [p, args = arguments[n]] { p->start(VK9CTL_PATH, args); };
+            QObject::connect(p, &QProcess::finished, [=, this](int status) {
+                ended(int(n), status, p->readAllStandardOutput(), p->readAllStandardError());
+                if (clock.elapsed() < span) {
+                    QTimer::singleShot(n == 0 ? pause : 0, start);
+                }
+            });
+            QTimer::singleShot(n == 0 ? 0 : alone, start);
+        }
+    }
+    bool done() const {
+        return std::all_of(runs.begin(), runs.end(),
+                           [](auto& p) { return p->state() == QProcess::NotRunning; });
+    }
+};
+
 } // namespace
 
 class TstGate : public QObject {
@@ -78,41 +108,26 @@ private slots:
         PanelWindow panel(gate.gateAddress());
         QTRY_VERIFY(panel.form->serialPort().write("").ok);
         panel.click("Option7"); // "003"
-        QProcess loops[3];
         QStringList failed;
         int answered = 0;
-        QElapsedTimer clock;
-        clock.start();
-        const auto run = [&](int n) {
-            const QStringList who =
-                n == 0 ? QStringList{"--port", gate.gateAddress(), "--address", "1", "query-status"}
-                       : QStringList{"--port", gate.address(), "--address", QString::number(n + 2),
-                                     "status"};
-            loops[n].start(QStringLiteral(VK9CTL_PATH), who);
-        };
-        for (int n = 0; n < 3; ++n) {
-            QObject::connect(&loops[n], &QProcess::finished, [&, n](int status) {
-                const QByteArray out = loops[n].readAllStandardOutput();
+        Loops loops(
+            {{"--port", gate.gateAddress(), "--address", "1", "query-status"},
+             {"--port", gate.address(), "--address", "3", "status"},
+             {"--port", gate.address(), "--address", "4", "status"}},
+            14000,
+            [&](int n, int status, const QByteArray& out, const QByteArray& err) {
                 if (n == 0 && (status != 0 || out != " Stand by\n")) {
-                    failed << QString::number(status) + " " + loops[n].readAllStandardError();
+                    failed << QString::number(status) + " " + err;
                 }
                 answered += n == 0 && status == 0 ? 1 : 0;
-                if (clock.elapsed() < 14000) {
-                    QTimer::singleShot(n == 0 ? 500 : 0, [&, n] { run(n); });
-                }
-            });
-            QTimer::singleShot(n == 0 ? 0 : 1000, [&, n] { run(n); });
-        }
+            },
+            500, 1000);
         QTest::qWait(8000); // by now both have been found absent
         panel.click("Command44");
         QTRY_VERIFY2(panel.text("Label22").startsWith(
                          " Not sent: the projector does not answer; the gate tries it again in "),
                      qPrintable(panel.text("Label22")));
-        QTRY_VERIFY_WITH_TIMEOUT(clock.elapsed() > 14000 &&
-                                     loops[0].state() == QProcess::NotRunning &&
-                                     loops[1].state() == QProcess::NotRunning &&
-                                     loops[2].state() == QProcess::NotRunning,
-                                 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(loops.clock.elapsed() > 14000 && loops.done(), 20000);
         qInfo("001 answered %d times; %s", answered, qPrintable(failed.join(" | ")));
         QCOMPARE(failed, QStringList());
         QVERIFY(answered >= 12);
@@ -139,41 +154,27 @@ private slots:
         QTRY_VERIFY(panel.form->serialPort().write("").ok);
         panel.click("Option5"); // "001"
         panel.mouse(true, "Command59");
-        QProcess loops[4];
         QStringList wrong;
         int runs = 0;
-        QElapsedTimer clock;
-        clock.start();
-        const auto run = [&](int n) {
-            loops[n].start(QStringLiteral(VK9CTL_PATH),
-                           QStringList{"--port", tickets ? gate.gateAddress() : gate.address(),
-                                       "--address", QString::number(n + 1), "--json", "status"} +
-                               (tickets ? QStringList{} : QStringList{"--timeout", "4000"}));
-        };
-        for (int n = 0; n < 4; ++n) {
-            QObject::connect(&loops[n], &QProcess::finished, [&, n](int status) {
-                const QByteArray out = loops[n].readAllStandardOutput();
-                const QJsonArray results = QJsonDocument::fromJson(out)["results"].toArray();
-                if (status != 0 || results.size() != 6) {
-                    wrong << QString("exit %1: %2").arg(status).arg(QString(out));
-                }
-                for (const QJsonValue& r : results) {
-                    if (const QString w = wrongValue(r.toObject(), kExpected[n]); !w.isEmpty()) {
-                        wrong << w;
-                    }
-                }
-                ++runs;
-                if (clock.elapsed() < 10000) {
-                    run(n);
-                }
-            });
-            run(n);
+        std::vector<QStringList> scripts;
+        for (int n = 1; n <= 4; ++n) {
+            scripts.push_back(QStringList{"--port", tickets ? gate.gateAddress() : gate.address(),
+                                          "--address", QString::number(n), "--json", "status"} +
+                              (tickets ? QStringList{} : QStringList{"--timeout", "4000"}));
         }
-        QTRY_VERIFY_WITH_TIMEOUT(
-            std::all_of(std::begin(loops), std::end(loops),
-                        [](QProcess& l) { return l.state() == QProcess::NotRunning; }) &&
-                clock.elapsed() >= 10000,
-            30000);
+        Loops loops(scripts, 10000, [&](int n, int status, const QByteArray& out, auto&) {
+            const QJsonArray results = QJsonDocument::fromJson(out)["results"].toArray();
+            if (status != 0 || results.size() != 6) {
+                wrong << QString("exit %1: %2").arg(status).arg(QString(out));
+            }
+            for (const QJsonValue& r : results) {
+                if (const QString w = wrongValue(r.toObject(), kExpected[n]); !w.isEmpty()) {
+                    wrong << w;
+                }
+            }
+            ++runs;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(loops.clock.elapsed() >= 10000 && loops.done(), 30000);
         panel.mouse(false, "Command59");
         qInfo("%d runs", runs);
         QCOMPARE(wrong, QStringList());
@@ -181,41 +182,6 @@ private slots:
         const int copies = int(sim.log().count("rx 1 A001C5D"));
         qInfo("%d copies of the held button", copies);
         QVERIFY(copies >= runs * 6 / 4 / 2); // a turn after four others' frames: half of those
-    }
-
-    // The panel holds a button on 001 while a script switches 001 off: PJLink answers
-    // "cooling down" at once, not the reading of before.
-    void pjlinkAfterAnotherClientsPowerOff() {
-        Simulator sim(kFourStates);
-        QTemporaryDir dir;
-        QFile config(dir.filePath("hall.toml"));
-        QVERIFY(config.open(QIODevice::WriteOnly));
-        config.write("[line]\nport = \"" + sim.link.toUtf8() +
-                     "\"\nlisten = \"127.0.0.1:%PORT\"\n[[projector]]\naddress = \"001\"\n"
-                     "[projector.pjlink]\nlisten = \"127.0.0.1:%PJ\"\n");
-        config.close();
-        GateProcess gate({"--config", config.fileName()});
-        QTcpSocket pjlink;
-        pjlink.connectToHost(QHostAddress::LocalHost, quint16(gate.pjlinkPort));
-        QByteArray heard;
-        QTRY_COMPARE((heard += pjlink.readAll()), QByteArray("PJLINK 0\r"));
-        const auto ask = [&] {
-            heard.clear();
-            pjlink.write("%1POWR ?\r");
-        };
-        ask();
-        QTRY_COMPARE((heard += pjlink.readAll()), QByteArray("%1POWR=1\r"));
-        PanelWindow panel(gate.address());
-        QTRY_VERIFY(panel.form->serialPort().write("").ok);
-        panel.click("Option5"); // "001"
-        panel.mouse(true, "Command59");
-        QTest::qWait(300);
-        QCOMPARE(runProgram(VK9CTL_PATH, {"--port", gate.address(), "--address", "1", "power-off"})
-                     .status,
-                 0);
-        ask();
-        QTRY_COMPARE((heard += pjlink.readAll()), QByteArray("%1POWR=2\r"));
-        panel.mouse(false, "Command59");
     }
 
     // A script holds a button through a gate that is busy: another client's frame to an
@@ -342,9 +308,11 @@ private slots:
     }
 
     // A projector's PJLink listener: its greeting, its limit of connections, and no
-    // listening while the line is away, so that PJLink clients show it unavailable.
+    // listening while the line is away, so that PJLink clients show it unavailable. While the
+    // panel holds a button on 001, a script switches 001 off: PJLink answers "cooling down"
+    // at once, not the reading of before.
     void pjlinkListener() {
-        auto sim = std::make_unique<Simulator>(QStringList{});
+        auto sim = std::make_unique<Simulator>(kFourStates);
         const QString link = sim->link;
         QTemporaryDir dir;
         QFile config(dir.filePath("hall.toml"));
@@ -366,8 +334,20 @@ private slots:
         QTRY_COMPARE(second.state(), QAbstractSocket::UnconnectedState); // one is the limit
         first.write("%1POWR ?\r");
         QByteArray answer;
-        QTRY_COMPARE((answer += first.readAll()), QByteArray("%1POWR=0\r"));
-        first.write(QByteArray("%1POWR 1\r").repeated(12)); // more than 8 waiting: closed
+        QTRY_COMPARE((answer += first.readAll()), QByteArray("%1POWR=1\r"));
+        PanelWindow panel(gate.address());
+        QTRY_VERIFY(panel.form->serialPort().write("").ok);
+        panel.click("Option5"); // "001"
+        panel.mouse(true, "Command59");
+        QTest::qWait(300);
+        QCOMPARE(runProgram(VK9CTL_PATH, {"--port", gate.address(), "--address", "1", "power-off"})
+                     .status,
+                 0);
+        first.write("%1POWR ?\r");
+        answer.clear();
+        QTRY_COMPARE((answer += first.readAll()), QByteArray("%1POWR=2\r"));
+        panel.mouse(false, "Command59");
+        first.write(QByteArray("%1LAMP ?\r").repeated(12)); // more than 8 waiting: closed
         QTRY_COMPARE(first.state(), QAbstractSocket::UnconnectedState);
         QTcpSocket third;
         third.connectToHost(QHostAddress::LocalHost, pj);
