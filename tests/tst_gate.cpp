@@ -186,7 +186,8 @@ private slots:
 
     // A script holds a button through a gate that is busy: another client's frame to an
     // absent projector keeps the line quiet. The hold is told the copies that went on the
-    // line, each acknowledged, as the projector counts them.
+    // line, each acknowledged, as the projector counts them; and, held on a projector found
+    // absent, that none went.
     void holdThroughABusyGate() {
         Simulator sim({"--projectors", "2"});
         GateProcess gate({"--line", sim.link});
@@ -202,6 +203,15 @@ private slots:
         qInfo("%d copies went", copies);
         QCOMPARE(copies, int(sim.log().count("rx 1 A001C47")));
         QVERIFY(copies > 0 && copies < 3000 / 50 * 2 / 3); // 2 s of the 3 were quiet
+        // Held on 003 once the gate has found it absent: told why, never "acknowledged".
+        QCOMPARE(
+            runProgram(VK9CTL_PATH, {"--port", gate.gateAddress(), "--address", "3", "c01"}).status,
+            1);
+        const Ran absent = runProgram(VK9CTL_PATH, {"--port", gate.gateAddress(), "--address", "3",
+                                                    "--for", "200", "zoom-plus"});
+        QCOMPARE(absent.status, 1);
+        QVERIFY2(absent.err.contains("C47 not sent: the projector does not answer"),
+                 qPrintable(absent.err));
     }
 
     // The line unplugged and plugged in again: the gate lets its clients go and stops

@@ -3,6 +3,7 @@
 // port option and as raw TCP, in front of pseudo-terminals whose far end the test plays.
 #include "support/Ser2net.h"
 #include "support/WindowFixture.h"
+#include "transport/GateTickets.h"
 #include "transport/Telnet.h"
 
 #include <arpa/inet.h>
@@ -261,6 +262,10 @@ private slots:
         QTest::newRow("dropped while pending") << "rfc2217://127.0.0.1:%1" << QByteArray() << true << false
             << QStringList{"failed: 127.0.0.1:%1: the line is in use, or not open to this computer: "
                            "the server hung up at once"};
+        QTest::newRow("not a gate") << "gate://127.0.0.1:%1" << QByteArray("hello\n") << false << false
+            << QStringList{"failed: 127.0.0.1:%1 is not a vk9gate: it said \"hello\"; a device server's line is tcp:// or rfc2217://"};
+        QTest::newRow("a gate that turns us away") << "gate://127.0.0.1:%1" << QByteArray() << true << false
+            << QStringList{"failed: 127.0.0.1:%1 closed the connection before answering: a gate with its most clients turns the next away"};
         QTest::newRow("dropped at once, saying why") << "tcp://127.0.0.1:%1" << QByteArray("Port already in use\r\n") << true << false
             << QStringList{"opened", "received: Port already in use\r\n",
                            "lost: the line is in use, or not open to this computer: the server "
@@ -294,8 +299,9 @@ private slots:
             event = fill(event);
         }
         QCOMPARE(caller.events, events);
-        // Our Telnet requests, and never a frame, reach a server that is not Telnet.
-        QVERIFY(!server.received.contains('\r'));
+        // Our Telnet requests, and never a frame, reach a server that is not Telnet; the
+        // tickets greeting, which no projector takes for a frame, one that is not a gate.
+        QVERIFY(!server.received.replace(QByteArray(tickets::kGreeting.data()), "").contains('\r'));
         QVERIFY(!caller.port.isOpen());
     }
 

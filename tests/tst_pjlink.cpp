@@ -267,6 +267,10 @@ private slots:
         QCOMPARE(answers.mid(answers.size() - 3),
                  (QStringList{"%1INPT=ERR4", "%1AVMT=ERR4", "%1AVMT=ERR4"}));
         QCOMPARE(h.written.size(), sent);
+        h.submit(23100, 2, "A002C47"); // another client holds a button: still nothing of before
+        h.submit(23150, 2, "A002C47");
+        ask(23200, "%1POWR ?");
+        QCOMPARE(answers.last(), QStringLiteral("%1POWR=ERR4"));
         // The line not to be had in time (another client's frame went unanswered, and the
         // line stays quiet 5 s after it): a mute that cannot go is ERR3, and nothing is sent.
         ArbiterSettings slow;
@@ -285,6 +289,18 @@ private slots:
         QCOMPARE(answers.last(), QStringLiteral("%1AVMT=ERR3"));
         quiet.run(ms(9000));
         QCOMPARE(quiet.frames(), QStringLiteral("0.0 A001CR0, 100.0 A002CR0"));
+        // A connection closes with its request waiting for the line: the next connection's
+        // goes as soon as the line is free, not at its own deadline.
+        Harness busy;
+        WiredLink third(busy, answers);
+        busy.answers = {{"A001CR3", "01200\r"}, {"A001CR7", "0F\r"}};
+        busy.submit(0, 2, "A003CR0"); // unanswered: the line is quiet until 2000 ms
+        third.link.request(busy.now, 1, parse("%1POWR ?"));
+        third.link.request(busy.now, 2, parse("%1LAMP ?"));
+        busy.run(ms(600)); // after A003CR0's window: nothing else is timed
+        third.link.forget(busy.now, 1);
+        busy.run(ms(2100));
+        QCOMPARE(answers.last(), QStringLiteral("%1LAMP=1200 1 1200 1 1200 1 1200 1"));
     }
 
     // What the gate knows of a projector after another client's command was acknowledged:
@@ -411,6 +427,22 @@ private slots:
         h.states.lineLost();
         service.lineLost();
         QCOMPARE(pollsFrom(40000, 1), 6); // the line back: at its first poll
+        h.answers["A002C47"] = "\x06\r";  // an operator holds a button while a poll runs
+        const auto before = h.written.size();
+        service.poll(h.now);
+        h.submit(45000, 2, "A002C47");
+        for (int tick = 0; tick < 20; ++tick) {
+            h.submit(45001 + tick * 50, 2, "A002C47");
+        }
+        const auto polled = [&] {
+            return std::count_if(h.written.begin() + std::ptrdiff_t(before), h.written.end(),
+                                 [](auto& w) { return w.second.rfind("A001", 0) == 0; });
+        };
+        QCOMPARE(polled(), 1); // the rest of the poll waits for the hold to end
+        h.run(ms(47000));
+        service.poll(h.now);
+        h.run(ms(48000));
+        QCOMPARE(polled(), 7); // its rest, the new poll's power query first
     }
 };
 

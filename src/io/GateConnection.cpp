@@ -21,10 +21,18 @@ GateConnection::GateConnection(LineAddress address, const ConnectionEvents& even
     : Connection(events), m_name(address.host + ":" + std::to_string(address.port)),
       m_tcpEvents{[this] { received(); },
                   [this](const SerialResult& r) { opened(r); },
-                  [this](const std::string& why) { tellLost(why); },
+                  [this](const std::string& why) {
+                      // Before its answer to the greeting: a gate with max_clients clients
+                      // turns the next away as it connects.
+                      tellLost(m_welcomed ? why
+                                          : m_name + " closed the connection before answering: "
+                                                     "a gate with its most clients turns the "
+                                                     "next away");
+                  },
                   [this](const std::string& text, bool show) { note(text, show); },
                   {}},
       m_tcp(rawTcp(std::move(address)), m_tcpEvents) {
+    m_tcp.speaksFirst();
     m_welcome.setSingleShot(true);
     connect(&m_welcome, &QTimer::timeout, this, [this] {
         const std::string said = shownBytes(m_partial.substr(0, 40));

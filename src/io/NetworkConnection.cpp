@@ -243,7 +243,8 @@ void NetworkConnection::handleError(QAbstractSocket::SocketError error) {
         // A server that speaks and hangs up at once is turning the connection away, and
         // what it said is why ("Port already in use"); one that has answered our settings
         // took the connection, and is a line lost like any other.
-        const bool turnedAway = atOnce && !m_said.empty() && !(telnet() && m_telnet.answered());
+        const bool turnedAway =
+            m_guessRefusal && atOnce && !m_said.empty() && !(telnet() && m_telnet.answered());
         tellLost(!closed      ? m_socket.errorString().toStdString()
                  : turnedAway ? kTurnedAway + quoted(m_said)
                               : "the server closed the connection");

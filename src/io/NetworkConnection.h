@@ -36,6 +36,9 @@ public:
     bool suspended() const override { return telnet() && m_telnet.suspended(); }
     int speed() const override;
     bool comesBack() const override { return true; }
+    // A peer that speaks and hangs up at once is not turning the line away: it speaks a
+    // language of its own (a gate's tickets).
+    void speaksFirst() { m_guessRefusal = false; }
 
 private:
     // Telnet: Greeting until the server's first word, Negotiating until it has answered the
@@ -67,6 +70,7 @@ private:
     LineAddress m_address;
     SerialSettings m_settings;
     Phase m_phase = Phase::Closed;
+    bool m_guessRefusal = true;
 };
 
 } // namespace vk9::qt

@@ -2,6 +2,7 @@
 
 #include "adjust/Adjust.h"
 #include "commands/Catalogue.h"
+#include "serial/Addressing.h"
 
 #include <optional>
 #include <stdexcept>
@@ -50,6 +51,20 @@ struct FrameParts {
 std::optional<FrameParts> splitFrame(std::string_view frame);
 
 inline constexpr std::string_view kEveryProjector = "AFFF";
+
+// An address prefix the panel can put on a frame: none, a projector's ("A001"), or AFFF.
+constexpr bool knownPrefix(std::string_view prefix) {
+    for (const auto& row : kAddressOptions) {
+        if (row.prefix == prefix) {
+            return true;
+        }
+    }
+    return false;
+}
+// One projector's: "A001" to "A004", or none for the one without an address.
+constexpr bool oneProjector(std::string_view prefix) {
+    return prefix != kEveryProjector && knownPrefix(prefix);
+}
 
 // Whether a whole reply (up to and with its carriage return) has the shape of the answer to
 // `code`: its own shape for a status query, an acknowledgement for an operation. A reply of

@@ -25,7 +25,7 @@ constexpr auto kLongestLineRetry = std::chrono::milliseconds(2000);
 // A gate's own reply window, and how long a frame may wait there for the line at most (its
 // max_wait_ms) with a margin: a gate that tells nothing by then is not answering.
 constexpr auto kGateWindow = std::chrono::milliseconds(500);
-constexpr auto kGateSilence = std::chrono::seconds(65);
+constexpr auto kGateSilence = std::chrono::seconds(125); // max_wait_ms + late_ms, at most
 
 } // namespace
 
@@ -209,6 +209,17 @@ int Session::awaitEnds(std::uint64_t first, std::uint64_t last) {
     return went;
 }
 
+std::string Session::notSent(std::uint64_t number) {
+    const auto end = m_ends.find(number);
+    const std::string why = end == m_ends.end() ? std::string() : tickets::whyNotSent(end->second);
+    if (end != m_ends.end() &&
+        (end->second.fate == tickets::Fate::Busy || end->second.fate == tickets::Fate::Lost)) {
+        this->end(m_port.deviceName() + ": " + why); // the line's, not the projector's
+        return {};
+    }
+    return why;
+}
+
 Session::Reply Session::ask(std::string_view frame) {
     Reply reply;
     if (m_ended) {
@@ -225,13 +236,11 @@ Session::Reply Session::ask(std::string_view frame) {
             return reply;
         }
         const tickets::Notice& notice = end->second;
-        reply.notSent = tickets::whyNotSent(notice);
-        if (notice.fate == tickets::Fate::Busy || notice.fate == tickets::Fate::Lost) {
-            this->end(m_port.deviceName() + ": " + reply.notSent); // the line, not the projector
-            reply.notSent.clear();
-        }
-        reply.whole =
-            notice.fate == tickets::Fate::Answered && milliseconds(notice.ms) <= timeout();
+        reply.notSent = notSent(m_written);
+        // The gate's window, counted from the frame's time on the line, holds; a shorter one
+        // asked for here is applied to the time the reply took.
+        reply.whole = notice.fate == tickets::Fate::Answered &&
+                      (m_timeout >= kGateWindow || milliseconds(notice.ms) <= m_timeout);
         reply.bytes = reply.whole ? notice.reply : std::string();
         m_arrived.clear(); // the reply, as the line's bytes
         return reply;
@@ -282,6 +291,7 @@ Session::Held Session::hold(std::string_view frame, milliseconds period, millise
     if (m_gate) { // only the copies that went on the line count
         held.copies = awaitEnds(first, m_written);
         held.replies = std::exchange(m_arrived, {});
+        held.notSent = held.copies == 0 ? notSent(first) : std::string();
         return held;
     }
     waitUntil(milliseconds(m_clock.elapsed()) + m_timeout,

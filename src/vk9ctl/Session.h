@@ -50,6 +50,7 @@ public:
     struct Held {
         int copies = 0;
         std::string replies;
+        std::string notSent; // through a gate, when no copy went: why
     };
     Held hold(std::string_view frame, milliseconds period, milliseconds span,
               const std::function<int(const std::string&)>& answered);
@@ -73,6 +74,9 @@ private:
     void trace(std::string_view what, std::string_view bytes = {}) const;
     // Through a gate: waits for the end of frames first to last; the copies that went.
     int awaitEnds(std::uint64_t first, std::uint64_t last);
+    // Through a gate: why frame `number` did not reach the line; the line's own failures
+    // (busy, lost) end the session. Empty when it went.
+    std::string notSent(std::uint64_t number);
 
     qt::NumberedPort& m_port;
     milliseconds m_timeout;

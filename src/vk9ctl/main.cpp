@@ -176,6 +176,9 @@ Result holdFor(Run& run, const std::string& prefix, const Command& c, millisecon
     const int answered = acks(held.replies);
     if (run.session.ended()) {
         r.error = *run.session.ended();
+    } else if (!held.notSent.empty() || held.copies == 0) {
+        r.error = (prefix.empty() ? std::string() : prefix + ": ") + c.code + " not sent: " +
+                  (held.notSent.empty() ? "no copy went on the line" : held.notSent);
     } else if (answered < held.copies || held.replies.size() != std::size_t(2 * answered)) {
         r.error = (prefix.empty() ? std::string() : prefix + ": ") + std::to_string(answered) +
                   " of " + std::to_string(held.copies) + " copies of " + c.code +
@@ -534,6 +537,10 @@ int main(int argc, char* argv[]) {
         return usageError("--speed " + parser.value(speed) +
                           ": on a raw tcp:// line the speed is the device server's to set; "
                           "rfc2217:// sets it from here");
+    }
+    if (parser.isSet(speed) && named.device.rfind("gate://", 0) == 0) {
+        return usageError("--speed " + parser.value(speed) +
+                          ": on a gate:// line the speed is the gate's to set (its line.speed)");
     }
     qt::NumberedPort line;
     line.nameDevice(1, named.device);

@@ -175,11 +175,6 @@ void Gate::lineUp() {
 }
 
 void Gate::lineDown(const std::string& why) {
-    // Every client sees the line go, and its own reconnection takes over.
-    for (auto& [id, session] : std::exchange(m_sessions, {})) {
-        session->socket()->disconnect(this);
-        session->socket()->disconnectFromHost();
-    }
     m_server.close();
     for (const auto& server : m_pjlink) { // its projector is unavailable, as PJLink shows it
         server->stop();
@@ -187,7 +182,12 @@ void Gate::lineDown(const std::string& why) {
     if (m_mqtt) {
         m_mqtt->lineDown();
     }
-    m_arbiter.lineLost(now());
+    m_arbiter.lineLost(now()); // a tickets client hears each frame lost
+    // Every client sees the line go, and its own reconnection takes over.
+    for (auto& [id, session] : std::exchange(m_sessions, {})) {
+        session->socket()->disconnect(this);
+        session->socket()->disconnectFromHost(); // once what was written has gone
+    }
     m_states.lineLost();
     rearm();
     m_log.say(Log::Info, "not listening until the line is back (" + why + ")");
@@ -276,10 +276,11 @@ void Gate::answered(Time now, std::string_view frame, std::string_view reply) {
     m_states.answered(now, frame, reply);
 }
 
-void Gate::thrownAway(Time now, std::string_view) {
-    if (now - m_thrownAwayToldAt >= kThrownAwayEvery) {
-        m_log.say(Log::Info, "a reply came late, or fitted no frame, and was thrown away (" +
-                                 std::to_string(m_arbiter.counts().thrownAway) + " so far)");
+void Gate::thrownAway(Time now, std::string_view reply) {
+    if (now - m_thrownAwayToldAt >= kThrownAwayEvery) { // the line's speed may be wrong
+        m_log.say(Log::Warning, "a reply came late, or fitted no frame, and was thrown away: \"" +
+                                    shownBytes(reply) + "\" (" +
+                                    std::to_string(m_arbiter.counts().thrownAway) + " so far)");
         m_thrownAwayToldAt = now;
     }
 }

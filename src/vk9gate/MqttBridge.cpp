@@ -18,7 +18,7 @@ using namespace std::chrono_literals;
 constexpr int kKeepAlive = 30; // s
 constexpr auto kFirstWait = 1s;
 constexpr auto kLongestWait = 30s;
-constexpr auto kBusyAgain = 2s; // a poll skipped for another client's exchange
+constexpr auto kBusyAgain = 2s; // a poll waiting for another client's hold
 constexpr std::size_t kLongestTopic = 256;
 constexpr std::size_t kLongestPayload = 64;
 
@@ -35,8 +35,14 @@ MqttBridge::MqttBridge(const MqttConfig& config, const std::vector<ProjectorConf
             {{base(), m_config.clientId, node, p.name.empty() ? p.title() : p.name},
              p.prefix(),
              std::make_unique<mqtt::ProjectorService>(
-                 arbiter, p.prefix(), p.title() + " (MQTT)", [this, node](const std::string& what) {
+                 arbiter, p.prefix(), p.title() + " (MQTT)",
+                 [this, node](const std::string& what) {
                      m_log.say(Log::Warning, "mqtt: projector " + node + ": " + what);
+                 },
+                 [this] { // asked again once the hold is over
+                     if (!m_retryPoll.isActive()) {
+                         m_retryPoll.start(kBusyAgain);
+                     }
                  })});
     }
     m_poll.setInterval(m_config.poll);
@@ -222,7 +228,11 @@ void MqttBridge::refused(int code) {
 
 void MqttBridge::publish(const std::string& topic, const std::string& payload, bool retain) {
     if (retain) {
-        m_published[topic] = payload;
+        const auto [it, fresh] = m_published.try_emplace(topic, payload);
+        if (!fresh && it->second == payload) {
+            return; // retained as it is already: said again only after a reconnection
+        }
+        it->second = payload;
     }
     if (m_connected) {
         mosquitto_publish(m_mosq, nullptr, topic.c_str(), int(payload.size()), payload.data(), 1,
@@ -346,6 +356,7 @@ void MqttBridge::lineDown() {
     m_lineUp = false;
     for (Projector& p : m_projectors) {
         p.service->lineLost();
+        p.absent = false; // all is read again once the line is back
         publish(base() + "/" + p.device.node + "/status", "offline");
     }
 }
@@ -362,10 +373,17 @@ void MqttBridge::stateChanged(std::string_view prefix, std::string_view code) {
     const std::string node = base() + "/" + p->device.node;
     if (code.empty()) {
         publish(node + "/status", state->answers == true ? "online" : "offline");
-        if (state->answers == true && m_lineUp) { // back: all its states at once
-            p->service->poll(m_clock());
-            m_changed();
+        if (state->answers == true && std::exchange(p->absent, false) && m_lineUp) {
+            // Back: all its states, once this turn of the arbiter's is over.
+            QMetaObject::invokeMethod(
+                this,
+                [this, service = p->service.get()] {
+                    service->poll(m_clock());
+                    m_changed();
+                },
+                Qt::QueuedConnection);
         }
+        p->absent = state->answers == false;
         return;
     }
     const auto reading = state->readings.find(code);

@@ -57,6 +57,7 @@ private:
         mqtt::Device device;
         std::string prefix; // "A001"
         std::unique_ptr<mqtt::ProjectorService> service;
+        bool absent = false; // the gate found it absent: when it answers, all is read again
     };
 
     void run(); // the connection's thread

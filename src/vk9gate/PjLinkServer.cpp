@@ -171,7 +171,7 @@ void PjLinkServer::close(pjlink::ProjectorLink::ConnectionId id, const std::stri
     }
     const Connection c = it->second;
     m_connections.erase(it);
-    m_link.forget(id);
+    m_link.forget(m_clock(), id);
     if (!why.empty()) {
         m_log.say(level, m_title + ": closed the PJLink connection from " + c.peer + ": " + why);
     }

@@ -24,6 +24,10 @@ constexpr int kUnansweredForAbsent = 2;
 
 Ticket Arbiter::submit(Time now, Client& client, std::string frame) {
     const Ticket ticket = ++m_lastTicket;
+    Copies& copies = m_copies[&client]; // a held button: its copies, whatever becomes of them
+    copies.inARow = copies.frame == frame && now - copies.at <= kHeldGap ? copies.inARow + 1 : 1;
+    copies.frame = frame;
+    copies.at = now;
     auto turn = std::find_if(m_turns.begin(), m_turns.end(),
                              [&](const Turn& t) { return t.client == &client; });
     if (turn != m_turns.end()) {
@@ -44,7 +48,9 @@ Ticket Arbiter::submit(Time now, Client& client, std::string frame) {
         turn = m_turns.insert(m_turns.end(), Turn{&client, {}});
     }
     turn->waiting.push_back({ticket, &client, std::move(frame), now});
-    pump(now);
+    if (!m_reading) { // while a reply is being read, it goes once the bytes have all been read
+        pump(now);
+    }
     return ticket;
 }
 
@@ -74,6 +80,7 @@ void Arbiter::leave(Time now, const Client& client) {
 
 void Arbiter::received(Time now, std::string_view bytes) {
     expire(now); // a window that has closed takes no reply
+    m_reading = true;
     for (const char c : bytes) {
         if (m_noise) { // too long to be a reply: thrown away up to its carriage return
             m_noise = c != '\r';
@@ -94,6 +101,7 @@ void Arbiter::received(Time now, std::string_view bytes) {
             m_lastLateByte = now; // nothing asked: late, or the line speaking unasked
         }
     }
+    m_reading = false;
     pump(now);
     flush();
 }
@@ -107,7 +115,11 @@ void Arbiter::take(Time now, const std::string& reply) {
         if (m_sent.empty()) {
             m_lastLateByte = now;
         } else {
-            m_sent.front().replying = false; // bytes of no reply to it: its own has not begun
+            OnLine& on = m_sent.front();
+            on.replying = false; // bytes of no reply to it: its own has not begun
+            // Something answered, garbled (a line at another speed, noise): not an absent
+            // projector. An echo of the frame itself says nothing of the projector.
+            on.heard = on.heard || reply != on.frame;
         }
         return;
     }
@@ -210,7 +222,7 @@ bool Arbiter::mayGo(const Turn& turn) const {
 
 Arbiter::Address* Arbiter::addressOf(std::string_view frame) {
     const auto parts = protocol::splitFrame(frame);
-    if (!parts || parts->prefix == protocol::kEveryProjector) {
+    if (!parts || !protocol::oneProjector(parts->prefix)) {
         return nullptr;
     }
     auto it = m_addresses.find(parts->prefix);
@@ -268,7 +280,9 @@ void Arbiter::expire(Time now) {
         if (done.replying) {
             m_reply.clear(); // begun and abandoned: no one's
         }
-        unansweredBy(now, done.frame);
+        if (!done.heard) {
+            unansweredBy(now, done.frame);
+        }
         m_afterSilence = true;
         if (done.client != nullptr) {
             tell(done.client, done.ticket, done.frame, {Outcome::Unanswered, now, done.at, {}});
@@ -342,11 +356,6 @@ void Arbiter::send(Time now, std::size_t index) {
         return;
     }
     ++m_counts.sent;
-    Copies& copies = m_copies[going.client];
-    copies.inARow =
-        copies.frame == going.frame && now - copies.at <= kHeldGap ? copies.inARow + 1 : 1;
-    copies.frame = going.frame;
-    copies.at = now;
     m_wireFree = now + lineTime(going.frame.size(), m_line.speed());
     m_events.push_back(
         {going.client, going.ticket, Event::Sent, {Outcome::Answered, now, now, {}}, {}});

@@ -110,7 +110,8 @@ struct ArbiterCounts {
 //   the next exchange. Then every frame that waited through the silence to a projector that
 //   answers goes first, whoever's turn it is, before any to a projector that has not answered
 //   lately: a frame that will be answered waits out one silence at most.
-// - A projector whose frames go unanswered twice in a row is absent: its frames end at once,
+// - A projector whose frames go unanswered twice in a row (with no bytes at all for them but
+//   their own echo: a garbled reply is a projector that answers) is absent: its frames end at once,
 //   unsent, for every client, but for one probe every `probe`, which pays the late window.
 //   A reply from it makes it present again. Frames to every projector ("AFFF") are always
 //   sent: they act on the projectors that answer even when the one that speaks for all does
@@ -137,8 +138,9 @@ public:
 
     const ArbiterCounts& counts() const { return m_counts; }
     const ArbiterSettings& settings() const { return m_settings; }
-    // Whether a client other than `me` is holding a button: copies of one frame no further
-    // apart than the longest repeat (500 ms) and a margin, the latest as recent.
+    // Whether a client other than `me` is holding a button: copies of one frame submitted no
+    // further apart than the longest repeat (500 ms) and a margin, the latest as recent,
+    // whether or not the line has taken them all.
     bool heldByAnother(const Client& me, Time now) const;
 
 private:
@@ -154,12 +156,13 @@ private:
         std::string frame;
         Time at;
         bool replying = false; // its reply has begun
+        bool heard = false;    // bytes of no frame's shape came for it: something answers
     };
     struct Turn { // a client with frames waiting
         Client* client;
         std::deque<Waiting> waiting;
     };
-    struct Copies { // the frames a client sent last, to tell a held button
+    struct Copies { // the frames a client submitted last, to tell a held button
         std::string frame;
         Time at{0};
         int inARow = 0;
@@ -203,6 +206,7 @@ private:
     std::deque<OnLine> m_sent;            // awaiting their replies, oldest first
     std::string m_reply;                  // the bytes of a reply that is not yet whole
     bool m_noise = false;                 // inside bytes too long to be a reply, until their CR
+    bool m_reading = false;               // inside received(): nothing is sent until its end
     bool m_afterSilence = false;          // the last frame went unanswered
     std::optional<Time> m_answeringFirst; // frames waiting since then go first, if answered
     std::map<const Client*, Copies> m_copies;

@@ -1,5 +1,7 @@
 #include "vk9gate/core/FrameReader.h"
 
+#include "protocol/Frames.h"
+
 #include <cstdio>
 
 namespace vk9::gate {
@@ -11,6 +13,11 @@ FrameReader::Read FrameReader::feed(std::string_view bytes) {
             if (m_partial.size() != 3 && m_partial.size() != kLongest) {
                 read.wrong = "not a frame: \"" + m_partial + "\" (" +
                              std::to_string(m_partial.size()) + " characters)";
+                return read;
+            }
+            if (const std::string prefix = m_partial.substr(0, m_partial.size() - 3);
+                !protocol::knownPrefix(prefix)) {
+                read.wrong = "not a frame: no projector has the address " + prefix;
                 return read;
             }
             read.frames.push_back(m_partial + c);

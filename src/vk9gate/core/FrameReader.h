@@ -7,9 +7,9 @@
 
 namespace vk9::gate {
 
-// A client's bytes, read as frames: an optional four-character address, a three-character
-// code, a carriage return; printable ASCII only. Anything else is not a frame, and its
-// client is turned away: a frame is never guessed from bytes that are not one.
+// A client's bytes, read as frames: an optional address ("A001" to "A004", "AFFF"), a
+// three-character code, a carriage return; printable ASCII only. Anything else is not a frame, and
+// its client is turned away: a frame is never guessed from bytes that are not one.
 class FrameReader {
 public:
     static constexpr std::size_t kLongest = 7; // "A001C00", before the carriage return

@@ -155,16 +155,13 @@ ProjectorService::~ProjectorService() {
 }
 
 bool ProjectorService::poll(Time now) {
-    if (m_arbiter.heldByAnother(*this, now)) {
-        return false; // an operator's hold: not now
-    }
     for (const std::string_view code : kPolled) {
         if (std::find(m_polls.begin(), m_polls.end(), code) == m_polls.end()) {
             m_polls.emplace_back(code);
         }
     }
     send(now);
-    return true;
+    return m_polls.empty() || m_onLine; // false: it waits for an operator's hold to end
 }
 
 bool ProjectorService::command(Time now, const EntityRow& row, std::string_view payload) {
@@ -191,6 +188,12 @@ void ProjectorService::send(Time now) {
     }
     auto& queue = m_commands.empty() ? m_polls : m_commands;
     if (queue.empty()) {
+        return;
+    }
+    if (&queue == &m_polls && m_arbiter.heldByAnother(*this, now)) {
+        if (m_waits) { // a poll's next query waits while an operator holds a button
+            m_waits();
+        }
         return;
     }
     m_onLineIsPoll = &queue == &m_polls;

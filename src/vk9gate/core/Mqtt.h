@@ -106,20 +106,23 @@ std::string discoveryTopic(std::string_view prefix, const EntityRow& row, const 
 
 // One projector's MQTT service on the arbiter: polls of the six status queries and the
 // commands of its entities, one frame at a time. Their replies reach the gate's projector
-// states, which the shell publishes; this only asks. A poll is skipped while another client
-// holds a button. A command that changes a state is followed by the query that reads it
-// back. When the power query goes unanswered, the rest of that poll is not asked.
+// states, which the shell publishes; this only asks. A poll's queries wait while another
+// client holds a button. A command that changes a state is followed by the query that reads
+// it back. When the power query goes unanswered, the rest of that poll is not asked.
 class ProjectorService final : public Client {
 public:
     using Log = std::function<void(const std::string& what)>;
-    ProjectorService(Arbiter& arbiter, std::string prefix, std::string name, Log log)
+    // `waits` is told when a poll's query waits for an operator's hold to end.
+    ProjectorService(Arbiter& arbiter, std::string prefix, std::string name, Log log,
+                     std::function<void()> waits = {})
         : m_arbiter(arbiter), m_prefix(std::move(prefix)), m_name(std::move(name)),
-          m_log(std::move(log)) {}
+          m_log(std::move(log)), m_waits(std::move(waits)) {}
     ~ProjectorService() override;
     ProjectorService(const ProjectorService&) = delete;
     ProjectorService& operator=(const ProjectorService&) = delete;
 
-    // Returns false while another client holds a button: poll again shortly.
+    // Returns false while another client holds a button and the poll waits: poll again
+    // shortly.
     bool poll(Time now);
     // A command from its topic: false for a payload that is not one of the entity's. Commands
     // go before any poll, in their order; more than 16 frames waiting, and it is dropped.
@@ -137,6 +140,7 @@ private:
     std::string m_prefix;
     std::string m_name;
     Log m_log;
+    std::function<void()> m_waits;
     std::deque<std::string> m_commands; // commands and their read-backs, before any poll
     std::deque<std::string> m_polls;
     std::optional<Ticket> m_onLine; // the frame whose end is awaited

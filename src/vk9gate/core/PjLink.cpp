@@ -376,6 +376,10 @@ std::size_t ProjectorLink::waiting(ConnectionId connection) const {
 // button (or when the line cannot be had in time, `recent`), of the last 30 s.
 std::optional<std::string> ProjectorLink::known(const std::string& code, Time now,
                                                 bool recent) const {
+    const ProjectorState* state = m_states.find(m_settings.prefix);
+    if (state != nullptr && state->answers == false) {
+        return std::nullopt; // absent: what it said before is not what it would say now
+    }
     const bool stale = recent || m_arbiter.heldByAnother(*this, now);
     return m_states.reading(m_settings.prefix, code, now, stale ? kStaleDuringHold : kFresh);
 }
@@ -492,7 +496,7 @@ std::optional<Time> ProjectorLink::nextWake() const {
     return first;
 }
 
-void ProjectorLink::forget(ConnectionId connection) {
+void ProjectorLink::forget(Time now, ConnectionId connection) {
     for (Job& job : m_jobs) { // a frame on its way ends for no one
         if (job.connection == connection) {
             job.connection.reset();
@@ -501,6 +505,7 @@ void ProjectorLink::forget(ConnectionId connection) {
     std::erase_if(m_jobs, [&](const Job& j) {
         return !j.connection && (!j.ticket || m_arbiter.withdraw(*j.ticket));
     });
+    run(now); // the next request may go now
 }
 
 void ProjectorLink::lineLost() {

@@ -122,7 +122,7 @@ public:
     void request(Time now, ConnectionId connection, Parsed line);
     void wake(Time now);
     std::optional<Time> nextWake() const;
-    void forget(ConnectionId connection);               // the connection has closed
+    void forget(Time now, ConnectionId connection);     // the connection has closed
     std::size_t waiting(ConnectionId connection) const; // its requests not yet answered
     void lineLost();
 

@@ -2,7 +2,6 @@
 
 #include "protocol/Frames.h"
 #include "protocol/Replies.h"
-#include "serial/Addressing.h"
 
 #include <algorithm>
 #include <array>
@@ -36,13 +35,6 @@ constexpr std::array kEffects{
     EffectRow{codeNamed("sound-mute-on"), Effect::AudioMute, '1'},
     EffectRow{codeNamed("sound-mute-off"), Effect::AudioMute, '0'},
 };
-
-// A projector that has an address of its own, or the one without an address.
-bool oneProjector(std::string_view prefix) {
-    return prefix != protocol::kEveryProjector &&
-           std::any_of(kAddressOptions.begin(), kAddressOptions.end(),
-                       [&](const AddressOptionRow& row) { return row.prefix == prefix; });
-}
 
 } // namespace
 
@@ -84,13 +76,13 @@ void ProjectorStates::answered(Time now, std::string_view frame, std::string_vie
     }
     if (parts->prefix == protocol::kEveryProjector) { // every projector acted; one answered
         for (auto& [prefix, p] : m_states) {
-            if (!protocol::isQuery(parts->code)) {
+            if (!protocol::isQuery(parts->code) && p.answers != false) { // an absent one did not
                 acknowledged(prefix, p, parts->code, now);
             }
         }
         return;
     }
-    if (!oneProjector(parts->prefix)) {
+    if (!protocol::oneProjector(parts->prefix)) {
         return;
     }
     const std::string prefix(parts->prefix);
@@ -154,7 +146,7 @@ void ProjectorStates::acknowledged(std::string_view prefix, ProjectorState& p,
 }
 
 void ProjectorStates::presence(std::string_view prefix, bool answers) {
-    if (!oneProjector(prefix)) {
+    if (!protocol::oneProjector(prefix)) {
         return;
     }
     ProjectorState& p = m_states[std::string(prefix)];
