@@ -1,5 +1,7 @@
 #include "transport/GateTickets.h"
 
+#include "transport/Printable.h"
+
 #include <array>
 #include <charconv>
 #include <cstdio>
@@ -12,18 +14,10 @@ namespace {
 constexpr std::array<std::string_view, 8> kWords{"sent", "answered", "unanswered", "absent",
                                                  "busy", "repeated", "full",       "lost"};
 
+// Printable ASCII but the space and "%" as is; the rest as %XX.
 std::string escaped(std::string_view bytes) {
-    std::string out;
-    for (const char c : bytes) {
-        if (c > ' ' && c < 127 && c != '%') {
-            out += c;
-        } else {
-            char hex[4];
-            std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
-            out += hex;
-        }
-    }
-    return out;
+    return escapedBytes(
+        bytes, [](char c) { return c > ' ' && c < 127 && c != '%'; }, "%%%02X");
 }
 
 std::optional<std::string> unescaped(std::string_view text) {

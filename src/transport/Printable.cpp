@@ -9,18 +9,23 @@ bool allPrintable(std::string_view text) {
     return std::all_of(text.begin(), text.end(), isPrintable);
 }
 
-std::string shownBytes(std::string_view bytes) {
+std::string escapedBytes(std::string_view bytes, bool (*plain)(char), const char* format) {
     std::string out;
     for (const char c : bytes) {
-        if (isPrintable(c) && c != '<') {
+        if (plain(c)) {
             out += c;
         } else {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "<%02X>", static_cast<unsigned char>(c));
-            out += hex;
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, format, static_cast<unsigned char>(c));
+            out += escaped;
         }
     }
     return out;
+}
+
+std::string shownBytes(std::string_view bytes) {
+    return escapedBytes(
+        bytes, [](char c) { return isPrintable(c) && c != '<'; }, "<%02X>");
 }
 
 } // namespace vk9

@@ -12,6 +12,9 @@ constexpr bool isPrintable(char c) {
 }
 bool allPrintable(std::string_view text);
 
+// Bytes with those that `plain` refuses written as `format` makes of their value ("<%02X>").
+std::string escapedBytes(std::string_view bytes, bool (*plain)(char), const char* format);
+
 // Bytes as a log or a trace shows them: printable ASCII as is, everything else (and "<")
 // as <XX> in hex.
 std::string shownBytes(std::string_view bytes);

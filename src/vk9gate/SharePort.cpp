@@ -29,7 +29,7 @@ ShareSession::ShareSession(QTcpSocket* socket, std::uint32_t number, Arbiter& ar
 
 ShareSession::~ShareSession() {
     m_arbiter.leave(m_clock(), *this);
-    m_socket->deleteLater(); // once what was written has gone, or it was aborted
+    m_socket->deleteLater(); // what was written is the system's already: each write flushes
 }
 
 void ShareSession::read() {

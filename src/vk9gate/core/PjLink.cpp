@@ -87,7 +87,8 @@ Codes powerCodes(const Request& r, const Settings&) {
 }
 
 std::optional<std::string> input(const Facts& f) {
-    const auto* mode = protocol::valueOf(readingOf(f, kInputQuery), "input");
+    const protocol::Reading cr1 = readingOf(f, kInputQuery);
+    const auto* mode = protocol::valueOf(cr1, "input");
     return mode != nullptr ? std::optional(f.settings.inputs.at(
                                  static_cast<std::size_t>(std::get<long long>(*mode) - 1)))
                            : std::nullopt;
