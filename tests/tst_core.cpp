@@ -250,6 +250,20 @@ private slots:
         QVERIFY(!h.clock.isRunning(TimerId::Timer2) && !h.clock.isRunning(TimerId::Timer4));
     }
 
+    // A line that says whose a reply is (shared through a gate, where a frame waits its turn):
+    // the reply to STATUS that comes once TEMP has been clicked is decoded as STATUS's, alone.
+    void aReplyToItsOwnFrame() {
+        PanelHarness h;
+        h.started();
+        h.panel.click(C::Command44); // STATUS
+        h.panel.click(C::Command54); // TEMP
+        h.clock.advance(600ms);
+        h.panel.replyTo("CR0\r", "80\r");
+        QCOMPARE(h.boxes(), std::string(" C R 6 CR | 8 0 CR | Stand by"));
+        h.panel.replyTo("CR6\r", "041.5, 38.0\r");
+        QCOMPARE(h.box(C::Label22), std::string("  S1= 0 4 1 . 5 C  ,   S2=  3 8 . 0 C"));
+    }
+
     void portAndSpeedChoices() {
         PanelHarness h;
         h.port.absent[2] = "/dev/ttyS1: No such file or directory";

@@ -100,10 +100,7 @@ void GateConnection::heard(const std::string& line) {
     if (notice->fate != tickets::Fate::Sent) {
         m_frames.erase(frame);
     }
-    if (notice->fate == tickets::Fate::Answered) {
-        take(notice->reply);
-    }
-    fate(text, *notice);
+    fate(text, *notice); // a reply too: whose it is matters to every owner
 }
 
 SerialResult GateConnection::write(std::string_view bytes) {

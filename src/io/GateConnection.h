@@ -13,9 +13,10 @@ namespace vk9::qt {
 
 // A line shared through vk9gate ("gate://HOST:PORT"): frames go to the gate as on any line,
 // and the gate tells what became of each (transport/GateTickets.h): when it went on the line,
-// its reply, or why it was not sent. Replies come as the line's bytes, and every word of the
-// gate's as a fate. The TCP connection is a raw network line's; the line is open once the
-// gate has answered the tickets greeting.
+// its reply, or why it was not sent. Every word of the gate's, replies too, comes as a fate
+// with the frame it is about, never as the line's bytes: a reply is its frame's, whatever was
+// sent since. The TCP connection is a raw network line's; the line is open once the gate has
+// answered the tickets greeting.
 class GateConnection final : public Connection {
 public:
     GateConnection(LineAddress address, const ConnectionEvents& events);

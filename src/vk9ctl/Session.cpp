@@ -43,6 +43,11 @@ Session::Session(qt::NumberedPort& port, milliseconds timeout, milliseconds late
         } else {
             m_ends[notice.frame] = notice;
         }
+        // A reply later than a window asked for here, shorter than the gate's, did not come.
+        if (notice.fate == tickets::Fate::Answered &&
+            (m_timeout >= kGateWindow || milliseconds(notice.ms) <= m_timeout)) {
+            m_arrived += notice.reply;
+        }
         if (m_loop != nullptr && m_done && m_done()) {
             m_loop->quit();
         }
@@ -235,14 +240,11 @@ Session::Reply Session::ask(std::string_view frame) {
         if (end == m_ends.end()) {
             return reply;
         }
-        const tickets::Notice& notice = end->second;
         reply.notSent = notSent(m_written);
         // The gate's window, counted from the frame's time on the line, holds; a shorter one
         // asked for here is applied to the time the reply took.
-        reply.whole = notice.fate == tickets::Fate::Answered &&
-                      (m_timeout >= kGateWindow || milliseconds(notice.ms) <= m_timeout);
-        reply.bytes = reply.whole ? notice.reply : std::string();
-        m_arrived.clear(); // the reply, as the line's bytes
+        reply.bytes = std::exchange(m_arrived, {});
+        reply.whole = !reply.bytes.empty();
         return reply;
     }
     const qint64 frameAt = m_clock.elapsed();

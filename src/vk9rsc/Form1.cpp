@@ -272,10 +272,13 @@ void Form1::wireEvents() {
     m_port.onNote([this](const std::string& device, const std::string& text, bool show) {
         m_panel.lineNote(device, text, show);
     });
-    // Through a gate: a click the gate did not send says so in STATUS. A held button's copy
+    // Through a gate: a reply is decoded as the reply to its own frame, however long that
+    // frame waited; a click the gate did not send says so in STATUS. A held button's copy
     // that was not needed says nothing.
-    m_port.onFate([this](const std::string&, const tickets::Notice& notice) {
-        if (const std::string why = tickets::whyNotSent(notice); !why.empty()) {
+    m_port.onFate([this](const std::string& frame, const tickets::Notice& notice) {
+        if (notice.fate == tickets::Fate::Answered) {
+            m_panel.replyTo(frame, notice.reply);
+        } else if (const std::string why = tickets::whyNotSent(notice); !why.empty()) {
             m_panel.lineNote(m_port.deviceName(), "Not sent: " + why, true);
         }
     });

@@ -93,6 +93,10 @@ void Panel::comm(CommEvent kind) {
     }
 }
 
+void Panel::replyTo(std::string_view frame, std::string_view reply) {
+    receiveReplyTo(m_ctx, frame, reply);
+}
+
 void Panel::portLost(std::string_view device, std::string_view reason, bool comesBack) {
     captureLost(); // nothing may keep repeating into a dead line
     handlePortLost(m_ctx, device, reason, comesBack);

@@ -25,6 +25,8 @@ public:
     void keyDown(int key, int shiftState);
     void tick(TimerId id);
     void comm(CommEvent kind);
+    // A reply that the line says answers `frame` (a line shared through a gate).
+    void replyTo(std::string_view frame, std::string_view reply);
     // The line went away; one that comes back by itself is reconnected.
     void portLost(std::string_view device, std::string_view reason, bool comesBack);
     void opened(const SerialResult& result); // a pending open has connected or given up

@@ -50,10 +50,10 @@ bool transmit(Context& ctx, const std::string& frame) {
     return true;
 }
 
-void showReceived(Context& ctx, const std::string& text) {
+void showReceived(Context& ctx, const std::string& text, std::string_view frame) {
     ctx.view.setCaption(kRxdBox, trafficText(text));
     const std::string shown = ctx.view.caption(kRxdBox);
-    const auto message = decodeReply(shown, ctx.state.commandText, ctx.state.addressPrefix);
+    const auto message = decodeReply(shown, frame, ctx.state.addressPrefix);
     if (message) {
         ctx.view.setCaption(kStatusBox, *message);
     }
@@ -77,7 +77,13 @@ void receive(Context& ctx) {
     auto& buffer = ctx.state.receiveBuffer;
     buffer.append(arrived, 0, kReceiveBufferCap - std::min(buffer.size(), kReceiveBufferCap));
     ctx.state.awaitingReply = 0;
-    showReceived(ctx, buffer);
+    showReceived(ctx, buffer, ctx.state.commandText);
+}
+
+void receiveReplyTo(Context& ctx, std::string_view frame, std::string_view reply) {
+    ctx.state.receiveBuffer = reply.substr(0, kReceiveBufferCap);
+    ctx.state.awaitingReply = 0;
+    showReceived(ctx, ctx.state.receiveBuffer, frame);
 }
 
 } // namespace vk9

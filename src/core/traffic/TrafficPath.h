@@ -22,8 +22,9 @@ inline constexpr std::string_view kNotSentPrefix = " Not sent: ";
 // then shown and no timer started, and the operator is told in the STATUS box.
 bool transmit(Context& ctx, const std::string& frame);
 
-// What has arrived is shown in the RXD box and decoded into the STATUS box.
-void showReceived(Context& ctx, const std::string& text);
+// What has arrived is shown in the RXD box and decoded into the STATUS box, as the reply to
+// `frame` (the frame the panel sent last, unless the line says which).
+void showReceived(Context& ctx, const std::string& text, std::string_view frame);
 
 // A command frame: the address prefix, the three-character code and a carriage return.
 std::string commandFrame(std::string_view addressPrefix, std::string_view code);
@@ -33,5 +34,10 @@ bool sendCommand(Context& ctx, std::string_view code);
 
 // The port's "received" event: append what arrived and show the buffer.
 void receive(Context& ctx);
+
+// A line that tells which frame a reply answers (one shared through a gate, where a frame
+// may wait its turn while the operator clicks again): the reply, whole, shown alone and
+// decoded as that frame's.
+void receiveReplyTo(Context& ctx, std::string_view frame, std::string_view reply);
 
 } // namespace vk9

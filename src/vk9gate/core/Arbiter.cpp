@@ -95,6 +95,9 @@ void Arbiter::received(Time now, std::string_view bytes) {
             m_watcher.thrownAway(now, std::exchange(m_reply, {}));
             m_noise = true;
             m_lastLateByte = m_sent.empty() ? now : m_lastLateByte;
+            if (!m_sent.empty()) {
+                m_sent.front().heard = true; // something answers, garbled
+            }
         } else if (!m_sent.empty()) {
             m_sent.front().replying = true;
         } else {
@@ -275,10 +278,11 @@ void Arbiter::expire(Time now) {
         }
         ++m_counts.unanswered;
         m_quietFrom = std::max<Time>(m_quietFrom, s.at + m_settings.lateWindow);
-        const OnLine done = std::move(m_sent.front());
+        OnLine done = std::move(m_sent.front());
         m_sent.pop_front();
-        if (done.replying) {
-            m_reply.clear(); // begun and abandoned: no one's
+        if (done.replying) { // begun and abandoned: no one's; but not an echo, something answers
+            done.heard = done.heard || !std::string_view(done.frame).starts_with(m_reply);
+            m_reply.clear();
         }
         if (!done.heard) {
             unansweredBy(now, done.frame);
