@@ -45,6 +45,16 @@ const char* const kStatus[] = {" Power ON\n Input 2\n Normally\n 0 1 1 1 1 CR  H
                                "0 2 5 . 0 C  ,   S2=  2 4 . 5 "
                                "C\n All OFF : 4 Lamp mode\n"};
 
+// A configuration in `dir` for the line at `link`, the share port on "%PORT", and `rest`.
+QString hallFile(const QTemporaryDir& dir, const QString& link, const QByteArray& rest) {
+    QFile config(dir.filePath("hall.toml"));
+    if (!config.open(QIODevice::WriteOnly)) {
+        failTest("cannot write " + config.fileName());
+    }
+    config.write("[line]\nport = \"" + link.toUtf8() + "\"\nlisten = \"127.0.0.1:%PORT\"\n" + rest);
+    return config.fileName();
+}
+
 // vk9ctl runs in loops, each run started again when the last ends (the first loop's after
 // `pause` ms) until `span` ms have passed, each told to `ended` (loop, exit status, output,
 // errors). The first loop runs alone for `alone` ms.
@@ -245,14 +255,9 @@ private slots:
             }
             return messages;
         };
-        QFile config(dir.filePath("hall.toml"));
-        QVERIFY(config.open(QIODevice::WriteOnly));
-        config.write("[line]\nport = \"" + sim.link.toUtf8() +
-                     "\"\nlisten = \"127.0.0.1:%PORT\"\nmax_clients = 2\n");
-        config.close();
-        GateProcess gate(
-            {"--config", config.fileName(), "--verbose", "--log", dir.filePath("traffic.log")},
-            true, {"NOTIFY_SOCKET=" + socketPath});
+        GateProcess gate({"--config", hallFile(dir, sim.link, "max_clients = 2\n"), "--verbose",
+                          "--log", dir.filePath("traffic.log")},
+                         true, {"NOTIFY_SOCKET=" + socketPath});
         QTRY_VERIFY(heard().contains("READY=1"));
         QTcpSocket good;
         QTcpSocket bad;
@@ -302,15 +307,10 @@ private slots:
         auto sim = std::make_unique<Simulator>(kFourStates);
         const QString link = sim->link;
         QTemporaryDir dir;
-        QFile config(dir.filePath("hall.toml"));
-        QVERIFY(config.open(QIODevice::WriteOnly));
-        config.write(
-            "[line]\nport = \"" + link.toUtf8() +
-            "\"\nlisten = \"127.0.0.1:%PORT\"\n"
-            "[[projector]]\naddress = \"001\"\n[projector.pjlink]\nlisten = \"127.0.0.1:%PJ\"\n"
-            "max_connections = 1\n");
-        config.close();
-        GateProcess gate({"--config", config.fileName()});
+        GateProcess gate(
+            {"--config", hallFile(dir, link,
+                                  "[[projector]]\naddress = \"001\"\n[projector.pjlink]\n"
+                                  "listen = \"127.0.0.1:%PJ\"\nmax_connections = 1\n")});
         const auto pj = quint16(gate.pjlinkPort);
         QTcpSocket first;
         QTcpSocket second;
@@ -349,6 +349,37 @@ private slots:
         QVERIFY2(gate.said.contains("turned away a PJLink client from 127.0.0.1:"),
                  gate.said.constData());
         QVERIFY(gate.said.contains(": more than 8 requests waiting for their answers"));
+    }
+
+    // Wrong PJLink passwords from one address are answered later each time (a quarter of a
+    // second, doubling) and told once, not a line each.
+    void wrongPasswordsAreSlowed() {
+        Simulator sim({});
+        QTemporaryDir dir;
+        QFile secret(dir.filePath("secret"));
+        QVERIFY(secret.open(QIODevice::WriteOnly) && secret.write("hall\n") == 5);
+        secret.close();
+        secret.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+        GateProcess gate(
+            {"--config", hallFile(dir, sim.link,
+                                  "[[projector]]\naddress = \"001\"\n[projector.pjlink]\n"
+                                  "listen = \"127.0.0.1:%PJ\"\npassword_file = \"" +
+                                      secret.fileName().toUtf8() + "\"\n")});
+        QElapsedTimer clock;
+        clock.start();
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            QTcpSocket pjlink;
+            pjlink.connectToHost(QHostAddress::LocalHost, quint16(gate.pjlinkPort));
+            QByteArray heard;
+            QTRY_VERIFY((heard += pjlink.readAll()).endsWith('\r'));
+            pjlink.write(QByteArray(32, '0') + "%1POWR ?\r");
+            heard.clear();
+            QTRY_COMPARE_WITH_TIMEOUT((heard += pjlink.readAll()), QByteArray("PJLINK ERRA\r"),
+                                      5000);
+        }
+        QVERIFY(clock.elapsed() >= 3500); // 0.25, 0.5, 1 and 2 s
+        QCOMPARE(gate.end(), 0);
+        QCOMPARE(gate.said.count("wrong PJLink password"), 1);
     }
 
     // The configuration as an administrator writes it: each error names the file, the line

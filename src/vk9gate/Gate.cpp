@@ -231,7 +231,8 @@ void Gate::accept() {
         connect(
             socket, &QTcpSocket::disconnected, this, [this, id] { letGo(id, {}); },
             Qt::QueuedConnection);
-        m_log.say(Log::Info, session->name() + " connected");
+        m_log.say(Log::Debug, session->name() + " connected"); // a script's every run
+
         m_sessions.emplace(id, std::move(session));
         tellStatus();
     }
@@ -244,7 +245,7 @@ void Gate::letGo(std::uint32_t id, const std::string& why) {
     }
     const std::unique_ptr<ShareSession> session = std::move(it->second);
     m_sessions.erase(it);
-    m_log.say(why.empty() ? Log::Info : Log::Warning,
+    m_log.say(why.empty() ? Log::Debug : Log::Warning,
               session->name() + (why.empty() ? " left" : ": " + why + "; let go"));
     session->socket()->disconnect(this);
     session->socket()->abort();

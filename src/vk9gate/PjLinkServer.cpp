@@ -98,12 +98,12 @@ void PjLinkServer::accept() {
         auto* idle = new QTimer(socket);
         idle->setSingleShot(true);
         connect(idle, &QTimer::timeout, this,
-                [this, id] { close(id, "no request for 30 s", Log::Debug); });
+                [this, id] { close(id, "no request for 30 s", Log::Info); });
         const auto& c =
             m_connections
                 .emplace(id, Connection{socket,
                                         pjlink::Session(m_clock(), random, digest.toStdString()),
-                                        idle, peer})
+                                        idle, peer, socket->peerAddress().toString().toStdString()})
                 .first->second;
         idle->start(pjlink::Session::kIdle);
         connect(socket, &QTcpSocket::readyRead, this, [this, id] { read(id); });
@@ -124,8 +124,18 @@ void PjLinkServer::read(pjlink::ProjectorLink::ConnectionId id) {
     }
     Connection& c = it->second;
     const QByteArray bytes = c.socket->readAll();
+    if (c.refused) {
+        return; // its answer is on its way
+    }
     const pjlink::Session::Fed fed =
         c.session.feed(m_clock(), {bytes.constData(), std::size_t(bytes.size())});
+    if (fed.wrongPassword) {
+        refuse(id);
+        return;
+    }
+    if (!fed.lines.empty()) {
+        m_refusals.erase(c.host); // its password is right
+    }
     c.idle->start(std::chrono::ceil<std::chrono::milliseconds>(c.session.idleUntil() - m_clock()));
     constexpr std::size_t kMostWaiting = 8; // a client waits for each answer
     for (const pjlink::Parsed& line : fed.lines) {
@@ -147,6 +157,42 @@ void PjLinkServer::read(pjlink::ProjectorLink::ConnectionId id) {
         close(id, fed.close);
     }
     m_changed();
+}
+
+void PjLinkServer::refuse(pjlink::ProjectorLink::ConnectionId id) {
+    using namespace std::chrono_literals;
+    constexpr auto kForgetAfter = std::chrono::minutes(10);
+    constexpr auto kLongestDelay = 8s;
+    constexpr auto kTellEvery = 1min;
+    Connection& c = m_connections.at(id);
+    c.refused = true;
+    const Time now = m_clock();
+    std::erase_if(m_refusals, [&](const auto& r) { return now - r.second.last > kForgetAfter; });
+    Refusals& r = m_refusals[c.host];
+    r.last = now;
+    const auto delay = std::min<std::chrono::milliseconds>(
+        kLongestDelay, 250ms * (1 << std::min(r.inARow++, 6))); // a quarter of a second, doubling
+    if (now - r.told >= kTellEvery) {
+        m_log.say(Log::Warning, m_title + ": a wrong PJLink password from " + c.host +
+                                    "; the next from there are answered more slowly");
+        r.told = now;
+    } else if (++r.untold == 1) { // the rest of this minute's, in one line at its end
+        const auto tell = std::chrono::ceil<std::chrono::milliseconds>(r.told + kTellEvery - now);
+        QTimer::singleShot(tell, this, [this, host = c.host] {
+            const auto it = m_refusals.find(host);
+            if (it != m_refusals.end() && it->second.untold > 0) {
+                m_log.say(Log::Warning, m_title + ": " + std::to_string(it->second.untold) +
+                                            " more wrong PJLink passwords from " + host +
+                                            " in the last minute");
+                it->second.told = m_clock();
+                it->second.untold = 0;
+            }
+        });
+    }
+    QTimer::singleShot(delay, c.socket, [this, id] {
+        answer(id, "PJLINK ERRA");
+        close(id, {});
+    });
 }
 
 void PjLinkServer::answer(pjlink::ProjectorLink::ConnectionId id, const std::string& line) {

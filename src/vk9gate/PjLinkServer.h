@@ -34,7 +34,18 @@ private:
         pjlink::Session session;
         QTimer* idle;
         std::string peer;
+        std::string host; // the peer's address alone
+        bool refused = false;
     };
+    // Wrong passwords from one address: each answered later than the last, to seconds, and
+    // told in the log as a count, at most once a minute.
+    struct Refusals {
+        int inARow = 0;
+        int untold = 0;
+        Time last{0};
+        Time told{-3600000000};
+    };
+    void refuse(pjlink::ProjectorLink::ConnectionId id);
     void accept();
     void read(pjlink::ProjectorLink::ConnectionId id);
     void close(pjlink::ProjectorLink::ConnectionId id, const std::string& why,
@@ -49,6 +60,7 @@ private:
     pjlink::ProjectorLink m_link;
     QTcpServer m_server;
     std::map<pjlink::ProjectorLink::ConnectionId, Connection> m_connections;
+    std::map<std::string, Refusals> m_refusals;
     pjlink::ProjectorLink::ConnectionId m_lastId = 0;
 };
 

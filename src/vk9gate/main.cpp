@@ -95,6 +95,12 @@ int main(int argc, char* argv[]) {
         return finishOutput();
     }
     if (parser.isSet(check)) {
+        for (const auto* other : {&line, &listen, &speed, &config, &keepTrying, &log, &verbose}) {
+            if (parser.isSet(*other)) {
+                return usageError("--" + other->names().constFirst().toStdString() +
+                                  " goes without --check: the file is all it checks");
+            }
+        }
         const std::string file = parser.value(check).toStdString();
         const ReadConfig read = readGateConfig(file);
         if (!read.config) {

@@ -274,19 +274,20 @@ Session::Fed Session::feed(Time now, std::string_view bytes) {
             continue;
         }
         std::string line = std::exchange(m_partial, {});
-        m_lastRequest = now;
         if (!m_authenticated) {
             if (!sameDigest(std::string_view(line).substr(0, 32), m_digest)) {
                 fed.answerNow = "PJLINK ERRA";
                 fed.close = "wrong password";
+                fed.wrongPassword = true;
                 return fed;
             }
             m_authenticated = true;
             line.erase(0, 32);
         }
         if (line.empty()) {
-            continue; // a digest alone, or an empty line: nothing asked
+            continue; // a digest alone, or an empty line: nothing asked, and no time won
         }
+        m_lastRequest = now;
         Parsed parsed = parse(line);
         if (parsed.garbage) {
             fed.close = "not a PJLink request";

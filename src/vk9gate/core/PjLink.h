@@ -54,9 +54,10 @@ public:
         std::vector<Parsed> lines; // each request, or the answer it gets at once
         std::string answerNow;     // "PJLINK ERRA"
         std::string close;         // why the connection closes; empty: it stays
+        bool wrongPassword = false;
     };
     Fed feed(Time now, std::string_view bytes);
-    // 30 s after the last request, the connection is closed.
+    // 30 s after the last request (an empty line is none), the connection is closed.
     Time idleUntil() const { return m_lastRequest + kIdle; }
 
     static constexpr std::chrono::seconds kIdle{30};
