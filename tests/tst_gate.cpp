@@ -45,13 +45,15 @@ const char* const kStatus[] = {" Power ON\n Input 2\n Normally\n 0 1 1 1 1 CR  H
                                "0 2 5 . 0 C  ,   S2=  2 4 . 5 "
                                "C\n All OFF : 4 Lamp mode\n"};
 
-// A configuration in `dir` for the line at `link`, the share port on "%PORT", and `rest`.
-QString hallFile(const QTemporaryDir& dir, const QString& link, const QByteArray& rest) {
+// A configuration in `dir` for the line at `link`, the share port on `host`:"%PORT", and `rest`.
+QString hallFile(const QTemporaryDir& dir, const QString& link, const QByteArray& rest,
+                 const QByteArray& host = "127.0.0.1") {
     QFile config(dir.filePath("hall.toml"));
     if (!config.open(QIODevice::WriteOnly)) {
         failTest("cannot write " + config.fileName());
     }
-    config.write("[line]\nport = \"" + link.toUtf8() + "\"\nlisten = \"127.0.0.1:%PORT\"\n" + rest);
+    config.write("[line]\nport = \"" + link.toUtf8() + "\"\nlisten = \"" + host + ":%PORT\"\n" +
+                 rest);
     return config.fileName();
 }
 
@@ -351,6 +353,26 @@ private slots:
         QVERIFY(gate.said.contains(": more than 8 requests waiting for their answers"));
     }
 
+    // The share port open to the network lets in only the addresses allowed; the others are
+    // turned away and counted, in a line a minute at most.
+    void onlyTheAllowedConnect() {
+        Simulator sim({});
+        QTemporaryDir dir;
+        GateProcess gate(
+            {"--config", hallFile(dir, sim.link, "allow = [\"127.0.0.2\"]\n", "0.0.0.0")});
+        QTcpSocket outsider; // from 127.0.0.1
+        outsider.connectToHost(QHostAddress::LocalHost, quint16(gate.port));
+        QTRY_COMPARE(outsider.state(), QAbstractSocket::UnconnectedState);
+        QTcpSocket insider;
+        QVERIFY(insider.bind(QHostAddress("127.0.0.2")));
+        insider.connectToHost(QHostAddress::LocalHost, quint16(gate.port));
+        insider.write("CR0\r");
+        QByteArray got;
+        QTRY_COMPARE((got += insider.readAll()), QByteArray("80\r"));
+        QCOMPARE(gate.end(), 0);
+        QCOMPARE(gate.said.count("not in line.allow, the last from 127.0.0.1:"), 1);
+    }
+
     // Wrong PJLink passwords from one address are answered later each time (a quarter of a
     // second, doubling) and told once, not a line each.
     void wrongPasswordsAreSlowed() {
@@ -390,10 +412,15 @@ private slots:
         QTest::addColumn<QString>("said"); // after "vk9gate: FILE"
         const QByteArray line = "[line]\nport = \"/dev/ttyUSB0\"\n";
         // clang-format off
-        QTest::newRow("good") << line + "speed = 9600\nlisten = \"0.0.0.0:4001\"\n\n[[projector]]\naddress = \"001\"\n"
-                                        "name = \"Hall left\"\n" << 0 << " is good\n";
+        QTest::newRow("good") << line + "speed = 9600\nlisten = \"0.0.0.0:4001\"\nallow = [\"192.0.2.0/24\", \"::1\"]\n\n"
+                                        "[[projector]]\naddress = \"001\"\nname = \"Hall left\"\n" << 0 << " is good\n";
+        QTest::newRow("the share port open to anyone") << line + "listen = \"0.0.0.0:4001\"\n" << 2
+            << ": line.listen 0.0.0.0:4001 is open beyond this computer to anyone: set line.allow = [\"192.0.2.0/24\", "
+               "\"127.0.0.1\"], the addresses that may connect, or line.insecure_open = true\n";
+        QTest::newRow("a bad allow") << line + "allow = [\"192.0.2.0/33\"]\n" << 2
+            << ":3: line.allow: addresses and networks that may connect, such as [\"192.0.2.0/24\", \"127.0.0.1\"]\n";
         QTest::newRow("an unknown key") << line + "sped = 9600\n" << 2
-            << ":3: line.sped: unknown key; the keys of line are late_ms, listen, max_clients, max_wait_ms, port, probe_seconds, speed, traffic_log\n";
+            << ":3: line.sped: unknown key; the keys of line are allow, insecure_open, late_ms, listen, max_clients, max_wait_ms, port, probe_seconds, speed, traffic_log\n";
         QTest::newRow("a bad speed") << line + "speed = 4800\n" << 2 << ":3: line.speed: 19200 or 9600\n";
         QTest::newRow("a bad listen") << line + "listen = \"4001\"\n" << 2
             << ":3: line.listen: ADDRESS:PORT, such as 127.0.0.1:4001 or [::1]:4001\n";

@@ -46,6 +46,9 @@ Gate::Gate(GateConfig config, const Log& log)
         rearm();
     });
     connect(&m_server, &QTcpServer::newConnection, this, &Gate::accept);
+    for (const std::string& subnet : m_config.allow) {
+        m_allowed.push_back(QHostAddress::parseSubnet(QString::fromStdString(subnet)));
+    }
     const auto clock = [this] { return now(); };
     const auto changed = [this] { rearm(); };
     for (const ProjectorConfig& p : m_config.projectors) {
@@ -205,6 +208,26 @@ void Gate::lineBytes() {
 
 void Gate::accept() {
     while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+        QHostAddress peer = socket->peerAddress();
+        bool v4 = false;
+        if (const quint32 address = peer.toIPv4Address(&v4); v4) {
+            peer = QHostAddress(address); // "::ffff:192.0.2.7" on a listener for IPv6 too
+        }
+        if (!m_allowed.empty() && std::none_of(m_allowed.begin(), m_allowed.end(), [&](auto& s) {
+                return peer.isInSubnet(s);
+            })) {
+            ++m_outsiders;
+            if (now() - m_outsidersToldAt >= 60s) { // once a minute at most, with the count
+                m_log.say(Log::Warning, "turned away " + std::to_string(m_outsiders) +
+                                            " client" + (m_outsiders == 1 ? "" : "s") +
+                                            " not in line.allow, the last from " + peerOf(*socket));
+                m_outsiders = 0;
+                m_outsidersToldAt = now();
+            }
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
         if (int(m_sessions.size()) >= m_config.maxClients) {
             m_log.say(Log::Warning, "turned away a client from " + peerOf(*socket) + ": " +
                                         std::to_string(m_config.maxClients) + " are connected");

@@ -11,6 +11,7 @@
 #include "vk9gate/core/Projectors.h"
 
 #include <QElapsedTimer>
+#include <QHostAddress>
 #include <QTcpServer>
 #include <QTimer>
 
@@ -76,6 +77,9 @@ private:
     QTcpServer m_server;
     std::map<std::uint32_t, std::unique_ptr<ShareSession>> m_sessions;
     std::uint32_t m_lastId = 0;
+    std::vector<std::pair<QHostAddress, int>> m_allowed; // none: anyone who reaches the port
+    std::uint64_t m_outsiders = 0;                        // turned away since the last word
+    Time m_outsidersToldAt{-3600000000};
     std::unique_ptr<qt::TrafficLog> m_traffic;
     std::function<void(int)> m_fatal;
     std::function<void(const std::string&)> m_statusChanged;

@@ -68,6 +68,12 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption listen("listen", "Where clients connect (127.0.0.1:4001).",
                                     "ADDRESS:PORT");
     const QCommandLineOption speed("speed", "19200 (default) or 9600 bit/s.", "BAUD");
+    const QCommandLineOption allow("allow",
+                                   "Beyond loopback, an address or network that may connect "
+                                   "(192.0.2.0/24); once for each.",
+                                   "SUBNET");
+    const QCommandLineOption insecureOpen("insecure-open",
+                                          "Beyond loopback, let anyone connect, knowingly.");
     const QCommandLineOption config("config", "Run as the TOML FILE says.", "FILE");
     const QCommandLineOption check("check", "Check FILE, then exit 0 if it is good, else 2.",
                                    "FILE");
@@ -78,8 +84,8 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption verbose("verbose", "A line on standard error per frame.");
     const QCommandLineOption help({"h", "help"}, "Show this help.");
     const QCommandLineOption version({"v", "version"}, "Show the version.");
-    parser.addOptions(
-        {line, listen, speed, config, check, keepTrying, log, verbose, help, version});
+    parser.addOptions({line, listen, speed, allow, insecureOpen, config, check, keepTrying, log,
+                       verbose, help, version});
     if (!parser.parse(QCoreApplication::arguments())) {
         return usageError(parser.errorText().toStdString());
     }
@@ -95,7 +101,8 @@ int main(int argc, char* argv[]) {
         return finishOutput();
     }
     if (parser.isSet(check)) {
-        for (const auto* other : {&line, &listen, &speed, &config, &keepTrying, &log, &verbose}) {
+        for (const auto* other :
+             {&line, &listen, &speed, &allow, &insecureOpen, &config, &keepTrying, &log, &verbose}) {
             if (parser.isSet(*other)) {
                 return usageError("--" + other->names().constFirst().toStdString() +
                                   " goes without --check: the file is all it checks");
@@ -112,7 +119,7 @@ int main(int argc, char* argv[]) {
 
     GateConfig settings;
     if (parser.isSet(config)) {
-        for (const auto* commandLine : {&line, &listen, &speed}) {
+        for (const auto* commandLine : {&line, &listen, &speed, &allow, &insecureOpen}) {
             if (parser.isSet(*commandLine)) {
                 return usageError("--" + commandLine->names().constFirst().toStdString() +
                                   " goes without --config: the file names the line");
@@ -143,6 +150,14 @@ int main(int argc, char* argv[]) {
             }
             settings.speed = parser.value(speed).toInt();
         }
+        for (const QString& subnet : parser.values(allow)) {
+            if (!isSubnet(subnet.toStdString())) {
+                return usageError("--allow " + subnet.toStdString() +
+                                  ": an address or a network, such as 192.0.2.0/24");
+            }
+            settings.allow.push_back(subnet.toStdString());
+        }
+        settings.insecureOpen = parser.isSet(insecureOpen);
         if (const auto errors = checkGateConfig(settings); !errors.empty()) {
             return usageError(errors.front());
         }

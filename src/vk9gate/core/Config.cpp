@@ -166,6 +166,21 @@ constexpr std::array kLineKeys{
     }},
     Key<GateConfig>{"listen", [](Reader& r, const Node& n, const Name& k, GateConfig& c) { r.listen(n, k, c.listen); }},
     Key<GateConfig>{"max_clients", [](Reader& r, const Node& n, const Name& k, GateConfig& c) { r.number(n, k, 1, 256, c.maxClients); }},
+    Key<GateConfig>{"allow", [](Reader& r, const Node& n, const Name& k, GateConfig& c) {
+        const auto* list = n.as_array();
+        for (std::size_t i = 0; list != nullptr && i < list->size(); ++i) {
+            const auto* text = (*list)[i].as_string();
+            if (text == nullptr || !isSubnet(text->get())) {
+                list = nullptr;
+                break;
+            }
+            c.allow.push_back(text->get());
+        }
+        if (list == nullptr) {
+            r.error(n, k, "addresses and networks that may connect, such as [\"192.0.2.0/24\", \"127.0.0.1\"]");
+        }
+    }},
+    Key<GateConfig>{"insecure_open", [](Reader& r, const Node& n, const Name& k, GateConfig& c) { r.boolean(n, k, c.insecureOpen); }},
     Key<GateConfig>{"max_wait_ms", [](Reader& r, const Node& n, const Name& k, GateConfig& c) { r.number(n, k, 100, 60000, c.maxWait); }},
     Key<GateConfig>{"late_ms", [](Reader& r, const Node& n, const Name& k, GateConfig& c) { r.number(n, k, 500, 60000, c.lateWindow); }},
     Key<GateConfig>{"probe_seconds", [](Reader& r, const Node& n, const Name& k, GateConfig& c) { r.number(n, k, 1, 3600, c.probe); }},
@@ -334,6 +349,23 @@ std::optional<ListenAddress> parseListenAddress(const std::string& text) {
     return ListenAddress{host, number};
 }
 
+bool isSubnet(const std::string& text) {
+    const auto slash = text.find('/');
+    const std::string host = text.substr(0, slash);
+    unsigned char address[16];
+    const bool v4 = inet_pton(AF_INET, host.c_str(), address) == 1;
+    if (!v4 && inet_pton(AF_INET6, host.c_str(), address) != 1) {
+        return false;
+    }
+    if (slash == std::string::npos) {
+        return true;
+    }
+    const std::string bits = text.substr(slash + 1);
+    return !bits.empty() && bits.size() <= 3 &&
+           bits.find_first_not_of("0123456789") == std::string::npos &&
+           std::stoi(bits) <= (v4 ? 32 : 128);
+}
+
 std::vector<std::string> checkGateConfig(const GateConfig& config) {
     std::vector<std::string> errors;
     const std::string where = config.file.empty() ? "" : config.file + ": ";
@@ -351,6 +383,17 @@ std::vector<std::string> checkGateConfig(const GateConfig& config) {
                    ? std::string()
                    : config.file + (p.line > 0 ? ":" + std::to_string(p.line) : "") + ": ";
     };
+    if (!config.listen.loopback() && config.allow.empty() && !config.insecureOpen) {
+        errors.push_back(
+            config.file.empty()
+                ? "--listen " + config.listen.text() +
+                      " is open beyond this computer to anyone: give --allow with each address "
+                      "or network that may connect (192.0.2.0/24, 127.0.0.1), or --insecure-open"
+                : where + "line.listen " + config.listen.text() +
+                      " is open beyond this computer to anyone: set line.allow = "
+                      "[\"192.0.2.0/24\", \"127.0.0.1\"], the addresses that may connect, or "
+                      "line.insecure_open = true");
+    }
     std::set<std::string> addresses;
     for (const ProjectorConfig& p : config.projectors) {
         if (!addresses.insert(p.address).second) {

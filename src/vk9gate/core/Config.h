@@ -17,6 +17,8 @@ struct ListenAddress {
     std::string hostAddress() const; // the host as a numeric address ("localhost": 127.0.0.1)
 };
 std::optional<ListenAddress> parseListenAddress(const std::string& text);
+// Whether a text is an address with an optional prefix length: "192.0.2.0/24", "::1".
+bool isSubnet(const std::string& text);
 
 // A projector's PJLink listener (PJLink Class 1, TCP port 4352 by default).
 struct PjLinkConfig {
@@ -61,6 +63,8 @@ struct GateConfig {
     int speed = 19200;
     ListenAddress listen{"127.0.0.1", 4001};
     int maxClients = 16;
+    std::vector<std::string> allow; // beyond loopback, who may connect ("192.0.2.0/24")
+    bool insecureOpen = false;      // or anyone, knowingly
     std::chrono::milliseconds maxWait{3000};    // a frame waits no longer for the line
     std::chrono::milliseconds lateWindow{2000}; // after an unanswered frame
     std::chrono::seconds probe{10};             // a projector that does not answer is tried
