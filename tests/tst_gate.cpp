@@ -342,12 +342,33 @@ private slots:
         third.connectToHost(QHostAddress::LocalHost, pj);
         greeting.clear();
         QTRY_COMPARE((greeting += third.readAll()), QByteArray("PJLINK 0\r"));
-        sim.reset(); // the line goes away: the listener with it
+        sim->process.terminate(); // the line goes away: the listener with it
         QTRY_COMPARE(third.state(), QAbstractSocket::UnconnectedState);
         QTcpSocket refused;
         refused.connectToHost(QHostAddress::LocalHost, pj);
         QVERIFY(!refused.waitForConnected(1000));
+        // Another program takes the PJLink port meanwhile: the line back, the rest serves,
+        // and PJLink listens again once the port is free.
+        QTcpServer squatter;
+        QVERIFY(squatter.listen(QHostAddress::LocalHost, pj));
+        QProcess again;
+        again.start(QStringLiteral(VK9SIM_PATH), {"--log", "/dev/null", link});
+        QVERIFY(gate.listening(5000));
+        squatter.close();
+        const auto greets = [&] {
+            QTcpSocket s;
+            s.connectToHost(QHostAddress::LocalHost, pj);
+            return s.waitForReadyRead(500) && s.readAll() == "PJLINK 0\r";
+        };
+        bool back = false; // tried again within 5 s
+        for (QDeadlineTimer d(8000); !back && !d.hasExpired(); QTest::qWait(100)) {
+            back = greets();
+        }
+        QVERIFY2(back, gate.said.constData());
+        again.terminate();
+        again.waitForFinished(3000);
         QCOMPARE(gate.end(), 0);
+        QVERIFY(gate.said.contains(": cannot listen for PJLink on 127.0.0.1:"));
         QVERIFY2(gate.said.contains("turned away a PJLink client from 127.0.0.1:"),
                  gate.said.constData());
         QVERIFY(gate.said.contains(": more than 8 requests waiting for their answers"));

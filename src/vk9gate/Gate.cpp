@@ -12,6 +12,7 @@ using namespace std::chrono_literals;
 
 // Replies thrown away are logged with their count, at most this often.
 constexpr auto kThrownAwayEvery = 60s;
+constexpr auto kListenAgain = 5s; // a listening address that another program holds
 
 const char* const kOutcomes[] = {"answered",
                                  "unanswered",
@@ -46,6 +47,11 @@ Gate::Gate(GateConfig config, const Log& log)
         rearm();
     });
     connect(&m_server, &QTcpServer::newConnection, this, &Gate::accept);
+    m_listenAgain.setSingleShot(true);
+    connect(&m_listenAgain, &QTimer::timeout, this, [this] {
+        listen(false);
+        tellStatus();
+    });
     for (const std::string& subnet : m_config.allow) {
         m_allowed.push_back(QHostAddress::parseSubnet(QString::fromStdString(subnet)));
     }
@@ -107,6 +113,7 @@ std::string Gate::titleOf(std::string_view prefix) const {
 
 void Gate::start(bool keepTrying, std::function<void(int)> fatal) {
     m_fatal = std::move(fatal);
+    m_keepTrying = keepTrying;
     m_log.say(Log::Info, "serving the line " + m_line.name() + " on " + m_config.listen.text() +
                              (m_config.file.empty() ? "" : ", as " + m_config.file + " says"));
     m_line.start(keepTrying);
@@ -157,19 +164,48 @@ void Gate::tellStatus() {
     }
 }
 
-void Gate::lineUp() {
-    if (!listenOn(m_server, m_config.listen)) {
-        m_log.say(Log::Error, "cannot listen on " + m_config.listen.text() + ": " +
-                                  m_server.errorString().toStdString());
-        m_fatal(4);
-        return;
-    }
-    m_log.say(Log::Info, "listening on " + m_config.listen.text());
-    for (const auto& server : m_pjlink) {
-        if (!server->listen()) {
-            m_fatal(4);
-            return;
+// Every listener that is not listening yet. One that cannot be had ends the gate at its first
+// start (exit status 4), unless it keeps trying; otherwise it is tried again every few
+// seconds, told once, while the rest serves.
+bool Gate::listen(bool mayEnd) {
+    std::vector<std::string> failures;
+    if (!m_server.isListening()) {
+        if (listenOn(m_server, m_config.listen)) {
+            m_log.say(Log::Info, "listening on " + m_config.listen.text());
+        } else {
+            failures.push_back("cannot listen on " + m_config.listen.text() + ": " +
+                               m_server.errorString().toStdString());
         }
+    }
+    for (const auto& server : m_pjlink) {
+        if (std::string why = server->listen(); !why.empty()) {
+            failures.push_back(std::move(why));
+        }
+    }
+    for (const std::string& why : failures) {
+        if (mayEnd) {
+            m_log.say(Log::Error, why);
+        } else if (m_listenFailures.insert(why).second) {
+            m_log.say(Log::Error,
+                      why + "; tried again every " + std::to_string(kListenAgain.count()) + " s");
+        }
+    }
+    if (!failures.empty() && mayEnd) {
+        m_fatal(4);
+        return false;
+    }
+    if (failures.empty()) {
+        m_listenFailures.clear();
+    } else {
+        m_listenAgain.start(kListenAgain);
+    }
+    return true;
+}
+
+void Gate::lineUp() {
+    const bool first = !std::exchange(m_wasUp, true);
+    if (!listen(first && !m_keepTrying)) {
+        return;
     }
     if (m_mqtt) {
         m_mqtt->lineUp();
@@ -178,6 +214,7 @@ void Gate::lineUp() {
 }
 
 void Gate::lineDown(const std::string& why) {
+    m_listenAgain.stop();
     m_server.close();
     for (const auto& server : m_pjlink) { // its projector is unavailable, as PJLink shows it
         server->stop();
@@ -213,13 +250,12 @@ void Gate::accept() {
         if (const quint32 address = peer.toIPv4Address(&v4); v4) {
             peer = QHostAddress(address); // "::ffff:192.0.2.7" on a listener for IPv6 too
         }
-        if (!m_allowed.empty() && std::none_of(m_allowed.begin(), m_allowed.end(), [&](auto& s) {
-                return peer.isInSubnet(s);
-            })) {
+        if (!m_allowed.empty() && std::none_of(m_allowed.begin(), m_allowed.end(),
+                                               [&](auto& s) { return peer.isInSubnet(s); })) {
             ++m_outsiders;
             if (now() - m_outsidersToldAt >= 60s) { // once a minute at most, with the count
-                m_log.say(Log::Warning, "turned away " + std::to_string(m_outsiders) +
-                                            " client" + (m_outsiders == 1 ? "" : "s") +
+                m_log.say(Log::Warning, "turned away " + std::to_string(m_outsiders) + " client" +
+                                            (m_outsiders == 1 ? "" : "s") +
                                             " not in line.allow, the last from " + peerOf(*socket));
                 m_outsiders = 0;
                 m_outsidersToldAt = now();

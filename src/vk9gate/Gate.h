@@ -17,6 +17,7 @@
 
 #include <functional>
 #include <map>
+#include <set>
 #include <memory>
 #include <vector>
 
@@ -60,6 +61,7 @@ private:
     Time now() const;
     void rearm();
     std::string titleOf(std::string_view prefix) const; // "projector 001 (Hall left)"
+    bool listen(bool mayEnd);
     void lineUp();
     void lineDown(const std::string& why);
     void lineBytes();
@@ -75,6 +77,10 @@ private:
     LineKeeper m_line;
     QTimer m_wake;
     QTcpServer m_server;
+    QTimer m_listenAgain;
+    std::set<std::string> m_listenFailures; // told once, until they are mended
+    bool m_keepTrying = false;
+    bool m_wasUp = false;
     std::map<std::uint32_t, std::unique_ptr<ShareSession>> m_sessions;
     std::uint32_t m_lastId = 0;
     std::vector<std::pair<QHostAddress, int>> m_allowed; // none: anyone who reaches the port

@@ -53,18 +53,17 @@ PjLinkServer::~PjLinkServer() {
     stop();
 }
 
-bool PjLinkServer::listen() {
+std::string PjLinkServer::listen() {
     if (m_server.isListening()) {
-        return true;
+        return {};
     }
     if (!listenOn(m_server, m_config.listen)) {
-        m_log.say(Log::Error, m_title + ": cannot listen for PJLink on " + m_config.listen.text() +
-                                  ": " + m_server.errorString().toStdString());
-        return false;
+        return m_title + ": cannot listen for PJLink on " + m_config.listen.text() + ": " +
+               m_server.errorString().toStdString();
     }
     m_log.say(Log::Info, m_title + ": PJLink on " + m_config.listen.text() +
                              (m_config.password.empty() ? ", without a password" : ""));
-    return true;
+    return {};
 }
 
 void PjLinkServer::stop() {

@@ -23,7 +23,7 @@ public:
                  const Log& log, std::function<Time()> clock, std::function<void()> changed);
     ~PjLinkServer() override;
 
-    bool listen(); // false: the address is not to be had (told)
+    std::string listen(); // why the address is not to be had; empty: it listens
     void stop();   // the line is down: nobody is let in, and the connections go
     pjlink::ProjectorLink& link() { return m_link; }
     const std::string& title() const { return m_title; }

@@ -1,7 +1,7 @@
 // vk9gate: one owner for a projector line, shared by the panel, scripts and every other
 // client. Exit status: 0 ended by SIGTERM or SIGINT; 2 bad usage or configuration; 3 the
-// line could not be opened at start (without --keep-trying); 4 the listening address could
-// not be had.
+// line could not be opened at start (without --keep-trying); 4 a listening address could not be
+// had at start (without --keep-trying).
 #include "Gate.h"
 #include "Log.h"
 #include "io/UnixSignals.h"
@@ -63,7 +63,8 @@ int main(int argc, char* argv[]) {
         "  1  output that could not be written\n"
         "  2  bad usage or configuration\n"
         "  3  the line could not be opened at start (without --keep-trying)\n"
-        "  4  the listening address could not be had");
+        "  4  a listening address could not be had at start (without --keep-trying; later,\n"
+        "     it is tried again every 5 s while the rest serves)");
     const QCommandLineOption line("line", "The projectors' line.", "LINE");
     const QCommandLineOption listen("listen", "Where clients connect (127.0.0.1:4001).",
                                     "ADDRESS:PORT");
@@ -78,8 +79,9 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption check("check", "Check FILE, then exit 0 if it is good, else 2.",
                                    "FILE");
     const QCommandLineOption keepTrying("keep-trying",
-                                        "A line that does not open at start is tried again "
-                                        "until it does, instead of exit status 3.");
+                                        "A line that does not open at start, or an address "
+                                        "that cannot be listened on, is tried again until it "
+                                        "is had, instead of exit status 3 or 4.");
     const QCommandLineOption log("log", "Append every frame and reply to FILE.", "FILE");
     const QCommandLineOption verbose("verbose", "A line on standard error per frame.");
     const QCommandLineOption help({"h", "help"}, "Show this help.");
@@ -101,8 +103,8 @@ int main(int argc, char* argv[]) {
         return finishOutput();
     }
     if (parser.isSet(check)) {
-        for (const auto* other :
-             {&line, &listen, &speed, &allow, &insecureOpen, &config, &keepTrying, &log, &verbose}) {
+        for (const auto* other : {&line, &listen, &speed, &allow, &insecureOpen, &config,
+                                  &keepTrying, &log, &verbose}) {
             if (parser.isSet(*other)) {
                 return usageError("--" + other->names().constFirst().toStdString() +
                                   " goes without --check: the file is all it checks");
