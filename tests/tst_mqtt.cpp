@@ -20,14 +20,16 @@ struct Setup {
     QTemporaryDir dir;
     std::unique_ptr<GateProcess> gate;
 
-    explicit Setup(const Broker& broker, const QByteArray& login = {}, bool both = true) {
+    explicit Setup(const Broker& broker, const QByteArray& login = {}, bool both = true)
+        : Setup(broker.port, login, both) {}
+    explicit Setup(int brokerPort, const QByteArray& login = {}, bool both = true) {
         QFile config(dir.filePath("hall.toml"));
         config.open(QIODevice::WriteOnly);
         config.write("[line]\nport = \"" + sim.link.toUtf8() +
                      "\"\nlisten = \"127.0.0.1:%PORT\"\n"
                      "[[projector]]\naddress = \"001\"\nname = \"Hall left\"\n" +
                      (both ? "[[projector]]\naddress = \"002\"\nname = \"Hall right\"\n" : "") +
-                     "[mqtt]\nbroker = \"127.0.0.1:" + QByteArray::number(broker.port) +
+                     "[mqtt]\nbroker = \"127.0.0.1:" + QByteArray::number(brokerPort) +
                      "\"\nclient_id = \"vk9gate-hall\"\npoll_seconds = 5\n" + login);
         config.close();
         gate = std::make_unique<GateProcess>(QStringList{"--config", config.fileName()});
@@ -183,6 +185,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(broker.retained("homeassistant/#").size(), std::size_t(18), 5000);
         QCOMPARE(broker.retained("vk9/vk9gate-hall/projectors").begin()->second, QByteArray("001"));
         QCOMPARE(one.gate->end(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(broker.log().contains("Client vk9gate-hall disconnected."), 1000);
+        QVERIFY2(!broker.log().contains("out of memory"), broker.log()); // left before its ack
         QVERIFY(one.gate->said.contains("power/set: ignored a retained command"));
         QVERIFY(!one.sim.log().contains("A001C02"));
     }
@@ -210,6 +214,48 @@ private slots:
         Setup s(broker,
                 "user = \"hall\"\npassword_file = \"" + secret.fileName().toUtf8() + "\"\n");
         QTRY_VERIFY_WITH_TIMEOUT(s.gate->said.contains("mqtt: connected to the broker"), 5000);
+    }
+
+    // A broker that takes the connection and never answers: given up after 10 s, said once,
+    // tried again; the line is served all along, and SIGTERM ends the gate at once.
+    void silentBroker() {
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        int taken = 0; // connections, kept open and never answered
+        connect(&silent, &QTcpServer::newConnection, [&] {
+            while (silent.nextPendingConnection() != nullptr) {
+                ++taken;
+            }
+        });
+        Setup s(silent.serverPort());
+        QTcpSocket script;
+        script.connectToHost(QHostAddress::LocalHost, quint16(s.gate->port));
+        script.write("A002CR0\r");
+        QByteArray got;
+        QTRY_COMPARE_WITH_TIMEOUT((got += script.readAll()), QByteArray("80\r"), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(s.gate->said.contains("did not answer"), 12000);
+        QCOMPARE(s.gate->said.count("mqtt: the broker 127.0.0.1"), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(taken, 2, 3000); // tried again
+        QCOMPARE(s.gate->end(), 0);
+    }
+
+    // Two gates under one client_id take the session from each other: each says so once,
+    // and waits longer each time, instead of filling the log.
+    void sameClientId() {
+        Broker broker;
+        Setup first(broker, {}, false);
+        Setup second(broker, {}, false);
+        QTRY_VERIFY_WITH_TIMEOUT(first.gate->said.contains("is another client connected as "
+                                                           "vk9gate-hall?") ||
+                                     second.gate->said.contains("is another client connected as "
+                                                                "vk9gate-hall?"),
+                                 8000);
+        QTest::qWait(8000);
+        for (GateProcess* gate : {first.gate.get(), second.gate.get()}) {
+            QVERIFY2(gate->said.count("another client") <= 1, gate->said.constData());
+            QVERIFY2(gate->said.count("lost the broker") <= 1, gate->said.constData());
+        }
+        QVERIFY(broker.log().count("already connected, closing old connection") < 10);
     }
 };
 

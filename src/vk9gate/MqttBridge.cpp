@@ -18,6 +18,9 @@ using namespace std::chrono_literals;
 constexpr int kKeepAlive = 30; // s
 constexpr auto kFirstWait = 1s;
 constexpr auto kLongestWait = 30s;
+constexpr auto kNoAnswer = 10s; // a broker that takes the connection and says nothing
+constexpr auto kSteady = 60s;   // a connection that lasts this long: troubles told anew
+constexpr auto kShortLived = 10s;
 constexpr auto kBusyAgain = 2s; // a poll waiting for another client's hold
 constexpr std::size_t kLongestTopic = 256;
 constexpr std::size_t kLongestPayload = 64;
@@ -70,6 +73,7 @@ MqttBridge::MqttBridge(const MqttConfig& config, const std::vector<ProjectorConf
     mosquitto_connect_callback_set(m_mosq, [](mosquitto*, void* self, int rc) {
         auto* bridge = static_cast<MqttBridge*>(self);
         bridge->m_connected = rc == 0;
+        bridge->m_answered = true;
         QMetaObject::invokeMethod(
             bridge, [bridge, rc] { rc == 0 ? bridge->connected() : bridge->refused(rc); },
             Qt::QueuedConnection);
@@ -79,6 +83,12 @@ MqttBridge::MqttBridge(const MqttConfig& config, const std::vector<ProjectorConf
         bridge->m_connected = false;
         QMetaObject::invokeMethod(
             bridge, [bridge, rc] { bridge->disconnected(rc); }, Qt::QueuedConnection);
+    });
+    mosquitto_publish_callback_set(m_mosq, [](mosquitto*, void* self, int mid) {
+        auto* bridge = static_cast<MqttBridge*>(self);
+        if (mid == bridge->m_offlineMid) {
+            bridge->m_offlineAcked = true;
+        }
     });
     mosquitto_message_callback_set(m_mosq, [](mosquitto*, void* self, const mosquitto_message* m) {
         auto* bridge = static_cast<MqttBridge*>(self);
@@ -121,8 +131,11 @@ void MqttBridge::stop() {
     m_poll.stop();
     if (m_connected) { // a clean disconnect sends no will: "offline" is said here
         const std::string topic = base() + "/status";
-        mosquitto_publish(m_mosq, nullptr, topic.c_str(), 7, "offline", 1, true);
-        mosquitto_disconnect(m_mosq);
+        int mid = 0;
+        if (mosquitto_publish(m_mosq, &mid, topic.c_str(), 7, "offline", 1, true) ==
+            MOSQ_ERR_SUCCESS) {
+            m_offlineMid = mid;
+        }
     }
     {
         const std::lock_guard lock(m_mutex);
@@ -137,63 +150,113 @@ void MqttBridge::wait(std::chrono::milliseconds span) {
     m_wake.wait_for(lock, span, [this] { return m_stopping.load(); });
 }
 
-// The connection's thread: connect, run, and connect again after a growing wait.
+// The connection's thread: connect, run, and connect again after a growing wait. The connects
+// are the library's asynchronous ones and each turn of the loop lasts 100 ms, so that a stop is
+// done within a second or so whatever the broker does. When connected, the disconnect waits
+// for the broker to acknowledge "offline" (at most 1 s): a broker told goodbye with that
+// message still owed takes it for a lost client. A connection on its way is given up.
 void MqttBridge::run() {
+    using Clock = std::chrono::steady_clock;
     std::chrono::milliseconds waitFor = kFirstWait;
     bool linked = false;
     bool first = true;
-    const auto started = std::chrono::steady_clock::now();
-    while (!m_stopping || (linked && std::chrono::steady_clock::now() - started < 1h)) {
-        if (!linked) {
-            if (m_stopping) {
+    Clock::time_point since = Clock::now(); // of the connection on its way, or of the stop
+    bool leaving = false;
+    bool saidGoodbye = false;
+    bool up = false;     // connected, as this thread last saw
+    bool steady = false; // connected for kSteady
+    Clock::time_point upSince;
+    int shortOnes = 0; // connections in a row the broker closed soon after it took them
+    while (true) {
+        if (m_stopping) {
+            if (!std::exchange(leaving, true)) {
+                since = Clock::now();
+            }
+            const auto spent = Clock::now() - since;
+            if (!linked || !m_connected || spent > 2s) {
                 break;
             }
-            const int rc =
-                first ? mosquitto_connect(m_mosq, m_config.host.c_str(), m_config.port, kKeepAlive)
-                      : mosquitto_reconnect(m_mosq);
+            if (!saidGoodbye && (m_offlineAcked || spent > 1s)) {
+                mosquitto_disconnect(m_mosq);
+                saidGoodbye = true;
+            }
+        }
+        if (!linked) {
+            const int rc = first ? mosquitto_connect_async(m_mosq, m_config.host.c_str(),
+                                                           m_config.port, kKeepAlive)
+                                 : mosquitto_reconnect_async(m_mosq);
             first = false;
             if (rc != MOSQ_ERR_SUCCESS) {
-                const std::string why =
-                    rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc);
-                QMetaObject::invokeMethod(
-                    this,
-                    [this, why] {
-                        if (!std::exchange(m_lossTold, true)) {
-                            m_log.say(Log::Warning, "mqtt: the broker " + m_config.host + ":" +
-                                                        std::to_string(m_config.port) +
-                                                        " is not there (" + why +
-                                                        "); tried again until it is");
-                        }
-                    },
-                    Qt::QueuedConnection);
+                notThere(rc);
                 wait(waitFor);
                 waitFor = std::min<std::chrono::milliseconds>(2 * waitFor, kLongestWait);
                 continue;
             }
             linked = true;
+            m_answered = false;
+            since = Clock::now();
         }
-        const int rc = mosquitto_loop(m_mosq, 200, 1);
-        if (m_connected) {
+        int rc = mosquitto_loop(m_mosq, 100, 1);
+        const auto now = Clock::now();
+        if (m_connected && !up) {
+            up = true;
+            upSince = now;
+        } else if (up && !steady && now - upSince >= kSteady) {
+            steady = true; // the wait starts short again, and troubles are told again
             waitFor = kFirstWait;
+            shortOnes = 0;
+            QMetaObject::invokeMethod(
+                this, [this] { held(); }, Qt::QueuedConnection);
+        } else if (!m_connected && !m_answered && rc == MOSQ_ERR_SUCCESS && !m_stopping &&
+                   now - since > kNoAnswer) {
+            rc = MOSQ_ERR_TIMEOUT; // the connection taken, and no answer to it
+            mosquitto_disconnect(m_mosq);
         }
         if (rc != MOSQ_ERR_SUCCESS) {
+            if (m_stopping) {
+                break;
+            }
+            if (std::exchange(up, false) && !std::exchange(steady, false) &&
+                now - upSince < kShortLived && ++shortOnes == 2) {
+                QMetaObject::invokeMethod(
+                    this, [this] { closedSoon(); }, Qt::QueuedConnection);
+            } else if (!m_answered) {
+                notThere(rc); // a refusal is told by itself
+            }
             linked = false;
             m_connected = false;
-            if (m_stopping) {
-                continue; // "offline" and the disconnect are out
-            }
             wait(waitFor);
             waitFor = std::min<std::chrono::milliseconds>(2 * waitFor, kLongestWait);
         }
     }
 }
 
+// Told once until the broker is had again (on the connection's thread: handed over).
+void MqttBridge::notThere(int rc) {
+    const int error = errno;
+    const std::string why = rc == MOSQ_ERR_TIMEOUT ? "it took the connection and did not answer"
+                            : rc == MOSQ_ERR_TLS && !m_config.caFile.empty()
+                                ? "a TLS error: it does not speak TLS, or its certificate is "
+                                  "not one " +
+                                      m_config.caFile + " vouches for"
+                            : rc == MOSQ_ERR_ERRNO ? std::string(std::strerror(error))
+                                                   : std::string(mosquitto_strerror(rc));
+    QMetaObject::invokeMethod(
+        this,
+        [this, why] {
+            trouble(Log::Warning, "the broker " + m_config.host + ":" +
+                                      std::to_string(m_config.port) + " is not to be had (" + why +
+                                      "); tried again until it is");
+        },
+        Qt::QueuedConnection);
+}
+
 void MqttBridge::connected() {
-    m_log.say(Log::Info, "mqtt: connected to the broker " + m_config.host + ":" +
-                             std::to_string(m_config.port));
+    if (!std::exchange(m_connectionTold, true)) { // the first, and the first after a trouble
+        m_log.say(Log::Info, "mqtt: connected to the broker " + m_config.host + ":" +
+                                 std::to_string(m_config.port));
+    }
     m_up = true;
-    m_lossTold = false;
-    m_refusalTold = false;
     m_inventoryRead = false;
     const std::string commands = base() + "/+/+/set";
     const std::string homeAssistant = m_config.discoveryPrefix + "/status";
@@ -212,18 +275,39 @@ void MqttBridge::connected() {
 
 void MqttBridge::disconnected(int reason) {
     const bool wasUp = std::exchange(m_up, false);
-    if (reason != 0 && wasUp && !std::exchange(m_lossTold, true)) {
-        m_log.say(Log::Warning, "mqtt: lost the broker " + m_config.host + ":" +
-                                    std::to_string(m_config.port) +
-                                    "; trying again, with a growing wait");
+    if (reason != 0 && wasUp) {
+        trouble(Log::Warning, "lost the broker " + m_config.host + ":" +
+                                  std::to_string(m_config.port) +
+                                  "; trying again, with a growing wait");
     }
 }
 
 void MqttBridge::refused(int code) {
-    if (!std::exchange(m_refusalTold, true)) { // once, not at every try
-        m_log.say(Log::Error, "mqtt: the broker refused the connection: " +
-                                  std::string(mosquitto_connack_string(code)));
+    trouble(Log::Error,
+            "the broker refused the connection: " + std::string(mosquitto_connack_string(code)));
+}
+
+// Two connections in a row closed by the broker within seconds: most often a second client
+// under the same client_id, each taking the session from the other.
+void MqttBridge::closedSoon() {
+    trouble(Log::Warning, "the broker closed the connection soon after taking it, twice; is "
+                          "another client connected as " +
+                              m_config.clientId +
+                              "? Each gate needs a client_id of its own; tried again, with a "
+                              "growing wait");
+}
+
+// A trouble is told once, until a connection has held for a minute: a broker going up and
+// down, or two clients taking the session from each other, fill no log.
+void MqttBridge::trouble(Log::Level level, const std::string& what) {
+    if (m_told.insert(what).second) {
+        m_log.say(level, "mqtt: " + what);
+        m_connectionTold = false; // the next connection is told, to end the trouble
     }
+}
+
+void MqttBridge::held() {
+    m_told.clear();
 }
 
 void MqttBridge::publish(const std::string& topic, const std::string& payload, bool retain) {

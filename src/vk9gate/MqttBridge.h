@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -62,10 +63,14 @@ private:
 
     void run(); // the connection's thread
     void wait(std::chrono::milliseconds span);
+    void notThere(int rc);
     // On the Qt thread:
     void connected();
     void disconnected(int reason);
     void refused(int code);
+    void closedSoon();
+    void held();
+    void trouble(Log::Level level, const std::string& what);
     void message(const std::string& topic, const std::string& payload, bool retained);
     void publish(const std::string& topic, const std::string& payload, bool retain = true);
     void publishConfigs();
@@ -84,6 +89,9 @@ private:
     std::thread m_thread;
     std::atomic<bool> m_stopping{false};
     std::atomic<bool> m_connected{false};
+    std::atomic<bool> m_answered{false}; // the broker answered this connection, yes or no
+    std::atomic<int> m_offlineMid{-1};   // the last "offline", published at the stop
+    std::atomic<bool> m_offlineAcked{false};
     std::string m_unusable; // why it cannot publish at all
     std::mutex m_mutex;
     std::condition_variable m_wake;
@@ -93,8 +101,8 @@ private:
     QTimer m_inventoryWait;
     bool m_inventoryRead = false;
     bool m_lineUp = false;
-    bool m_refusalTold = false;
-    bool m_lossTold = false;
+    std::set<std::string> m_told; // troubles told since a connection last held
+    bool m_connectionTold = false;
     bool m_up = false; // connected, as the Qt thread last heard
 };
 

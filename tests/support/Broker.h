@@ -84,6 +84,11 @@ struct Broker {
         }
         return messages;
     }
+    QByteArray log() const {
+        QFile file(dir.filePath("broker.log"));
+        file.open(QIODevice::ReadOnly);
+        return file.readAll();
+    }
     void publish(const QString& topic, const QByteArray& payload, bool retain = false) const {
         QProcess::execute("mosquitto_pub", QStringList{"-p", QString::number(port), "-t", topic,
                                                        "-m", QString(payload)} +
