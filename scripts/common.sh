@@ -27,8 +27,8 @@ BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev libqt6
 # The tests also run real network device servers (ser2net, and sredird behind socat) in
 # front of pseudo-terminals, drop their packets in a network namespace of their own, and
 # build and check the Debian package.
-TEST_PACKAGES=(ser2net sredird socat nftables iproute2 util-linux dpkg-dev lintian appstream
-               systemd man-db mosquitto mosquitto-clients)
+TEST_PACKAGES=(ser2net sredird socat nftables iproute2 util-linux dpkg-dev lintian appstream openssl
+               ca-certificates systemd man-db mosquitto mosquitto-clients)
 
 # Configures and builds the whole tree; extra arguments go to CMake.
 build_tree() {

@@ -474,6 +474,28 @@ private slots:
             << ":5: mqtt.ca_file: /nowhere/ca.pem: No such file or directory\n";
         QTest::newRow("bad inputs") << pjlink + "inputs = [\"11\", \"61\"]\n" << 2
             << ":7: projector.pjlink.inputs: four PJLink inputs, such as [\"11\", \"12\", \"31\", \"32\"]\n";
+        QTest::newRow("an input twice") << pjlink + "inputs = [\"11\", \"12\", \"31\", \"12\"]\n" << 2
+            << ":7: projector.pjlink.inputs: \"12\" is there twice; each input is one PJLink input\n";
+        QTest::newRow("names longer than PJLink carries") << line + "[[projector]]\naddress = \"001\"\nname = \"" + QByteArray(65, 'n')
+            + "\"\n[projector.pjlink]\nproduct = \"" + QByteArray(33, 'p') + "\"\n" << 2
+            << ":3: projector 001 (" + QString(65, 'n') + "): name: 65 characters; PJLink carries 64\nvk9gate: FILE:3: projector 001 ("
+               + QString(65, 'n') + "): pjlink.product: 33 characters; PJLink carries 32\n";
+        QTest::newRow("a traffic log in no folder") << line + "traffic_log = \"/nowhere/traffic.log\"\n" << 2
+            << ": line.traffic_log /nowhere/traffic.log: cannot be written (/nowhere: No such file or directory)\n";
+        const QByteArray mqtt = line + "[mqtt]\n";
+        QTest::newRow("MQTT as people write it") << mqtt + "broker = \"mqtt://127.0.0.1:1883/\"\n" << 0 << " is good\n";
+        QTest::newRow("MQTT on IPv6, TLS") << mqtt + "broker = \"mqtts://[::1]\"\n" << 0 << " is good\n";
+        QTest::newRow("MQTT on IPv6") << mqtt + "broker = \"[::1]:1883\"\n" << 0 << " is good\n";
+        QTest::newRow("MQTT as another scheme") << mqtt + "broker = \"ws://127.0.0.1:9001\"\n" << 2
+            << ":4: mqtt.broker: HOST:PORT, HOST, mqtt://HOST:PORT or mqtts://HOST:PORT (TLS), such as 127.0.0.1:1883 or [::1]:1883\n";
+        QTest::newRow("a discovery prefix ending in /") << mqtt + "discovery_prefix = \"homeassistant/\"\n" << 2
+            << ":4: mqtt.discovery_prefix: levels of letters, digits, \"-\" and \"_\" between single \"/\", such as \"vk9\" or \"building/vk9\"\n";
+        QTest::newRow("a base topic with a wildcard") << mqtt + "base_topic = \"vk9/+\"\n" << 2
+            << ":4: mqtt.base_topic: levels of letters, digits, \"-\" and \"_\" between single \"/\", such as \"vk9\" or \"building/vk9\"\n";
+        QTest::newRow("a base topic with an empty level") << mqtt + "base_topic = \"building//vk9\"\n" << 2
+            << ":4: mqtt.base_topic: levels of letters, digits, \"-\" and \"_\" between single \"/\", such as \"vk9\" or \"building/vk9\"\n";
+        QTest::newRow("a CA file that is no certificate") << mqtt + "ca_file = \"PASSWORD\"\n" << 2
+            << ":4: mqtt.ca_file: PASSWORD: holds no certificate (PEM, \"-----BEGIN CERTIFICATE-----\")\n";
         // clang-format on
     }
 

@@ -380,6 +380,20 @@ private slots:
         QCOMPARE(heat["unit_of_measurement"].toString(), QStringLiteral("°C"));
         QCOMPARE(heat["device_class"].toString(), QStringLiteral("temperature"));
         QVERIFY(!heat.contains("command_topic"));
+        // Readings that are not controls are diagnostics; lamp hours only ever grow.
+        QString shown;
+        for (const char* key : {"power_state", "lamp_hours", "temperature_s1", "temperature_s2",
+                                "picture_reversal", "power", "c01"}) {
+            const QJsonObject c = config(key);
+            shown += QStringLiteral("%1:%2:%3:%4 ")
+                         .arg(key, c["entity_category"].toString(), c["state_class"].toString(),
+                              c["name"].toString());
+        }
+        QCOMPARE(shown, QStringLiteral("power_state:::Power state lamp_hours:diagnostic:"
+                                       "total_increasing:Lamp hours temperature_s1:diagnostic:"
+                                       "measurement:Temperature S1 temperature_s2:diagnostic:"
+                                       "measurement:Temperature S2 picture_reversal:diagnostic::"
+                                       "Picture reversal power:::Power c01:::Function C01 "));
         QCOMPARE(config("input")["options"].toArray().size(), 4);
         QVERIFY(config("sound_mute")["optimistic"].toBool() &&
                 !config("sound_mute").contains("state_topic"));

@@ -4,10 +4,16 @@
 
 #include <mosquitto.h>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <sstream>
+#include <string_view>
 
 namespace vk9::gate {
 
@@ -23,7 +29,9 @@ constexpr auto kSteady = 60s;   // a connection that lasts this long: troubles t
 constexpr auto kShortLived = 10s;
 constexpr auto kBusyAgain = 2s; // a poll waiting for another client's hold
 constexpr std::size_t kLongestTopic = 256;
-constexpr std::size_t kLongestPayload = 64;
+constexpr std::size_t kLongestPayload = 64;  // of a command
+constexpr std::size_t kLongestCopied = 1024; // of anything heard, the gate's list among them
+const std::string kSystemCas = "/etc/ssl/certs";
 
 } // namespace
 
@@ -64,10 +72,15 @@ MqttBridge::MqttBridge(const MqttConfig& config, const std::vector<ProjectorConf
         mosquitto_username_pw_set(m_mosq, m_config.user.c_str(),
                                   m_config.password.empty() ? nullptr : m_config.password.c_str());
     }
-    if (!m_config.caFile.empty() &&
-        mosquitto_tls_set(m_mosq, m_config.caFile.c_str(), nullptr, nullptr, nullptr, nullptr) !=
-            MOSQ_ERR_SUCCESS) {
-        m_unusable = "cannot use " + m_config.caFile + " for TLS"; // never in plain text instead
+    if (m_config.tls &&
+        mosquitto_tls_set(m_mosq, m_config.caFile.empty() ? nullptr : m_config.caFile.c_str(),
+                          m_config.caFile.empty() ? kSystemCas.c_str() : nullptr, nullptr, nullptr,
+                          nullptr) != MOSQ_ERR_SUCCESS) {
+        m_unusable = "cannot use " + (m_config.caFile.empty() ? kSystemCas : m_config.caFile) +
+                     " for TLS"; // never in plain text instead
+    }
+    for (const Projector& p : m_projectors) { // offline until it answers
+        m_published[base() + "/" + p.device.node + "/status"] = "offline";
     }
     // Told on the connection's thread; handed to the Qt thread.
     mosquitto_connect_callback_set(m_mosq, [](mosquitto*, void* self, int rc) {
@@ -90,10 +103,22 @@ MqttBridge::MqttBridge(const MqttConfig& config, const std::vector<ProjectorConf
             bridge->m_offlineAcked = true;
         }
     });
+    // The TLS library's reason, told through the log on the connection's thread.
+    mosquitto_log_callback_set(m_mosq, [](mosquitto*, void* self, int level, const char* text) {
+        static constexpr std::string_view kTls = "OpenSSL Error[0]: ";
+        if (level == MOSQ_LOG_ERR && std::string_view(text).starts_with(kTls)) {
+            static_cast<MqttBridge*>(self)->m_tlsError = text + kTls.size();
+        }
+    });
     mosquitto_message_callback_set(m_mosq, [](mosquitto*, void* self, const mosquitto_message* m) {
         auto* bridge = static_cast<MqttBridge*>(self);
-        std::string topic = m->topic;
-        std::string payload(static_cast<const char*>(m->payload), std::size_t(m->payloadlen));
+        // Nothing much longer than anything the gate reads is copied: a byte more is too long.
+        std::string topic(m->topic, ::strnlen(m->topic, kLongestTopic + 1));
+        std::string payload =
+            m->payload == nullptr
+                ? std::string()
+                : std::string(static_cast<const char*>(m->payload),
+                              std::min(std::size_t(m->payloadlen), kLongestCopied + 1));
         const bool retained = m->retain;
         QMetaObject::invokeMethod(
             bridge,
@@ -234,13 +259,18 @@ void MqttBridge::run() {
 // Told once until the broker is had again (on the connection's thread: handed over).
 void MqttBridge::notThere(int rc) {
     const int error = errno;
+    const std::string vouching = m_config.caFile.empty() ? "the system's CAs" : m_config.caFile;
+    const std::string tls = std::exchange(m_tlsError, {});
     const std::string why = rc == MOSQ_ERR_TIMEOUT ? "it took the connection and did not answer"
-                            : rc == MOSQ_ERR_TLS && !m_config.caFile.empty()
-                                ? "a TLS error: it does not speak TLS, or its certificate is "
-                                  "not one " +
-                                      m_config.caFile + " vouches for"
-                            : rc == MOSQ_ERR_ERRNO ? std::string(std::strerror(error))
-                                                   : std::string(mosquitto_strerror(rc));
+                            : rc != MOSQ_ERR_TLS
+                                ? (rc == MOSQ_ERR_ERRNO ? std::string(std::strerror(error))
+                                                        : std::string(mosquitto_strerror(rc)))
+                            : tls.find("certificate verify failed") != std::string::npos
+                                ? "its certificate is not vouched for by " + vouching + ": " + tls
+                            : tls.find("wrong version number") != std::string::npos ||
+                                    tls.empty() || tls.find("unexpected eof") != std::string::npos
+                                ? "it does not speak TLS on that port"
+                                : "TLS: " + tls;
     QMetaObject::invokeMethod(
         this,
         [this, why] {
@@ -264,10 +294,16 @@ void MqttBridge::connected() {
     mosquitto_subscribe(m_mosq, nullptr, commands.c_str(), 1);
     mosquitto_subscribe(m_mosq, nullptr, homeAssistant.c_str(), 1);
     mosquitto_subscribe(m_mosq, nullptr, inventory.c_str(), 1);
-    m_inventoryWait.start(1s); // the retained inventory, if there is one, comes first
+    m_inventoryWait.start(1s); // the retained list, if there is one, comes first
+}
+
+// The list is this gate's (or there is none): everything is published, again after each
+// connection.
+void MqttBridge::ready() {
+    m_ready = true;
     publish(base() + "/status", "online");
     publishConfigs();
-    for (const auto& [topic, payload] : m_published) { // everything again
+    for (const auto& [topic, payload] : m_published) {
         mosquitto_publish(m_mosq, nullptr, topic.c_str(), int(payload.size()), payload.data(), 1,
                           true);
     }
@@ -275,6 +311,8 @@ void MqttBridge::connected() {
 
 void MqttBridge::disconnected(int reason) {
     const bool wasUp = std::exchange(m_up, false);
+    m_ready = false;
+    m_inventoryWait.stop(); // read again at the next connection
     if (reason != 0 && wasUp) {
         trouble(Log::Warning, "lost the broker " + m_config.host + ":" +
                                   std::to_string(m_config.port) +
@@ -318,7 +356,7 @@ void MqttBridge::publish(const std::string& topic, const std::string& payload, b
         }
         it->second = payload;
     }
-    if (m_connected) {
+    if (m_ready && m_connected) {
         mosquitto_publish(m_mosq, nullptr, topic.c_str(), int(payload.size()), payload.data(), 1,
                           retain);
     }
@@ -335,8 +373,11 @@ void MqttBridge::publishConfigs() {
     }
 }
 
-// The projectors published by this gate before: the configurations of those that are gone
-// are taken down (empty retained payloads), and the list is written anew.
+// The list of projectors under BASE says which gate publishes there, and which projectors it
+// published. Another gate's list: a second gate under the same client_id, which would take
+// the first one's session and its projectors; this one leaves the broker and publishes
+// nothing. This gate's list: the projectors no longer configured are taken down, their
+// discovery, states and availability (empty retained payloads), and the list written anew.
 void MqttBridge::removeStale(const std::string& inventory) {
     if (std::exchange(m_inventoryRead, true)) {
         return;
@@ -344,25 +385,72 @@ void MqttBridge::removeStale(const std::string& inventory) {
     m_inventoryWait.stop();
     const std::string topic = base() + "/projectors";
     mosquitto_unsubscribe(m_mosq, nullptr, topic.c_str());
-    std::istringstream before(inventory);
-    std::string node;
-    std::string now;
-    for (const Projector& p : m_projectors) {
-        now += (now.empty() ? "" : " ") + p.device.node;
+    std::vector<std::string> before;
+    std::string owner = m_config.gate;
+    if (!inventory.empty() && inventory.front() == '{') {
+        const QJsonObject list =
+            QJsonDocument::fromJson(QByteArray::fromStdString(inventory)).object();
+        owner = list["gate"].toString().toStdString();
+        for (const QJsonValue node : list["projectors"].toArray()) {
+            before.push_back(node.toString().toStdString());
+        }
+    } else { // as the first versions wrote it: "001 002"
+        std::istringstream words(inventory);
+        for (std::string node; words >> node;) {
+            before.push_back(node);
+        }
     }
-    while (before >> node) {
+    if (owner != m_config.gate) {
+        m_log.say(Log::Error,
+                  "mqtt: " + base() + " is published by another gate, " + shownBytes(owner) +
+                      ": this one publishes nothing and leaves the broker. Give each gate a "
+                      "client_id of its own (leave it out: each has one by default); if that "
+                      "gate is gone for good, clear its list: mosquitto_pub -r -n -t " +
+                      topic);
+        leave();
+        return;
+    }
+    QJsonArray now;
+    for (const Projector& p : m_projectors) {
+        now.append(QString::fromStdString(p.device.node));
+    }
+    for (const std::string& node : before) {
         if (std::any_of(m_projectors.begin(), m_projectors.end(),
-                        [&](const Projector& p) { return p.device.node == node; })) {
+                        [&](const Projector& p) { return p.device.node == node; }) ||
+            node.empty() || node.size() > 8 || !allPrintable(node) ||
+            node.find_first_of("/+#") != std::string::npos) {
             continue;
         }
         m_log.say(Log::Info, "mqtt: projector " + node + " is no longer here: its entities go");
         const mqtt::Device gone{base(), m_config.clientId, node, {}};
+        std::vector<std::string> topics{base() + "/" + node + "/status",
+                                        base() + "/" + node + "/lamp_mode/attributes"};
         for (const mqtt::EntityRow& row : mqtt::kEntities) {
-            const std::string config = mqtt::discoveryTopic(m_config.discoveryPrefix, row, gone);
-            mosquitto_publish(m_mosq, nullptr, config.c_str(), 0, nullptr, 1, true);
+            topics.push_back(mqtt::discoveryTopic(m_config.discoveryPrefix, row, gone));
+            if (!row.stateFrom.empty()) {
+                topics.push_back(base() + "/" + node + "/" + std::string(row.key) + "/state");
+            }
+        }
+        for (const std::string& each : topics) {
+            mosquitto_publish(m_mosq, nullptr, each.c_str(), 0, nullptr, 1, true);
         }
     }
-    publish(topic, now);
+    m_published[topic] = QJsonDocument(QJsonObject{{"gate", QString::fromStdString(m_config.gate)},
+                                                   {"projectors", now}})
+                             .toJson(QJsonDocument::Compact)
+                             .toStdString();
+    ready();
+}
+
+// Leaves the broker for good, while the rest of the gate goes on.
+void MqttBridge::leave() {
+    m_poll.stop();
+    m_offlineAcked = true; // nothing owed: the disconnect goes at once
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_wake.notify_all();
 }
 
 void MqttBridge::message(const std::string& topic, const std::string& payload, bool retained) {

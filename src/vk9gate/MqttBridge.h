@@ -66,6 +66,8 @@ private:
     void notThere(int rc);
     // On the Qt thread:
     void connected();
+    void ready();
+    void leave();
     void disconnected(int reason);
     void refused(int code);
     void closedSoon();
@@ -93,6 +95,7 @@ private:
     std::atomic<int> m_offlineMid{-1};   // the last "offline", published at the stop
     std::atomic<bool> m_offlineAcked{false};
     std::string m_unusable; // why it cannot publish at all
+    std::string m_tlsError; // the TLS library's last reason (the connection's thread)
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::map<std::string, std::string> m_published; // retained, to publish again
@@ -100,6 +103,7 @@ private:
     QTimer m_retryPoll;
     QTimer m_inventoryWait;
     bool m_inventoryRead = false;
+    bool m_ready = false; // connected, and the list read: publishing
     bool m_lineUp = false;
     std::set<std::string> m_told; // troubles told since a connection last held
     bool m_connectionTold = false;

@@ -13,13 +13,14 @@
 namespace vk9::test {
 
 // Mosquitto on a free loopback port, with a configuration file of its own: anonymous, or
-// with one user and password. It keeps nothing on disk.
+// with one user and password; in TLS with a certificate of its own (`cert.pem`, made for
+// 127.0.0.1). It keeps nothing on disk.
 struct Broker {
     QTemporaryDir dir;
     QProcess process;
     int port = 0;
 
-    explicit Broker(const QString& user = {}, const QString& password = {}) {
+    explicit Broker(const QString& user = {}, const QString& password = {}, bool tls = false) {
         // Started as root, mosquitto gives up root for its own user, which must read here.
         QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
                                               QFile::ReadOther | QFile::ExeOther);
@@ -35,6 +36,15 @@ struct Broker {
                               {"-c", "-b", dir.filePath("passwords"), user, password});
             QFile::setPermissions(dir.filePath("passwords"), QFile::ReadOwner | QFile::ReadOther);
             config += "allow_anonymous false\npassword_file " + dir.filePath("passwords") + "\n";
+        }
+        if (tls) {
+            QProcess::execute(
+                "openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj",
+                            "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout",
+                            dir.filePath("key.pem"), "-out", dir.filePath("cert.pem")});
+            QFile::setPermissions(dir.filePath("key.pem"), QFile::ReadOwner | QFile::ReadOther);
+            config += "certfile " + dir.filePath("cert.pem") + "\nkeyfile " +
+                      dir.filePath("key.pem") + "\n";
         }
         QFile file(dir.filePath("mosquitto.conf"));
         file.open(QIODevice::WriteOnly);

@@ -2,24 +2,61 @@
 
 #include "transport/Printable.h"
 #include "transport/SerialSettings.h"
+#include "vk9gate/core/PjLink.h"
 
 #include <toml++/toml.h>
 
 #include <arpa/inet.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <set>
 
 namespace vk9::gate {
 
 namespace {
+
+bool validTopic(std::string_view topic) {
+    std::size_t level = 0; // characters of the level so far
+    for (const char c : topic) {
+        if (c == '/') {
+            if (level == 0) {
+                return false;
+            }
+            level = 0;
+        } else if (std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-' || c == '_') {
+            ++level;
+        } else {
+            return false;
+        }
+    }
+    return level != 0;
+}
+
+// This computer's name, and the file's stem, as a client id may hold them.
+std::string defaultClientId(const std::string& path) {
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    std::string stem = path.substr(path.rfind('/') + 1);
+    stem = stem.substr(0, stem.rfind(".toml"));
+    std::string id = "vk9gate-" + std::string(host) + "-" + stem;
+    std::replace_if(
+        id.begin(), id.end(),
+        [](char c) {
+            return std::isalnum(static_cast<unsigned char>(c)) == 0 && c != '-' && c != '_';
+        },
+        '-');
+    return id;
+}
 
 class Reader;
 // A key of a table: its name, and how its value is read into the table's settings.
@@ -134,6 +171,14 @@ public:
             }
         }
     }
+    // Levels of a topic: names between single slashes, none empty.
+    void topic(const toml::node& node, const std::string& key, std::string& out) {
+        if (text(node, key, out) && !validTopic(out)) {
+            error(node, key,
+                  "levels of letters, digits, \"-\" and \"_\" between single \"/\", such "
+                  "as \"vk9\" or \"building/vk9\"");
+        }
+    }
     // A name in topics: letters, digits and the characters allowed besides.
     void name(const toml::node& node, const std::string& key, std::string& out,
               std::string_view also) {
@@ -202,6 +247,12 @@ constexpr std::array kPjLinkKeys{
         if (!good) {
             r.error(n, k, "four PJLink inputs, such as [\"11\", \"12\", \"31\", \"32\"]");
         }
+        for (std::size_t i = 0; good && i < 4; ++i) {
+            if (std::count(c.inputs.begin(), c.inputs.end(), c.inputs[i]) > 1) {
+                r.error(n, k, "\"" + c.inputs[i] + "\" is there twice; each input is one PJLink input");
+                break;
+            }
+        }
     }},
     Key<PjLinkConfig>{"max_connections", [](Reader& r, const Node& n, const Name& k, PjLinkConfig& c) { r.number(n, k, 1, 64, c.maxConnections); }},
     Key<PjLinkConfig>{"insecure_no_password", [](Reader& r, const Node& n, const Name& k, PjLinkConfig& c) { r.boolean(n, k, c.insecureNoPassword); }},
@@ -230,28 +281,31 @@ constexpr std::array kMqttKeys{
         if (!r.text(n, k, text)) {
             return;
         }
-        const auto colon = text.rfind(':');
-        const std::string host = colon == std::string::npos ? text : text.substr(0, colon);
-        const std::string port = colon == std::string::npos ? "1883" : text.substr(colon + 1);
-        const bool good = !host.empty() && !port.empty() && port.size() <= 5 &&
-                          port.find_first_not_of("0123456789") == std::string::npos &&
-                          std::stoi(port) >= 1 && std::stoi(port) <= 65535;
-        if (good) {
-            m.host = host;
-            m.port = std::stoi(port);
+        if (const auto broker = parseBrokerAddress(text)) {
+            m.host = broker->host;
+            m.port = broker->port;
+            m.tls = m.tls || broker->tls;
         } else {
-            r.error(n, k, "HOST:PORT or HOST, such as 127.0.0.1:1883");
+            r.error(n, k, "HOST:PORT, HOST, mqtt://HOST:PORT or mqtts://HOST:PORT (TLS), such as 127.0.0.1:1883 or [::1]:1883");
         }
     }},
     Key<MqttConfig>{"client_id", [](Reader& r, const Node& n, const Name& k, MqttConfig& m) { r.name(n, k, m.clientId, "-_"); }},
-    Key<MqttConfig>{"base_topic", [](Reader& r, const Node& n, const Name& k, MqttConfig& m) { r.name(n, k, m.baseTopic, "-_/"); }},
-    Key<MqttConfig>{"discovery_prefix", [](Reader& r, const Node& n, const Name& k, MqttConfig& m) { r.name(n, k, m.discoveryPrefix, "-_/"); }},
+    Key<MqttConfig>{"base_topic", [](Reader& r, const Node& n, const Name& k, MqttConfig& m) { r.topic(n, k, m.baseTopic); }},
+    Key<MqttConfig>{"discovery_prefix", [](Reader& r, const Node& n, const Name& k, MqttConfig& m) { r.topic(n, k, m.discoveryPrefix); }},
     Key<MqttConfig>{"poll_seconds", [](Reader& r, const Node& n, const Name& k, MqttConfig& m) { r.number(n, k, 5, 3600, m.poll); }},
     Key<MqttConfig>{"user", [](Reader& r, const Node& n, const Name& k, MqttConfig& m) { r.text(n, k, m.user); }},
     Key<MqttConfig>{"password_file", [](Reader& r, const Node& n, const Name& k, MqttConfig& m) { r.password(n, k, m.passwordFile, m.password, 256); }},
     Key<MqttConfig>{"ca_file", [](Reader& r, const Node& n, const Name& k, MqttConfig& m) {
-        if (r.text(n, k, m.caFile) && !m.caFile.empty() && !std::ifstream(m.caFile)) {
+        if (!r.text(n, k, m.caFile) || m.caFile.empty()) {
+            return;
+        }
+        m.tls = true;
+        std::ifstream file(m.caFile);
+        const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        if (!file) {
             r.error(n, k, m.caFile + ": " + std::strerror(errno));
+        } else if (text.find("-----BEGIN CERTIFICATE-----") == std::string::npos) {
+            r.error(n, k, m.caFile + ": holds no certificate (PEM, \"-----BEGIN CERTIFICATE-----\")");
         }
     }},
 };
@@ -275,9 +329,6 @@ constexpr std::array kTables{
     }},
     Key<GateConfig>{"mqtt", [](Reader& r, const Node& n, const Name& k, GateConfig& c) {
         r.read(n, k, kMqttKeys, c.mqtt.emplace());
-        if (n.is_table() && !n.as_table()->contains("client_id")) {
-            r.error(n, k + ".client_id", "missing; each gate on a broker needs one of its own");
-        }
     }},
 };
 // clang-format on
@@ -349,6 +400,48 @@ std::optional<ListenAddress> parseListenAddress(const std::string& text) {
     return ListenAddress{host, number};
 }
 
+std::optional<BrokerAddress> parseBrokerAddress(const std::string& text) {
+    BrokerAddress broker;
+    std::string rest = text;
+    if (rest.rfind("mqtt://", 0) == 0) {
+        rest = rest.substr(7);
+    } else if (rest.rfind("mqtts://", 0) == 0) {
+        rest = rest.substr(8);
+        broker.tls = true;
+        broker.port = 8883;
+    }
+    if (!rest.empty() && rest.back() == '/') {
+        rest.pop_back(); // "mqtt://host:1883/", as people write it
+    }
+    unsigned char v6[16];
+    if (inet_pton(AF_INET6, rest.c_str(), v6) == 1) { // "::1": an address alone
+        broker.host = rest;
+        return broker;
+    }
+    const auto close = rest.find(']');
+    const auto colon = rest.find(':', close == std::string::npos ? 0 : close);
+    broker.host = rest.substr(0, colon);
+    if (broker.host.size() > 2 && broker.host.front() == '[' && broker.host.back() == ']') {
+        broker.host = broker.host.substr(1, broker.host.size() - 2);
+        if (inet_pton(AF_INET6, broker.host.c_str(), v6) != 1) {
+            return std::nullopt;
+        }
+    }
+    if (colon != std::string::npos) {
+        const std::string port = rest.substr(colon + 1);
+        if (port.empty() || port.size() > 5 ||
+            port.find_first_not_of("0123456789") != std::string::npos || std::stoi(port) < 1 ||
+            std::stoi(port) > 65535) {
+            return std::nullopt;
+        }
+        broker.port = std::stoi(port);
+    }
+    const bool named = !broker.host.empty() &&
+                       broker.host.find_first_of("/@?#[] \t") == std::string::npos &&
+                       allPrintable(broker.host);
+    return named ? std::optional(broker) : std::nullopt;
+}
+
 bool isSubnet(const std::string& text) {
     const auto slash = text.find('/');
     const std::string host = text.substr(0, slash);
@@ -394,6 +487,24 @@ std::vector<std::string> checkGateConfig(const GateConfig& config) {
                       "[\"192.0.2.0/24\", \"127.0.0.1\"], the addresses that may connect, or "
                       "line.insecure_open = true");
     }
+    if (!config.trafficLog.empty()) {
+        const std::string& log = config.trafficLog;
+        const auto slash = log.rfind('/');
+        const std::string folder =
+            slash == std::string::npos ? "." : log.substr(0, std::max<std::size_t>(slash, 1));
+        struct stat info {};
+        const bool there = ::stat(log.c_str(), &info) == 0;
+        const std::string why =
+            there ? (::access(log.c_str(), W_OK) == 0 ? "" : std::strerror(errno))
+            : ::stat(folder.c_str(), &info) != 0  ? folder + ": " + std::strerror(errno)
+            : !S_ISDIR(info.st_mode)              ? folder + ": not a folder"
+            : ::access(folder.c_str(), W_OK) != 0 ? folder + ": " + std::strerror(errno)
+                                                  : "";
+        if (!why.empty()) {
+            errors.push_back(where + (config.file.empty() ? "--log " : "line.traffic_log ") + log +
+                             ": cannot be written (" + why + ")");
+        }
+    }
     std::set<std::string> addresses;
     for (const ProjectorConfig& p : config.projectors) {
         if (!addresses.insert(p.address).second) {
@@ -424,10 +535,23 @@ std::vector<std::string> checkGateConfig(const GateConfig& config) {
                              " is open beyond this computer without a password: set "
                              "pjlink.password_file, or pjlink.insecure_no_password = true");
         }
-        for (const auto& name :
-             {p.name, p.pjlink->manufacturer, p.pjlink->product, p.pjlink->info}) {
-            if (!allPrintable(name)) {
-                errors.push_back(at(p) + p.title() + ": PJLink texts are printable ASCII");
+        struct Text {
+            const char* key;
+            const std::string& text;
+            std::size_t longest;
+        };
+        const Text texts[] = {{"name", p.name, pjlink::kLongestName},
+                              {"pjlink.manufacturer", p.pjlink->manufacturer, pjlink::kLongestInfo},
+                              {"pjlink.product", p.pjlink->product, pjlink::kLongestInfo},
+                              {"pjlink.info", p.pjlink->info, pjlink::kLongestInfo}};
+        for (const auto& [key, text, longest] : texts) {
+            if (!allPrintable(text)) {
+                errors.push_back(at(p) + p.title() + ": " + key +
+                                 ": PJLink texts are printable ASCII");
+            } else if (text.size() > longest) {
+                errors.push_back(at(p) + p.title() + ": " + key + ": " +
+                                 std::to_string(text.size()) + " characters; PJLink carries " +
+                                 std::to_string(longest));
             }
         }
     }
@@ -456,6 +580,16 @@ ReadConfig readGateConfig(const std::string& path) {
     config.file = path;
     Reader r(path, read.errors);
     r.read(table, "", kTables, config);
+    if (config.mqtt) {
+        char* real = ::realpath(path.c_str(), nullptr);
+        char host[256] = {};
+        ::gethostname(host, sizeof host - 1);
+        config.mqtt->gate = std::string(host) + ":" + (real != nullptr ? real : path);
+        std::free(real);
+        if (config.mqtt->clientId.empty()) {
+            config.mqtt->clientId = defaultClientId(path);
+        }
+    }
     if (!table.contains("line")) {
         read.errors.push_back(path +
                               ": [line]: missing; it names the line: port = \"/dev/ttyUSB0\"");

@@ -46,15 +46,26 @@ struct ProjectorConfig {
 struct MqttConfig {
     std::string host = "127.0.0.1";
     int port = 1883;
-    std::string clientId; // unique per gate
+    bool tls = false;     // mqtts://, or a CA file
+    std::string clientId; // unique per gate; by default "vk9gate-HOST-FILE"
+    std::string gate;     // this gate, as its list of projectors names it: "HOST:FILE"
     std::string baseTopic = "vk9";
     std::string discoveryPrefix = "homeassistant";
     std::chrono::seconds poll{30};
     std::string user;
     std::string passwordFile;
     std::string password; // as read from it
-    std::string caFile;   // TLS when set
+    std::string caFile;   // TLS checked against it; else against the system's CAs
 };
+
+// "mqtt://HOST:PORT", "mqtts://HOST", "HOST:PORT", "[::1]:1883", "HOST": the host, the port
+// (1883, or 8883 with TLS) and whether it is TLS; nothing for anything else.
+struct BrokerAddress {
+    std::string host;
+    int port = 1883;
+    bool tls = false;
+};
+std::optional<BrokerAddress> parseBrokerAddress(const std::string& text);
 
 // What the gate runs on: one line, where its clients connect, and the projectors on it.
 struct GateConfig {
@@ -63,8 +74,8 @@ struct GateConfig {
     int speed = 19200;
     ListenAddress listen{"127.0.0.1", 4001};
     int maxClients = 16;
-    std::vector<std::string> allow; // beyond loopback, who may connect ("192.0.2.0/24")
-    bool insecureOpen = false;      // or anyone, knowingly
+    std::vector<std::string> allow;             // beyond loopback, who may connect ("192.0.2.0/24")
+    bool insecureOpen = false;                  // or anyone, knowingly
     std::chrono::milliseconds maxWait{3000};    // a frame waits no longer for the line
     std::chrono::milliseconds lateWindow{2000}; // after an unanswered frame
     std::chrono::seconds probe{10};             // a projector that does not answer is tried

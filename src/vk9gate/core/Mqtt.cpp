@@ -119,10 +119,16 @@ std::string discoveryConfig(const EntityRow& row, const Device& device) {
         o.add("payload_press", text("PRESS"));
     }
     if (!row.unit.empty()) {
-        o.add("unit_of_measurement", text(row.unit)).add("state_class", text("measurement"));
+        o.add("unit_of_measurement", text(row.unit));
+    }
+    if (!row.stateClass.empty()) {
+        o.add("state_class", text(row.stateClass));
     }
     if (!row.deviceClass.empty()) {
         o.add("device_class", text(row.deviceClass));
+    }
+    if (row.diagnostic) {
+        o.add("entity_category", text("diagnostic"));
     }
     o.add("unique_id", text(device.nodeId() + "_" + key))
         .add("has_entity_name", "true")

@@ -32,6 +32,8 @@ struct EntityRow {
     std::string_view stateFrom{};      // the status query that gives its state; none: optimistic
     std::string_view unit{};
     std::string_view deviceClass{};
+    std::string_view stateClass{}; // "measurement", or "total_increasing" for a count
+    bool diagnostic = false;       // shown apart from the controls
 };
 
 using protocol::codeNamed;
@@ -50,13 +52,13 @@ inline constexpr std::array kEntities{
     EntityRow{"input", Kind::Select, "Input",
               {{{"Input 1", codeNamed("mode-set-1")}, {"Input 2", codeNamed("mode-set-2")},
                 {"Input 3", codeNamed("mode-set-3")}, {"Input 4", codeNamed("mode-set-4")}}}, kInputQuery},
-    EntityRow{"lamp_hours", Kind::Sensor, "Lamp hours", {}, kLampHoursQuery, "h", "duration"},
+    EntityRow{"lamp_hours", Kind::Sensor, "Lamp hours", {}, kLampHoursQuery, "h", "duration", "total_increasing", true},
     EntityRow{"lamp_mode", Kind::Select, "Lamp mode",
               {{{"4 lamps", codeNamed("lamp-4")}, {"Lamps 1 and 4", codeNamed("lamp-1-4")},
                 {"Lamps 2 and 3", codeNamed("lamp-2-3")}}}, kLampModeQuery},
-    EntityRow{"temperature_s1", Kind::Sensor, "Temperature S1", {}, kTemperatureQuery, "°C", "temperature"},
-    EntityRow{"temperature_s2", Kind::Sensor, "Temperature S2", {}, kTemperatureQuery, "°C", "temperature"},
-    EntityRow{"picture_reversal", Kind::Sensor, "Picture reversal", {}, kReversalQuery},
+    EntityRow{"temperature_s1", Kind::Sensor, "Temperature S1", {}, kTemperatureQuery, "°C", "temperature", "measurement", true},
+    EntityRow{"temperature_s2", Kind::Sensor, "Temperature S2", {}, kTemperatureQuery, "°C", "temperature", "measurement", true},
+    EntityRow{"picture_reversal", Kind::Sensor, "Picture reversal", {}, kReversalQuery, {}, {}, {}, true},
     EntityRow{"sound_mute", Kind::Switch, "Sound mute",
               {{{"ON", codeNamed("sound-mute-on")}, {"OFF", codeNamed("sound-mute-off")}}}},
     EntityRow{"no_show", Kind::Switch, "No show",
@@ -70,7 +72,7 @@ inline constexpr std::array kEntities{
     EntityRow{"normal", Kind::Button, "Normal", {{{"PRESS", codeNamed("normal")}}}},
     EntityRow{"p_timer", Kind::Button, "P-timer", {{{"PRESS", codeNamed("p-timer")}}}},
     EntityRow{"display_clear", Kind::Button, "Display clear", {{{"PRESS", codeNamed("display-clear")}}}},
-    EntityRow{"c01", Kind::Button, "C01", {{{"PRESS", codeNamed("c01")}}}},
+    EntityRow{"c01", Kind::Button, "Function C01", {{{"PRESS", codeNamed("c01")}}}},
 };
 // clang-format on
 

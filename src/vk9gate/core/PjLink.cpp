@@ -26,9 +26,6 @@ constexpr auto kFresh = 1s;            // a status reading this recent is not as
 constexpr auto kStaleDuringHold = 30s; // nor one this recent while another client holds a button
 constexpr auto kLongest = 3500ms;      // the answer comes within this, whatever the line does
 
-constexpr std::size_t kLongestName = 64;
-constexpr std::size_t kLongestInfo = 32;
-
 std::string answerLine(const Request& r, std::string_view value) {
     return std::string("%") + r.cls + r.body + "=" + std::string(value);
 }

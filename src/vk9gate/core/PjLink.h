@@ -19,6 +19,8 @@ namespace vk9::gate::pjlink {
 // sockets are the shell's.
 
 inline constexpr std::size_t kLongestLine = 136; // a request, its carriage return excluded
+inline constexpr std::size_t kLongestName = 64;  // NAME's answer
+inline constexpr std::size_t kLongestInfo = 32;  // INF1's, INF2's and INFO's
 
 // "%1POWR 1": the class, the four-character body, the parameter.
 struct Request {
