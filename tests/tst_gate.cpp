@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 
 #include <csignal>
@@ -425,6 +426,38 @@ private slots:
         QCOMPARE(gate.said.count("wrong PJLink password"), 1);
     }
 
+    // A service may see no other user's processes (ProtectProc=invisible): a line locked by
+    // a live program is still in use by it, not a permission error.
+    void lineHeldWhereProcessesAreInvisible() {
+        Simulator sim({});
+        const QString device = QFileInfo(sim.link).symLinkTarget();
+        QProcess holder;
+        holder.start("sleep", {"30"});
+        QVERIFY(holder.waitForStarted());
+        const QByteArray pid = QByteArray::number(holder.processId());
+        QFile lock("/run/lock/LCK.." + device.mid(5).replace('/', '_'));
+        QVERIFY(lock.open(QIODevice::WriteOnly) && lock.write(pid.rightJustified(10) + "\n") == 11);
+        lock.close();
+        QFile::setPermissions(device, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                                          QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther);
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost);
+        const QString listen = "127.0.0.1:" + QString::number(probe.serverPort());
+        probe.close();
+        const Ran r = runProgram(
+            "unshare",
+            {"-m", "--fork", "sh", "-c",
+             "mount -t proc -o hidepid=invisible proc /proc && exec setpriv --reuid=65534 "
+             "--regid=65534 --clear-groups " VK9GATE_PATH " --line " +
+                 device + " --listen " + listen});
+        lock.remove();
+        if (r.status != 3 && !r.err.contains("vk9gate")) {
+            QSKIP(qPrintable("a mount namespace with /proc of its own is not to be had: " + r.err));
+        }
+        QCOMPARE(r.status, 3);
+        QVERIFY2(r.err.contains(device + " is in use by process " + pid + "\n"), qPrintable(r.err));
+    }
+
     // The configuration as an administrator writes it: each error names the file, the line
     // and the key; --check says so and exits 2, or exits 0 for a good file.
     void configurationChecked_data() {
@@ -462,7 +495,16 @@ private slots:
         QTest::newRow("PJLink open, knowingly") << pjlink + "listen = \"0.0.0.0\"\ninsecure_no_password = true\n"
             << 0 << " is good\n";
         QTest::newRow("a password readable by others") << pjlink + "password_file = \"PASSWORD\"\n" << 2
-            << ":7: projector.pjlink.password_file: PASSWORD: readable by others (mode 0644): chmod o-rwx PASSWORD\n";
+            << ":7: projector.pjlink.password_file: PASSWORD: readable by others (mode 0644): chmod 600 PASSWORD\n";
+        QTest::newRow("a FIFO as a password") << pjlink + "password_file = \"%DIR/fifo\"\n" << 2
+            << ":7: projector.pjlink.password_file: %DIR/fifo: a FIFO, not a file\n";
+        QTest::newRow("a folder as a password") << pjlink + "password_file = \"%DIR\"\n" << 2
+            << ":7: projector.pjlink.password_file: %DIR: a folder, not a file\n";
+        QTest::newRow("a link as a password") << pjlink + "password_file = \"%DIR/link\"\n" << 2
+            << ":7: projector.pjlink.password_file: %DIR/link: a symbolic link; give the file itself\n";
+        QTest::newRow("a credential") << pjlink + "listen = \"0.0.0.0\"\npassword_file = \"hall.pjlink\"\n" << 0 << " is good\n";
+        QTest::newRow("a credential not given") << pjlink + "password_file = \"left.pjlink\"\n" << 2
+            << ":7: projector.pjlink.password_file: %DIR/credentials/left.pjlink: No such file or directory\n";
         QTest::newRow("PJLink on every IPv6 address, with the gate's port") << pjlink + "listen = \"::\"\n"
             "insecure_no_password = true\n[[projector]]\naddress = \"002\"\n[projector.pjlink]\nlisten = \"127.0.0.1:4352\"\n" << 2
             << ":9: projector 002: pjlink.listen 127.0.0.1:4352 is taken by another listener\n";
@@ -509,7 +551,13 @@ private slots:
         password.close();
         password.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
                                 QFile::ReadOther); // 0644
-        toml.replace("PASSWORD", password.fileName().toUtf8());
+        toml.replace("PASSWORD", password.fileName().toUtf8()).replace("%DIR", dir.path().toUtf8());
+        QVERIFY(::mkfifo(dir.filePath("fifo").toUtf8(), 0600) == 0);
+        QVERIFY(QFile::link(password.fileName(), dir.filePath("link")));
+        QVERIFY(QDir(dir.path()).mkdir("credentials")); // as systemd hands them over
+        QVERIFY(password.copy(dir.filePath("credentials/hall.pjlink")));
+        QFile::setPermissions(dir.filePath("credentials/hall.pjlink"), QFile::ReadOwner);
+        qputenv("CREDENTIALS_DIRECTORY", dir.filePath("credentials").toUtf8());
         QFile file(dir.filePath("hall.toml"));
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(toml) == toml.size());
         file.close();
@@ -517,7 +565,8 @@ private slots:
         QCOMPARE(r.status, status);
         QCOMPARE(status == 0 ? r.out : r.err, QString("vk9gate: FILE" + said)
                                                   .replace("FILE", file.fileName())
-                                                  .replace("PASSWORD", password.fileName()));
+                                                  .replace("PASSWORD", password.fileName())
+                                                  .replace("%DIR", dir.path()));
     }
 };
 

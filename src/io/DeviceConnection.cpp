@@ -4,10 +4,13 @@
 #include <QFileInfo>
 #include <QtGlobal>
 
+#include <cerrno>
+
 #if defined(Q_OS_WIN)
 #include <windows.h>
 #else
 #include <poll.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #endif
@@ -56,12 +59,15 @@ std::string lockHolder(const QString& realPath) {
             return "whoever wrote " + lock.fileName().toStdString() +
                    ", which names no process: remove it if no program uses the line";
         }
-        QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
-        if (!comm.open(QIODevice::ReadOnly)) {
+        // Asked of the kernel, not of /proc: a service may see no other user's processes
+        // there (ProtectProc=invisible), though they hold the line all the same.
+        if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH) {
             return {}; // stale: its process is gone, and the open takes it over
         }
-        const QByteArray program =
-            lines.value(1).trimmed().isEmpty() ? comm.readAll().trimmed() : lines[1].trimmed();
+        QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+        const QByteArray program = !lines.value(1).trimmed().isEmpty() ? lines[1].trimmed()
+                                   : comm.open(QIODevice::ReadOnly)    ? comm.readAll().trimmed()
+                                                                       : QByteArray();
         return "process " + std::to_string(pid) +
                (program.isEmpty() ? std::string() : " (" + program.toStdString() + ")");
     }

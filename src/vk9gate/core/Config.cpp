@@ -7,6 +7,7 @@
 #include <toml++/toml.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -340,21 +341,58 @@ std::string ProjectorConfig::title() const {
            (name.empty() ? "" : " (" + name + ")");
 }
 
-Password readPasswordFile(const std::string& path, std::size_t longest) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        return {{}, path + ": " + std::strerror(errno)};
+Password readPasswordFile(const std::string& given, std::size_t longest) {
+    // A name without a folder is a credential systemd hands the service (LoadCredential=).
+    std::string path = given;
+    if (given.find('/') == std::string::npos) {
+        const char* credentials = std::getenv("CREDENTIALS_DIRECTORY");
+        if (credentials == nullptr || *credentials == '\0') {
+            return {{},
+                    given + ": a credential, but the gate was given none: LoadCredential=" + given +
+                        ":FILE in its unit, or the file's full path"};
+        }
+        path = std::string(credentials) + "/" + given;
     }
-    if ((info.st_mode & S_IRWXO) != 0) {
+    // Opened once, neither following a link nor waiting on a FIFO; checked on what was opened.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        return {{},
+                path + ": " +
+                    (error == ELOOP ? std::string("a symbolic link; give the file itself")
+                     : error == EACCES
+                         ? "permission denied to user " + std::to_string(::geteuid()) +
+                               ": a credential (LoadCredential=) needs none"
+                         : std::string(std::strerror(error)))};
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat info {};
+    ::fstat(fd, &info);
+    if (!S_ISREG(info.st_mode)) {
+        return {{},
+                path + (S_ISDIR(info.st_mode)    ? ": a folder, not a file"
+                        : S_ISFIFO(info.st_mode) ? ": a FIFO, not a file"
+                                                 : ": not a regular file")};
+    }
+    if ((info.st_mode & (S_IRWXO | S_IWGRP)) != 0) {
         char mode[8];
         std::snprintf(mode, sizeof mode, "%04o", unsigned(info.st_mode & 07777));
-        return {{}, path + ": readable by others (mode " + mode + "): chmod o-rwx " + path};
+        return {
+            {},
+            path + ": " +
+                ((info.st_mode & S_IRWXO) != 0 ? "readable by others" : "writable by its group") +
+                " (mode " + mode + "): chmod 600 " + path};
     }
-    std::ifstream file(path);
-    std::string text;
-    if (!file || !std::getline(file, text)) {
-        return {{}, path + ": cannot be read"};
+    std::string text(longest + 2, '\0');
+    const ssize_t got = ::read(fd, text.data(), text.size());
+    text.resize(got > 0 ? std::size_t(got) : 0);
+    if (got < 0) {
+        return {{}, path + ": cannot be read (" + std::strerror(errno) + ")"};
     }
+    text = text.substr(0, text.find('\n'));
     if (text.empty() || text.size() > longest || !allPrintable(text)) {
         return {{},
                 path + ": a password is 1 to " + std::to_string(longest) +
