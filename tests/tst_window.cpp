@@ -138,7 +138,8 @@ private slots:
         QCOMPARE(p.form->height(), 417);
     }
 
-    // Return, Enter and Space click a focused button; the keyboard never starts a repeat.
+    // Return, Enter and Space click a focused button once, however long they are held; the
+    // keyboard never starts a repeat.
     // Ctrl+J opens the whole panel whatever has the focus, and the key goes on to it.
     void keysOnAFocusedControl_data() {
         QTest::addColumn<QString>("focus");
@@ -167,6 +168,15 @@ private slots:
         const auto k = Qt::Key(key & ~Qt::KeyboardModifierMask);
         const auto modifiers = Qt::KeyboardModifiers(key & Qt::KeyboardModifierMask);
         QTest::keyPress(p.form->windowHandle(), k, modifiers);
+        // Held: X tells each repeat as a release and a press at one moment, marked as a
+        // repeat or not.
+        for (int i = 0; i < 8 && modifiers == Qt::NoModifier; ++i) {
+            for (const auto type : {QEvent::KeyRelease, QEvent::KeyPress}) {
+                QKeyEvent repeat(type, k, modifiers, {}, i % 2 == 0);
+                repeat.setTimestamp(660 + 40 * i);
+                QApplication::sendEvent(p.get(focus), &repeat);
+            }
+        }
         QTest::qWait(300); // long enough for a repeat to show, were one started
         QTest::keyRelease(p.form->windowHandle(), k, modifiers);
         QTRY_COMPARE((p.line += p.pty->read()), sent);

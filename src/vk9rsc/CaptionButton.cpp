@@ -40,15 +40,39 @@ void CaptionButton::paintEvent(QPaintEvent* /*event*/) {
     painter.drawText(area, flags, caption);
 }
 
+namespace {
+
+bool clicks(int key) {
+    return key == Qt::Key_Space || key == Qt::Key_Select || key == Qt::Key_Return ||
+           key == Qt::Key_Enter;
+}
+
+} // namespace
+
+// A held key repeats. X tells each repeat as a release and a press at the same moment, and
+// does not always mark them as repeats: a press at the moment of the key's own release is
+// one. The button acts on the press, never on a release, so it acts once per keystroke.
 void CaptionButton::keyPressEvent(QKeyEvent* event) {
-    // A focused button outside a dialog ignores Return and Enter unless it is a default
-    // button, and default buttons draw differently: click it here instead.
-    const int key = event->key();
-    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && !event->isAutoRepeat()) {
-        click();
+    if (!clicks(event->key())) {
+        QPushButton::keyPressEvent(event);
         return;
     }
-    QPushButton::keyPressEvent(event);
+    const bool repeat = event->isAutoRepeat() ||
+                        (event->key() == m_releasedKey && event->timestamp() == m_releasedAt);
+    if (!repeat) {
+        click();
+    }
+    event->accept();
+}
+
+void CaptionButton::keyReleaseEvent(QKeyEvent* event) {
+    if (!clicks(event->key())) {
+        QPushButton::keyReleaseEvent(event);
+        return;
+    }
+    m_releasedKey = event->key();
+    m_releasedAt = event->timestamp();
+    event->accept();
 }
 
 } // namespace vk9::qt
