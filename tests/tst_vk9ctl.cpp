@@ -266,6 +266,25 @@ private slots:
         QCOMPARE(r.status, 1);
     }
 
+    // A server that answers a frame and then hangs up at once (a gate stopped) took the
+    // connection: a lost line, and the reply it gave stands.
+    void aLineLostAtOnceKeepsItsReplies() {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost);
+        const QString port = QString::number(probe.serverPort());
+        probe.close();
+        QProcess server; // reads CR0, answers stand-by, reads CR1 and hangs up
+        server.start("socat",
+                     {"TCP-LISTEN:" + port + ",bind=127.0.0.1,reuseaddr",
+                      "SYSTEM:head -c 4 >/dev/null; printf '80\\r'; head -c 4 >/dev/null"});
+        QTRY_VERIFY(QTcpSocket().bind(QHostAddress::LocalHost, quint16(port.toInt())) == false);
+        const Ran r = vk9ctl({"--port", "tcp://127.0.0.1:" + port, "status"});
+        QCOMPARE(r.out, QStringLiteral(" Stand by\n"));
+        QCOMPARE(r.err, "vk9ctl: tcp://127.0.0.1:" + port +
+                            " (from --port) went away: the server closed the connection\n");
+        QCOMPARE(r.status, 3);
+    }
+
     // Through ser2net, and turned away by it when its line is in use.
     void throughSer2net() {
         Simulator sim({});

@@ -555,8 +555,15 @@ int main(int argc, char* argv[]) {
     Run run{session, line.deviceName() + " (" + from + ")", prefixes->size() > 1, {}};
     bool turnedAway = false; // a device server that hung up at once: nothing reached the line
     line.onLost([&](const std::string&, const std::string& reason, bool) {
-        turnedAway = reason.rfind("the line is in use", 0) == 0;
-        session.end(run.where + " went away: " + reason);
+        // A server that has answered a frame took the connection, however soon it hangs up
+        // (a gate stopped or restarted): a lost line, and what was answered stands.
+        const bool answered = std::any_of(run.results.begin(), run.results.end(),
+                                          [](const Result& r) { return r.reply.has_value(); });
+        turnedAway = !answered && reason.rfind("the line is in use", 0) == 0;
+        session.end(run.where + " went away: " +
+                    (answered && reason.rfind("the line is in use", 0) == 0
+                         ? std::string("the server closed the connection")
+                         : reason));
     });
     std::vector<std::string> noted; // what the line has to say, each once
     line.onNote([&](const std::string& device, const std::string& text, bool) {
