@@ -482,6 +482,8 @@ private slots:
             << ": [line]: missing; it names the line: port = \"/dev/ttyUSB0\"\n";
         QTest::newRow("a bad address") << line + "[[projector]]\naddress = \"5\"\n" << 2
             << ":4: projector.address: \"001\" to \"004\", or \"\" for one projector without an address\n";
+        QTest::newRow("an address as a number, one error") << line + "[[projector]]\naddress = 1\n" << 2
+            << ":4: projector.address: a text in quotes\n";
         QTest::newRow("two errors") << line + "max_clients = 0\n[[projector]]\nname = 3\n" << 2
             << ":3: line.max_clients: a whole number from 1 to 256\nvk9gate: FILE:5: projector.name: a text in quotes\n"
                "vk9gate: FILE:4: projector.address: missing\n";
