@@ -23,7 +23,7 @@ ensure_packages() {
 
 BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev libqt6serialport6-dev
                 qt6-qpa-plugins fonts-ipafont-gothic libxcb1-dev libtomlplusplus-dev
-                libsystemd-dev libmosquitto-dev)
+                libsystemd-dev libmosquitto-dev systemd)
 # The tests also run real network device servers (ser2net, and sredird behind socat) in
 # front of pseudo-terminals, drop their packets in a network namespace of their own, and
 # build and check the Debian package.

@@ -12,8 +12,12 @@ set(expected
     lib/systemd/system/vk9gate@.service
     usr/bin/vk9ctl usr/bin/vk9gate usr/bin/vk9rsc usr/bin/vk9sim
     usr/share/applications/vk9rsc.desktop
+    usr/share/doc/vk9ctl/changelog.gz usr/share/doc/vk9ctl/copyright
+    usr/share/doc/vk9gate/changelog.gz usr/share/doc/vk9gate/copyright
+    usr/share/doc/vk9gate/examples/hall.toml
     usr/share/doc/vk9rsc/changelog.gz usr/share/doc/vk9rsc/copyright
-    usr/share/doc/vk9rsc/examples/hall.toml usr/share/doc/vk9rsc/examples/lines.toml
+    usr/share/doc/vk9rsc/examples/lines.toml
+    usr/share/doc/vk9sim/changelog.gz usr/share/doc/vk9sim/copyright
     usr/share/icons/hicolor/64x64/apps/vk9rsc.png
     usr/share/man/man1/vk9ctl.1.gz usr/share/man/man1/vk9rsc.1.gz usr/share/man/man1/vk9sim.1.gz
     usr/share/man/man8/vk9gate.8.gz
