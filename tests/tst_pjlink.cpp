@@ -184,6 +184,7 @@ private slots:
         QTest::newRow("a password") << true << digest + "%1POWR 1\r%1INPT ?\r" << QStringList{"POWR 1", "INPT ?"};
         QTest::newRow("a digest alone") << true << digest + "\r%1INPT ?\r" << QStringList{"INPT ?"};
         QTest::newRow("an empty line") << false << QByteArray("\r%1CLSS ?\r") << QStringList{"CLSS ?"};
+        QTest::newRow("an empty line before the password") << true << "\r" + digest + "%1INPT ?\r" << QStringList{"INPT ?"};
         QTest::newRow("empty lines alone") << false << QByteArray("\r\r\r") << QStringList{};
         QTest::newRow("a wrong password") << true << QByteArray("00000000000000000000000000000000%1POWR 1\r")
                                           << QStringList{"PJLINK ERRA", "closed: wrong password"};

@@ -35,7 +35,22 @@ Gate::Gate(GateConfig config, const Log& log)
                   m_log.say(Log::Error, "the line " + m_line.name() + " did not open: " + why);
                   m_fatal(3);
               },
-              [this] { lineBytes(); }}) {
+              [this] { lineBytes(); }}),
+      m_outsiders(log,
+                  [](std::uint64_t n, const std::string& peer) {
+                      return n == 1 ? "turned away a client not in line.allow, from " + peer
+                                    : "turned away " + std::to_string(n) +
+                                          " more clients not in line.allow in the last minute, "
+                                          "the last from " +
+                                          peer;
+                  }),
+      m_overflow(log, [this](std::uint64_t n, const std::string& peer) {
+          const std::string full = std::to_string(m_config.maxClients) + " are connected";
+          return n == 1
+                     ? "turned away a client from " + peer + ": " + full
+                     : "turned away " + std::to_string(n) + " more clients in the last minute (" +
+                           full + "), the last from " + peer;
+      }) {
     m_clock.start();
     m_wake.setSingleShot(true);
     m_wake.setTimerType(Qt::PreciseTimer);
@@ -252,21 +267,13 @@ void Gate::accept() {
         }
         if (!m_allowed.empty() && std::none_of(m_allowed.begin(), m_allowed.end(),
                                                [&](auto& s) { return peer.isInSubnet(s); })) {
-            ++m_outsiders;
-            if (now() - m_outsidersToldAt >= 60s) { // once a minute at most, with the count
-                m_log.say(Log::Warning, "turned away " + std::to_string(m_outsiders) + " client" +
-                                            (m_outsiders == 1 ? "" : "s") +
-                                            " not in line.allow, the last from " + peerOf(*socket));
-                m_outsiders = 0;
-                m_outsidersToldAt = now();
-            }
+            m_outsiders.add(peerOf(*socket));
             socket->abort();
             socket->deleteLater();
             continue;
         }
         if (int(m_sessions.size()) >= m_config.maxClients) {
-            m_log.say(Log::Warning, "turned away a client from " + peerOf(*socket) + ": " +
-                                        std::to_string(m_config.maxClients) + " are connected");
+            m_overflow.add(peerOf(*socket));
             socket->abort();
             socket->deleteLater();
             continue;

@@ -17,8 +17,8 @@
 
 #include <functional>
 #include <map>
-#include <set>
 #include <memory>
+#include <set>
 #include <vector>
 
 namespace vk9::gate {
@@ -84,8 +84,8 @@ private:
     std::map<std::uint32_t, std::unique_ptr<ShareSession>> m_sessions;
     std::uint32_t m_lastId = 0;
     std::vector<std::pair<QHostAddress, int>> m_allowed; // none: anyone who reaches the port
-    std::uint64_t m_outsiders = 0;                        // turned away since the last word
-    Time m_outsidersToldAt{-3600000000};
+    Tally m_outsiders;                                   // clients not in line.allow, turned away
+    Tally m_overflow; // clients beyond line.max_clients, turned away
     std::unique_ptr<qt::TrafficLog> m_traffic;
     std::function<void(int)> m_fatal;
     std::function<void(const std::string&)> m_statusChanged;

@@ -1,5 +1,10 @@
 #pragma once
 
+#include <QTimer>
+
+#include <cstdint>
+#include <functional>
+#include <string>
 #include <string_view>
 
 namespace vk9::gate {
@@ -18,6 +23,23 @@ public:
 private:
     bool m_verbose;
     bool m_journal;
+};
+
+// Events of one kind that may come in bursts (clients turned away): the first told at once,
+// the rest of each minute in one line at its end, with their count. `line(1, detail)` tells
+// one; `line(n, detail)` the n more of a minute, `detail` the last one's.
+class Tally {
+public:
+    using Line = std::function<std::string(std::uint64_t count, const std::string& detail)>;
+    Tally(const Log& log, Line line);
+    void add(const std::string& detail);
+
+private:
+    const Log& m_log;
+    Line m_line;
+    QTimer m_minute;
+    std::uint64_t m_untold = 0;
+    std::string m_last;
 };
 
 } // namespace vk9::gate

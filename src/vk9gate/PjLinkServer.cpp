@@ -45,7 +45,14 @@ PjLinkServer::PjLinkServer(const ProjectorConfig& projector, Arbiter& arbiter,
       m_link(arbiter, states, settingsOf(projector), m_title + " (PJLink)",
              [this](pjlink::ProjectorLink::ConnectionId id, const std::string& line) {
                  answer(id, line);
-             }) {
+             }),
+      m_overflow(log, [this](std::uint64_t n, const std::string& peer) {
+          const std::string full = std::to_string(m_config.maxConnections) + " are connected";
+          return m_title + (n == 1 ? ": turned away a PJLink client from " + peer + ": " + full
+                                   : ": turned away " + std::to_string(n) +
+                                         " more PJLink clients in the last minute (" + full +
+                                         "), the last from " + peer);
+      }) {
     connect(&m_server, &QTcpServer::newConnection, this, &PjLinkServer::accept);
 }
 
@@ -81,8 +88,7 @@ void PjLinkServer::accept() {
         const std::string random = m_config.password.empty() ? std::string() : randomHex();
         if (int(m_connections.size()) >= m_config.maxConnections ||
             (!m_config.password.empty() && random.empty())) {
-            m_log.say(Log::Warning, m_title + ": turned away a PJLink client from " + peer + ": " +
-                                        std::to_string(m_config.maxConnections) + " are connected");
+            m_overflow.add(peer);
             socket->abort();
             socket->deleteLater();
             continue;
@@ -97,12 +103,17 @@ void PjLinkServer::accept() {
         auto* idle = new QTimer(socket);
         idle->setSingleShot(true);
         connect(idle, &QTimer::timeout, this,
-                [this, id] { close(id, "no request for 30 s", Log::Info); });
+                [this, id] { close(id, "no request for 30 s", Log::Debug); });
         const auto& c =
             m_connections
                 .emplace(id, Connection{socket,
                                         pjlink::Session(m_clock(), random, digest.toStdString()),
-                                        idle, peer, socket->peerAddress().toString().toStdString()})
+                                        idle,
+                                        peer,
+                                        socket->peerAddress().toString().toStdString(),
+                                        false,
+                                        false,
+                                        {}})
                 .first->second;
         idle->start(pjlink::Session::kIdle);
         connect(socket, &QTcpSocket::readyRead, this, [this, id] { read(id); });
@@ -118,23 +129,52 @@ void PjLinkServer::accept() {
 
 void PjLinkServer::read(pjlink::ProjectorLink::ConnectionId id) {
     const auto it = m_connections.find(id);
-    if (it == m_connections.end()) {
-        return;
+    if (it != m_connections.end()) {
+        take(id, it->second.socket->readAll());
     }
-    Connection& c = it->second;
-    const QByteArray bytes = c.socket->readAll();
+}
+
+void PjLinkServer::take(pjlink::ProjectorLink::ConnectionId id, const QByteArray& bytes) {
+    Connection& c = m_connections.at(id);
     if (c.refused) {
         return; // its answer is on its way
     }
-    const pjlink::Session::Fed fed =
-        c.session.feed(m_clock(), {bytes.constData(), std::size_t(bytes.size())});
-    if (fed.wrongPassword) {
-        refuse(id);
+    if (c.holding) {
+        c.held += bytes;
         return;
     }
-    if (!fed.lines.empty()) {
-        m_refusals.erase(c.host); // its password is right
+    const pjlink::Session::Fed fed =
+        c.session.feed(m_clock(), {bytes.constData(), std::size_t(bytes.size())});
+    if (!fed.wrongPassword && !fed.rightPassword) {
+        serve(id, fed);
+        return;
     }
+    const Time now = m_clock();
+    const Time at = passwordAnswered(c.host, fed.wrongPassword);
+    if (fed.wrongPassword) {
+        refuse(id, at);
+    } else if (at <= now) {
+        serve(id, fed);
+    } else {
+        c.holding = true;
+        QTimer::singleShot(std::chrono::ceil<std::chrono::milliseconds>(at - now), c.socket,
+                           [this, id, fed] {
+                               const auto it = m_connections.find(id);
+                               if (it == m_connections.end()) {
+                                   return;
+                               }
+                               it->second.holding = false;
+                               const QByteArray later = std::exchange(it->second.held, {});
+                               serve(id, fed);
+                               if (m_connections.count(id) != 0 && !later.isEmpty()) {
+                                   take(id, later);
+                               }
+                           });
+    }
+}
+
+void PjLinkServer::serve(pjlink::ProjectorLink::ConnectionId id, const pjlink::Session::Fed& fed) {
+    Connection& c = m_connections.at(id);
     c.idle->start(std::chrono::ceil<std::chrono::milliseconds>(c.session.idleUntil() - m_clock()));
     constexpr std::size_t kMostWaiting = 8; // a client waits for each answer
     for (const pjlink::Parsed& line : fed.lines) {
@@ -158,19 +198,41 @@ void PjLinkServer::read(pjlink::ProjectorLink::ConnectionId id) {
     m_changed();
 }
 
-void PjLinkServer::refuse(pjlink::ProjectorLink::ConnectionId id) {
+// When a password from `host` is answered: at once while it has given no wrong one lately;
+// else in its turn after the last answer there, a wrong one pushing the next further off (a
+// quarter of a second, doubling to 8 s). Connections in parallel guess no faster.
+Time PjLinkServer::passwordAnswered(const std::string& host, bool wrong) {
     using namespace std::chrono_literals;
     constexpr auto kForgetAfter = std::chrono::minutes(10);
     constexpr auto kLongestDelay = 8s;
+    const Time now = m_clock();
+    std::erase_if(m_refusals, [&](const auto& r) {
+        return now - r.second.last > kForgetAfter && r.second.untold == 0;
+    });
+    const auto found = m_refusals.find(host);
+    if (found == m_refusals.end() && !wrong) {
+        return now;
+    }
+    Refusals& r = found != m_refusals.end() ? found->second : m_refusals[host];
+    const Time turn = std::max(now, r.nextAnswer);
+    if (!wrong) {
+        r.inARow = 0; // the next wrong one starts the wait again, its count kept
+        return turn;
+    }
+    r.last = now;
+    const auto delay =
+        std::min<std::chrono::milliseconds>(kLongestDelay, 250ms * (1 << std::min(r.inARow++, 6)));
+    r.nextAnswer = turn + delay;
+    return r.nextAnswer;
+}
+
+void PjLinkServer::refuse(pjlink::ProjectorLink::ConnectionId id, Time at) {
+    using namespace std::chrono_literals;
     constexpr auto kTellEvery = 1min;
     Connection& c = m_connections.at(id);
     c.refused = true;
     const Time now = m_clock();
-    std::erase_if(m_refusals, [&](const auto& r) { return now - r.second.last > kForgetAfter; });
     Refusals& r = m_refusals[c.host];
-    r.last = now;
-    const auto delay = std::min<std::chrono::milliseconds>(
-        kLongestDelay, 250ms * (1 << std::min(r.inARow++, 6))); // a quarter of a second, doubling
     if (now - r.told >= kTellEvery) {
         m_log.say(Log::Warning, m_title + ": a wrong PJLink password from " + c.host +
                                     "; the next from there are answered more slowly");
@@ -188,10 +250,11 @@ void PjLinkServer::refuse(pjlink::ProjectorLink::ConnectionId id) {
             }
         });
     }
-    QTimer::singleShot(delay, c.socket, [this, id] {
-        answer(id, "PJLINK ERRA");
-        close(id, {});
-    });
+    QTimer::singleShot(std::chrono::ceil<std::chrono::milliseconds>(at - now), c.socket,
+                       [this, id] {
+                           answer(id, "PJLINK ERRA");
+                           close(id, {});
+                       });
 }
 
 void PjLinkServer::answer(pjlink::ProjectorLink::ConnectionId id, const std::string& line) {

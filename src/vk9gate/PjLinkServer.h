@@ -24,7 +24,7 @@ public:
     ~PjLinkServer() override;
 
     std::string listen(); // why the address is not to be had; empty: it listens
-    void stop();   // the line is down: nobody is let in, and the connections go
+    void stop();          // the line is down: nobody is let in, and the connections go
     pjlink::ProjectorLink& link() { return m_link; }
     const std::string& title() const { return m_title; }
 
@@ -36,18 +36,25 @@ private:
         std::string peer;
         std::string host; // the peer's address alone
         bool refused = false;
+        bool holding = false; // its right password waits for its turn; later bytes with it
+        QByteArray held;
     };
-    // Wrong passwords from one address: each answered later than the last, to seconds, and
-    // told in the log as a count, at most once a minute.
+    // Passwords from one address after a wrong one: answered one after another, each later
+    // than the last (to seconds), whichever connection they come on, right or wrong; the
+    // wrong ones told in the log as a count, at most once a minute.
     struct Refusals {
         int inARow = 0;
         int untold = 0;
         Time last{0};
         Time told{-3600000000};
+        Time nextAnswer{0};
     };
-    void refuse(pjlink::ProjectorLink::ConnectionId id);
+    Time passwordAnswered(const std::string& host, bool wrong);
+    void refuse(pjlink::ProjectorLink::ConnectionId id, Time at);
     void accept();
     void read(pjlink::ProjectorLink::ConnectionId id);
+    void take(pjlink::ProjectorLink::ConnectionId id, const QByteArray& bytes);
+    void serve(pjlink::ProjectorLink::ConnectionId id, const pjlink::Session::Fed& fed);
     void close(pjlink::ProjectorLink::ConnectionId id, const std::string& why,
                Log::Level level = Log::Warning);
     void answer(pjlink::ProjectorLink::ConnectionId id, const std::string& line);
@@ -62,6 +69,7 @@ private:
     std::map<pjlink::ProjectorLink::ConnectionId, Connection> m_connections;
     std::map<std::string, Refusals> m_refusals;
     pjlink::ProjectorLink::ConnectionId m_lastId = 0;
+    Tally m_overflow; // clients beyond max_connections, turned away
 };
 
 } // namespace vk9::gate

@@ -272,6 +272,9 @@ Session::Fed Session::feed(Time now, std::string_view bytes) {
         }
         std::string line = std::exchange(m_partial, {});
         if (!m_authenticated) {
+            if (line.empty()) {
+                continue; // an empty line is no try
+            }
             if (!sameDigest(std::string_view(line).substr(0, 32), m_digest)) {
                 fed.answerNow = "PJLINK ERRA";
                 fed.close = "wrong password";
@@ -279,6 +282,7 @@ Session::Fed Session::feed(Time now, std::string_view bytes) {
                 return fed;
             }
             m_authenticated = true;
+            fed.rightPassword = true;
             line.erase(0, 32);
         }
         if (line.empty()) {

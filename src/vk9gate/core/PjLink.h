@@ -57,6 +57,7 @@ public:
         std::string answerNow;     // "PJLINK ERRA"
         std::string close;         // why the connection closes; empty: it stays
         bool wrongPassword = false;
+        bool rightPassword = false; // given in these bytes
     };
     Fed feed(Time now, std::string_view bytes);
     // 30 s after the last request (an empty line is none), the connection is closed.
