@@ -522,7 +522,10 @@ private slots:
             << ":7: projector.pjlink.password_file: %DIR/link: a symbolic link; give the file itself\n";
         QTest::newRow("a credential") << pjlink + "listen = \"0.0.0.0\"\npassword_file = \"hall.pjlink\"\n" << 0 << " is good\n";
         QTest::newRow("a credential not given") << pjlink + "password_file = \"left.pjlink\"\n" << 2
-            << ":7: projector.pjlink.password_file: %DIR/credentials/left.pjlink: No such file or directory\n";
+            << ":7: projector.pjlink.password_file: %DIR/credentials/left.pjlink: No such file or directory: no such credential; "
+               "LoadCredential=left.pjlink:PATH in the unit gives it\n";
+        QTest::newRow("a password by a relative path") << pjlink + "password_file = \"./hall.pjlink\"\n" << 2
+            << ":7: projector.pjlink.password_file: ./hall.pjlink: the file's full path, or a credential's name (without a folder)\n";
         QTest::newRow("PJLink on every IPv6 address, with the gate's port") << pjlink + "listen = \"::\"\n"
             "insecure_no_password = true\n[[projector]]\naddress = \"002\"\n[projector.pjlink]\nlisten = \"127.0.0.1:4352\"\n" << 2
             << ":9: projector 002: pjlink.listen 127.0.0.1:4352 is taken by another listener\n";
@@ -545,7 +548,6 @@ private slots:
         const QByteArray mqtt = line + "[mqtt]\n";
         QTest::newRow("MQTT as people write it") << mqtt + "broker = \"mqtt://127.0.0.1:1883/\"\n" << 0 << " is good\n";
         QTest::newRow("MQTT on IPv6, TLS") << mqtt + "broker = \"mqtts://[::1]\"\n" << 0 << " is good\n";
-        QTest::newRow("MQTT on IPv6") << mqtt + "broker = \"[::1]:1883\"\n" << 0 << " is good\n";
         QTest::newRow("MQTT as another scheme") << mqtt + "broker = \"ws://127.0.0.1:9001\"\n" << 2
             << ":4: mqtt.broker: HOST:PORT, HOST, mqtt://HOST:PORT or mqtts://HOST:PORT (TLS), such as 127.0.0.1:1883 or [::1]:1883\n";
         QTest::newRow("a discovery prefix ending in /") << mqtt + "discovery_prefix = \"homeassistant/\"\n" << 2
@@ -554,6 +556,13 @@ private slots:
             << ":4: mqtt.base_topic: levels of letters, digits, \"-\" and \"_\" between single \"/\", such as \"vk9\" or \"building/vk9\"\n";
         QTest::newRow("a base topic with an empty level") << mqtt + "base_topic = \"building//vk9\"\n" << 2
             << ":4: mqtt.base_topic: levels of letters, digits, \"-\" and \"_\" between single \"/\", such as \"vk9\" or \"building/vk9\"\n";
+        QTest::newRow("a CA folder") << mqtt + "ca_file = \"%DIR\"\n" << 2 << ":4: mqtt.ca_file: %DIR: a folder, not a file\n";
+        QTest::newRow("MQTT on IPv6 without brackets") << mqtt + "broker = \"::1:1883\"\n" << 2
+            << ":4: mqtt.broker: HOST:PORT, HOST, mqtt://HOST:PORT or mqtts://HOST:PORT (TLS), such as 127.0.0.1:1883 or [::1]:1883\n";
+        QTest::newRow("a broker's password without a user") << mqtt + "password_file = \"hall.pjlink\"\n" << 2
+            << ": mqtt.password_file: set mqtt.user too; a broker takes a password only with a user's name\n";
+        QTest::newRow("a traffic log that is a folder") << line + "traffic_log = \"%DIR\"\n" << 2
+            << ": line.traffic_log %DIR: cannot be written (a folder, not a file)\n";
         QTest::newRow("a CA file that is no certificate") << mqtt + "ca_file = \"PASSWORD\"\n" << 2
             << ":4: mqtt.ca_file: PASSWORD: holds no certificate (PEM, \"-----BEGIN CERTIFICATE-----\")\n";
         // clang-format on

@@ -259,8 +259,9 @@ private slots:
         Setup inPlainText(plain, ca);
         QTRY_VERIFY_WITH_TIMEOUT(vouched.gate->said.contains("mqtt: connected to the broker"),
                                  5000);
-        QTRY_VERIFY2_WITH_TIMEOUT(unknown.gate->said.contains("is not vouched for by the system's "
-                                                              "CAs: error:0A000086"),
+        QTRY_VERIFY2_WITH_TIMEOUT(unknown.gate->said.contains("was refused (not vouched for by the "
+                                                              "system's CAs, or not made for "
+                                                              "127.0.0.1): error:0A000086"),
                                   unknown.gate->said.constData(), 5000);
         QTRY_VERIFY2_WITH_TIMEOUT(inPlainText.gate->said.contains("does not speak TLS"),
                                   inPlainText.gate->said.constData(), 5000);

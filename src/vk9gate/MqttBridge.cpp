@@ -266,7 +266,8 @@ void MqttBridge::notThere(int rc) {
                                 ? (rc == MOSQ_ERR_ERRNO ? std::string(std::strerror(error))
                                                         : std::string(mosquitto_strerror(rc)))
                             : tls.find("certificate verify failed") != std::string::npos
-                                ? "its certificate is not vouched for by " + vouching + ": " + tls
+                                ? "its certificate was refused (not vouched for by " + vouching +
+                                      ", or not made for " + m_config.host + "): " + tls
                             : tls.find("wrong version number") != std::string::npos ||
                                     tls.empty() || tls.find("unexpected eof") != std::string::npos
                                 ? "it does not speak TLS on that port"

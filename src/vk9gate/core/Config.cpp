@@ -230,7 +230,11 @@ constexpr std::array kLineKeys{
     Key<GateConfig>{"max_wait_ms", [](Reader& r, const Node& n, const Name& k, GateConfig& c) { r.number(n, k, 100, 60000, c.maxWait); }},
     Key<GateConfig>{"late_ms", [](Reader& r, const Node& n, const Name& k, GateConfig& c) { r.number(n, k, 500, 60000, c.lateWindow); }},
     Key<GateConfig>{"probe_seconds", [](Reader& r, const Node& n, const Name& k, GateConfig& c) { r.number(n, k, 1, 3600, c.probe); }},
-    Key<GateConfig>{"traffic_log", [](Reader& r, const Node& n, const Name& k, GateConfig& c) { r.text(n, k, c.trafficLog); }},
+    Key<GateConfig>{"traffic_log", [](Reader& r, const Node& n, const Name& k, GateConfig& c) {
+        if (r.text(n, k, c.trafficLog) && !c.trafficLog.empty() && c.trafficLog.front() != '/') {
+            r.error(n, k, c.trafficLog + ": the file's full path");
+        }
+    }},
 };
 
 constexpr std::array kPjLinkKeys{
@@ -301,11 +305,12 @@ constexpr std::array kMqttKeys{
             return;
         }
         m.tls = true;
-        std::ifstream file(m.caFile);
-        const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-        if (!file) {
-            r.error(n, k, m.caFile + ": " + std::strerror(errno));
-        } else if (text.find("-----BEGIN CERTIFICATE-----") == std::string::npos) {
+        const FileText file = readRegularFile(m.caFile, 4 << 20, true); // a link, as in /etc/ssl/certs
+        if (m.caFile.front() != '/') {
+            r.error(n, k, m.caFile + ": the file's full path");
+        } else if (!file.error.empty()) {
+            r.error(n, k, file.error);
+        } else if (file.text.find("-----BEGIN CERTIFICATE-----") == std::string::npos) {
             r.error(n, k, m.caFile + ": holds no certificate (PEM, \"-----BEGIN CERTIFICATE-----\")");
         }
     }},
@@ -341,29 +346,21 @@ std::string ProjectorConfig::title() const {
            (name.empty() ? "" : " (" + name + ")");
 }
 
-Password readPasswordFile(const std::string& given, std::size_t longest) {
-    // A name without a folder is a credential systemd hands the service (LoadCredential=).
-    std::string path = given;
-    if (given.find('/') == std::string::npos) {
-        const char* credentials = std::getenv("CREDENTIALS_DIRECTORY");
-        if (credentials == nullptr || *credentials == '\0') {
-            return {{},
-                    given + ": a credential, but the gate was given none: LoadCredential=" + given +
-                        ":FILE in its unit, or the file's full path"};
-        }
-        path = std::string(credentials) + "/" + given;
-    }
-    // Opened once, neither following a link nor waiting on a FIFO; checked on what was opened.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+FileText readRegularFile(const std::string& path, std::size_t longest, bool followLink) {
+    // Opened once, waiting on no FIFO, and checked on what was opened.
+    const int fd =
+        ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW));
     if (fd < 0) {
         const int error = errno;
         return {{},
                 path + ": " +
-                    (error == ELOOP ? std::string("a symbolic link; give the file itself")
-                     : error == EACCES
-                         ? "permission denied to user " + std::to_string(::geteuid()) +
-                               ": a credential (LoadCredential=) needs none"
-                         : std::string(std::strerror(error)))};
+                    (error == ELOOP && !followLink
+                         ? std::string("a symbolic link; give the file itself")
+                     : error == EACCES ? "permission denied to user " + std::to_string(::geteuid())
+                                       : std::string(std::strerror(error))),
+                0,
+                error == ENOENT,
+                error == EACCES};
     }
     struct Closer {
         int fd;
@@ -377,22 +374,54 @@ Password readPasswordFile(const std::string& given, std::size_t longest) {
                         : S_ISFIFO(info.st_mode) ? ": a FIFO, not a file"
                                                  : ": not a regular file")};
     }
-    if ((info.st_mode & (S_IRWXO | S_IWGRP)) != 0) {
+    if (std::size_t(info.st_size) > longest) {
+        return {{}, path + ": over " + std::to_string(longest) + " bytes"};
+    }
+    std::string text(std::size_t(info.st_size), '\0');
+    const unsigned mode = info.st_mode;
+    std::size_t got = 0;
+    while (got < text.size()) {
+        const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+        if (n <= 0) {
+            return {{},
+                    path + ": cannot be read" +
+                        (n < 0 ? " (" + std::string(std::strerror(errno)) + ")" : "")};
+        }
+        got += std::size_t(n);
+    }
+    return {text, {}, mode};
+}
+
+Password readPasswordFile(const std::string& given, std::size_t longest) {
+    // A name without a folder is a credential systemd hands the service (LoadCredential=).
+    const bool credential = given.find('/') == std::string::npos;
+    const char* credentials = std::getenv("CREDENTIALS_DIRECTORY");
+    if (credential && (credentials == nullptr || *credentials == '\0')) {
+        return {{},
+                given + ": a credential, but the gate was given none: LoadCredential=" + given +
+                    ":PATH in its unit, or the file's full path"};
+    }
+    if (!credential && given.front() != '/') {
+        return {{}, given + ": the file's full path, or a credential's name (without a folder)"};
+    }
+    const std::string path = credential ? std::string(credentials) + "/" + given : given;
+    const FileText file = readRegularFile(path, 4096, false);
+    if (!file.error.empty()) {
+        return {{},
+                file.error + (credential && file.missing ? ": no such credential; LoadCredential=" +
+                                                               given + ":PATH in the unit gives it"
+                              : file.denied ? ": a credential (LoadCredential=) needs none"
+                                            : "")};
+    }
+    if ((file.mode & (S_IRWXO | S_IWGRP)) != 0) {
         char mode[8];
-        std::snprintf(mode, sizeof mode, "%04o", unsigned(info.st_mode & 07777));
-        return {
-            {},
-            path + ": " +
-                ((info.st_mode & S_IRWXO) != 0 ? "readable by others" : "writable by its group") +
-                " (mode " + mode + "): chmod 600 " + path};
+        std::snprintf(mode, sizeof mode, "%04o", file.mode & 07777);
+        return {{},
+                path + ": " +
+                    ((file.mode & S_IRWXO) != 0 ? "readable by others" : "writable by its group") +
+                    " (mode " + mode + "): chmod 600 " + path};
     }
-    std::string text(longest + 2, '\0');
-    const ssize_t got = ::read(fd, text.data(), text.size());
-    text.resize(got > 0 ? std::size_t(got) : 0);
-    if (got < 0) {
-        return {{}, path + ": cannot be read (" + std::strerror(errno) + ")"};
-    }
-    text = text.substr(0, text.find('\n'));
+    const std::string text = file.text.substr(0, file.text.find('\n'));
     if (text.empty() || text.size() > longest || !allPrintable(text)) {
         return {{},
                 path + ": a password is 1 to " + std::to_string(longest) +
@@ -451,11 +480,7 @@ std::optional<BrokerAddress> parseBrokerAddress(const std::string& text) {
     if (!rest.empty() && rest.back() == '/') {
         rest.pop_back(); // "mqtt://host:1883/", as people write it
     }
-    unsigned char v6[16];
-    if (inet_pton(AF_INET6, rest.c_str(), v6) == 1) { // "::1": an address alone
-        broker.host = rest;
-        return broker;
-    }
+    unsigned char v6[16]; // in brackets only: "::1:1883" could be either
     const auto close = rest.find(']');
     const auto colon = rest.find(':', close == std::string::npos ? 0 : close);
     broker.host = rest.substr(0, colon);
@@ -525,6 +550,10 @@ std::vector<std::string> checkGateConfig(const GateConfig& config) {
                       "[\"192.0.2.0/24\", \"127.0.0.1\"], the addresses that may connect, or "
                       "line.insecure_open = true");
     }
+    if (config.mqtt && !config.mqtt->passwordFile.empty() && config.mqtt->user.empty()) {
+        errors.push_back(where + "mqtt.password_file: set mqtt.user too; a broker takes a "
+                                 "password only with a user's name");
+    }
     if (!config.trafficLog.empty()) {
         const std::string& log = config.trafficLog;
         const auto slash = log.rfind('/');
@@ -533,7 +562,9 @@ std::vector<std::string> checkGateConfig(const GateConfig& config) {
         struct stat info {};
         const bool there = ::stat(log.c_str(), &info) == 0;
         const std::string why =
-            there ? (::access(log.c_str(), W_OK) == 0 ? "" : std::strerror(errno))
+            there                                 ? (S_ISDIR(info.st_mode)              ? "a folder, not a file"
+                                                     : ::access(log.c_str(), W_OK) == 0 ? ""
+                                                                                        : std::strerror(errno))
             : ::stat(folder.c_str(), &info) != 0  ? folder + ": " + std::strerror(errno)
             : !S_ISDIR(info.st_mode)              ? folder + ": not a folder"
             : ::access(folder.c_str(), W_OK) != 0 ? folder + ": " + std::strerror(errno)
@@ -603,12 +634,13 @@ std::vector<std::string> checkGateConfig(const GateConfig& config) {
 ReadConfig readGateConfig(const std::string& path) {
     ReadConfig read;
     toml::table table;
-    if (!std::ifstream(path)) {
-        read.errors.push_back(path + ": " + std::strerror(errno));
+    const FileText file = readRegularFile(path, 1 << 20, true);
+    if (!file.error.empty()) {
+        read.errors.push_back(file.error);
         return read;
     }
     try {
-        table = toml::parse_file(path);
+        table = toml::parse(file.text, path);
     } catch (const toml::parse_error& e) {
         read.errors.push_back(path + ":" + std::to_string(e.source().begin.line) + ": " +
                               std::string(e.description()));

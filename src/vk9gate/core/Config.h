@@ -103,4 +103,15 @@ struct Password {
 };
 Password readPasswordFile(const std::string& path, std::size_t longest = 32);
 
+// A regular file of at most `longest` bytes, opened once and waiting on no FIFO, or why not
+// ("PATH: a folder, not a file"); a symbolic link followed only when `followLink`.
+struct FileText {
+    std::string text;
+    std::string error;
+    unsigned mode = 0; // as opened
+    bool missing = false;
+    bool denied = false;
+};
+FileText readRegularFile(const std::string& path, std::size_t longest, bool followLink);
+
 } // namespace vk9::gate
