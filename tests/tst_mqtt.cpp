@@ -290,8 +290,8 @@ private slots:
 
     // A second gate given the first one's client_id (a copied file) finds the first one's
     // list under its topics: it publishes nothing and leaves, and the first keeps all its
-    // entities. A gate without a client_id has one of its own: the computer's and the
-    // file's names.
+    // entities; so does a copy of the first one's computer. A gate without a client_id has one of
+    // its own: the computer's and the file's names.
     void anotherGateUnderTheSameId() {
         Broker broker;
         Setup first(broker);
@@ -304,6 +304,15 @@ private slots:
         QCOMPARE(broker.retained("homeassistant/#").size(), std::size_t(36));
         QCOMPARE(broker.retained("vk9/vk9gate-hall/status").begin()->second, QByteArray("online"));
         QCOMPARE(second.gate->end(), 0);
+        // A copy of the first one's computer: the same name, file and id. One of the two
+        // stops publishing and says so; the entities stay.
+        Setup copy(broker, {}, true, "vk9gate-hall", first.dir.path());
+        QTRY_VERIFY_WITH_TIMEOUT((first.gate->said + copy.gate->said).contains("by another gate"),
+                                 10000);
+        QTest::qWait(3000);
+        QCOMPARE((first.gate->said + copy.gate->said).count("by another gate"), 1);
+        QCOMPARE(broker.retained("homeassistant/#").size(), std::size_t(36));
+        QCOMPARE(copy.gate->end(), 0);
         QCOMPARE(first.gate->end(), 0);
         Setup third(broker, {}, false, {});
         const QString own = "vk9/vk9gate-" + QSysInfo::machineHostName() + "-hall/status";

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <string_view>
 
@@ -63,6 +64,10 @@ MqttBridge::MqttBridge(const MqttConfig& config, const std::vector<ProjectorConf
     m_inventoryWait.setSingleShot(true);
     connect(&m_inventoryWait, &QTimer::timeout, this, [this] { removeStale({}); });
 
+    {
+        std::random_device random; // this run, told apart from a copy of this computer's
+        m_instance = std::to_string(random()) + std::to_string(random());
+    }
     mosquitto_lib_init();
     m_mosq = mosquitto_new(m_config.clientId.c_str(), true, this);
     mosquitto_threaded_set(m_mosq, true); // published from the Qt thread, run by our own
@@ -385,13 +390,17 @@ void MqttBridge::removeStale(const std::string& inventory) {
     }
     m_inventoryWait.stop();
     const std::string topic = base() + "/projectors";
-    mosquitto_unsubscribe(m_mosq, nullptr, topic.c_str());
     std::vector<std::string> before;
     std::string owner = m_config.gate;
     if (!inventory.empty() && inventory.front() == '{') {
         const QJsonObject list =
             QJsonDocument::fromJson(QByteArray::fromStdString(inventory)).object();
         owner = list["gate"].toString().toStdString();
+        const std::string instance = list["instance"].toString().toStdString();
+        if (m_listed && owner == m_config.gate && instance != m_instance) {
+            anotherGate(owner + ", a copy of this one"); // it wrote while this one was away
+            return;
+        }
         for (const QJsonValue node : list["projectors"].toArray()) {
             before.push_back(node.toString().toStdString());
         }
@@ -402,13 +411,7 @@ void MqttBridge::removeStale(const std::string& inventory) {
         }
     }
     if (owner != m_config.gate) {
-        m_log.say(Log::Error,
-                  "mqtt: " + base() + " is published by another gate, " + shownBytes(owner) +
-                      ": this one publishes nothing and leaves the broker. Give each gate a "
-                      "client_id of its own (leave it out: each has one by default); if that "
-                      "gate is gone for good, clear its list: mosquitto_pub -r -n -t " +
-                      topic);
-        leave();
+        anotherGate(owner);
         return;
     }
     QJsonArray now;
@@ -437,10 +440,25 @@ void MqttBridge::removeStale(const std::string& inventory) {
         }
     }
     m_published[topic] = QJsonDocument(QJsonObject{{"gate", QString::fromStdString(m_config.gate)},
+                                                   {"instance", QString::fromStdString(m_instance)},
                                                    {"projectors", now}})
                              .toJson(QJsonDocument::Compact)
                              .toStdString();
+    m_listed = true;
     ready();
+}
+
+// Another gate publishes under this one's topics (two gates given one client_id, or a copy
+// of this computer): this one publishes nothing more, clears nothing, and says so once.
+void MqttBridge::anotherGate(const std::string& who) {
+    m_log.say(Log::Error,
+              "mqtt: " + base() + " is published by another gate, " + shownBytes(who) +
+                  ": this one publishes nothing and leaves the broker. Give each gate a "
+                  "client_id of its own (leave it out: each has one by default); if that "
+                  "gate is gone for good, clear its list: mosquitto_pub -r -n -t " +
+                  base() + "/projectors");
+    m_ready = false;
+    leave();
 }
 
 // Leaves the broker for good, while the rest of the gate goes on.
@@ -462,8 +480,14 @@ void MqttBridge::message(const std::string& topic, const std::string& payload, b
         return;
     }
     if (topic == base() + "/projectors") {
-        if (retained) {
+        if (!m_inventoryRead && retained) {
             removeStale(payload);
+        } else if (m_ready && !payload.empty() && payload.size() <= kLongestCopied &&
+                   payload != m_published[topic]) {
+            anotherGate(QJsonDocument::fromJson(QByteArray::fromStdString(payload))["gate"]
+                            .toString()
+                            .toStdString() +
+                        ", publishing at the same time");
         }
         return;
     }

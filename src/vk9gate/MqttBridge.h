@@ -103,6 +103,9 @@ private:
     QTimer m_retryPoll;
     QTimer m_inventoryWait;
     bool m_inventoryRead = false;
+    bool m_listed = false;  // this run has written its list
+    std::string m_instance; // this run, in its list: another with the same name is a copy
+    void anotherGate(const std::string& who);
     bool m_ready = false; // connected, and the list read: publishing
     bool m_lineUp = false;
     std::set<std::string> m_told; // troubles told since a connection last held
