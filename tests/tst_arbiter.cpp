@@ -233,6 +233,17 @@ private slots:
             noisy.run(ms(8000));
             QVERIFY2(noisy.presences.isEmpty(), garbled.c_str());
         }
+        // A slow projector's replies, after the reply window but within the late window, are
+        // thrown away; it answers all the same, and is never taken for absent.
+        Harness slow;
+        slow.answerAfter = ms(700);
+        slow.answers = {{"A002CR0", "80\r"}, {"A002CR1", "1\r"}};
+        for (int i = 0; i < 4; ++i) {
+            slow.submit(i * 3000, 1, i % 2 == 0 ? "A002CR0" : "A002CR1");
+        }
+        slow.run(ms(12000));
+        QCOMPARE(slow.endings.filter(QRegularExpression("A002CR. unanswered$")).size(), 4);
+        QVERIFY2(slow.presences.isEmpty(), qPrintable(slow.presences.join(", ")));
     }
 
     // A client that leaves mid-exchange: its reply is still taken off the line, for no one,

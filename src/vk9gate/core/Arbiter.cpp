@@ -117,6 +117,12 @@ void Arbiter::take(Time now, const std::string& reply) {
         m_watcher.thrownAway(now, reply);
         if (m_sent.empty()) {
             m_lastLateByte = now;
+            const OnLine& late = m_lastUnanswered;
+            const auto lateParts = protocol::splitFrame(late.frame);
+            if (lateParts && now - late.at <= m_settings.lateWindow &&
+                protocol::fitsReply(lateParts->code, reply)) {
+                answeredBy(now, late.frame); // slow, not absent: its replies are thrown away
+            }
         } else {
             OnLine& on = m_sent.front();
             on.replying = false; // bytes of no reply to it: its own has not begun
@@ -287,6 +293,7 @@ void Arbiter::expire(Time now) {
         if (!done.heard) {
             unansweredBy(now, done.frame);
         }
+        m_lastUnanswered = done;
         m_afterSilence = true;
         if (done.client != nullptr) {
             tell(done.client, done.ticket, done.frame, {Outcome::Unanswered, now, done.at, {}});

@@ -214,6 +214,7 @@ private:
     Time m_wireFree{0};            // when the frames written have had their time on the wire
     Time m_quietFrom{0};           // no frame before this: a late reply may still come
     Time m_lastLateByte{-1000000}; // the last byte that answered no frame
+    OnLine m_lastUnanswered{};     // its reply may still come, late: its projector answers
     Time m_lastWake{0};            // the latest time the arbiter was told
     std::deque<Event> m_events;
     bool m_flushing = false;
