@@ -68,7 +68,13 @@ Gate::Gate(GateConfig config, const Log& log)
         tellStatus();
     });
     for (const std::string& subnet : m_config.allow) {
-        m_allowed.push_back(QHostAddress::parseSubnet(QString::fromStdString(subnet)));
+        auto [address, length] = QHostAddress::parseSubnet(QString::fromStdString(subnet));
+        bool v4 = false; // "::ffff:192.0.2.0/120" is 192.0.2.0/24, as peers are compared
+        if (const quint32 mapped = address.toIPv4Address(&v4); v4 && length >= 96) {
+            address = QHostAddress(mapped);
+            length -= 96;
+        }
+        m_allowed.emplace_back(address, length);
     }
     const auto clock = [this] { return now(); };
     const auto changed = [this] { rearm(); };
@@ -260,11 +266,7 @@ void Gate::lineBytes() {
 
 void Gate::accept() {
     while (QTcpSocket* socket = m_server.nextPendingConnection()) {
-        QHostAddress peer = socket->peerAddress();
-        bool v4 = false;
-        if (const quint32 address = peer.toIPv4Address(&v4); v4) {
-            peer = QHostAddress(address); // "::ffff:192.0.2.7" on a listener for IPv6 too
-        }
+        const QHostAddress peer = peerAddress(*socket);
         if (!m_allowed.empty() && std::none_of(m_allowed.begin(), m_allowed.end(),
                                                [&](auto& s) { return peer.isInSubnet(s); })) {
             m_outsiders.add(peerOf(*socket));

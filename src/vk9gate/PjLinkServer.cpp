@@ -110,7 +110,7 @@ void PjLinkServer::accept() {
                                         pjlink::Session(m_clock(), random, digest.toStdString()),
                                         idle,
                                         peer,
-                                        socket->peerAddress().toString().toStdString(),
+                                        peerAddress(*socket).toString().toStdString(),
                                         false,
                                         false,
                                         {}})

@@ -13,12 +13,21 @@ namespace vk9::gate {
 inline constexpr qint64 kMostUnread = 64 * 1024;
 
 // "127.0.0.1:51234", for the log.
-inline std::string peerOf(const QTcpSocket& socket) {
-    return socket.peerAddress().toString().toStdString() + ":" + std::to_string(socket.peerPort());
+// A peer's address as written: an IPv4 one as such, also on a listener for IPv6 too.
+inline QHostAddress peerAddress(const QTcpSocket& socket) {
+    bool v4 = false;
+    const quint32 address = socket.peerAddress().toIPv4Address(&v4);
+    return v4 ? QHostAddress(address) : socket.peerAddress();
 }
 
+inline std::string peerOf(const QTcpSocket& socket) {
+    return peerAddress(socket).toString().toStdString() + ":" + std::to_string(socket.peerPort());
+}
+
+// "::" is every address, IPv4 too, as it is to the system's own servers.
 inline bool listenOn(QTcpServer& server, const ListenAddress& address) {
-    return server.listen(QHostAddress(QString::fromStdString(address.hostAddress())),
+    const QHostAddress host(QString::fromStdString(address.hostAddress()));
+    return server.listen(host == QHostAddress::AnyIPv6 ? QHostAddress(QHostAddress::Any) : host,
                          quint16(address.port));
 }
 
