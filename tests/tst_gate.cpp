@@ -385,9 +385,11 @@ private slots:
         GateProcess gate(
             {"--config", hallFile(dir, sim.link, "allow = [\"::ffff:127.0.0.2/128\"]\n", "[::]")});
         for (int i = 0; i < 3; ++i) {
-            QTcpSocket outsider; // from 127.0.0.1
+            QTcpSocket outsider; // from 127.0.0.1: told why
             outsider.connectToHost(QHostAddress::LocalHost, quint16(gate.port));
             QTRY_COMPARE(outsider.state(), QAbstractSocket::UnconnectedState);
+            QCOMPARE(outsider.readAll(),
+                     QByteArray("vk9gate: 127.0.0.1 may not connect: it is not in line.allow\r\n"));
         }
         QTcpSocket insider;
         QVERIFY(insider.bind(QHostAddress("127.0.0.2")));

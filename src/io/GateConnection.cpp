@@ -25,9 +25,11 @@ GateConnection::GateConnection(LineAddress address, const ConnectionEvents& even
                       // Before its answer to the greeting: a gate with max_clients clients
                       // turns the next away as it connects.
                       tellLost(m_welcomed ? why
-                                          : m_name + " closed the connection before answering: "
-                                                     "a gate with its most clients turns the "
-                                                     "next away");
+                               : !m_turnedAway.empty()
+                                   ? m_name + " turned this client away: " + m_turnedAway
+                                   : m_name + " closed the connection before "
+                                              "answering: a gate with its most "
+                                              "clients turns the next away");
                   },
                   [this](const std::string& text, bool show) { note(text, show); },
                   {}},
@@ -55,6 +57,7 @@ void GateConnection::shut() {
     m_welcome.stop();
     m_tcp.close();
     m_welcomed = false;
+    m_turnedAway.clear();
     m_partial.clear();
     m_frames.clear();
     m_written = 0;
@@ -80,6 +83,14 @@ void GateConnection::received() {
 
 void GateConnection::heard(const std::string& line) {
     if (!m_welcomed) {
+        if (constexpr std::string_view kWhy = "vk9gate: "; line.starts_with(kWhy)) {
+            std::string why = line.substr(kWhy.size(), 120);
+            if (!why.empty() && why.back() == '\r') {
+                why.pop_back();
+            }
+            m_turnedAway = shownBytes(why); // the close follows
+            return;
+        }
         if (line + "\n" != tickets::kWelcome) {
             m_partial = line;
             m_welcome.stop();

@@ -46,6 +46,7 @@ private:
     SerialSettings m_settings;
     bool m_welcomed = false;
     std::string m_partial;                         // a line of the gate's, as far as it came
+    std::string m_turnedAway;                      // why the gate said it turns this client away
     std::map<std::uint64_t, std::string> m_frames; // by number, until each has ended
     std::uint64_t m_written = 0;
 };

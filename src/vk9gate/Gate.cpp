@@ -270,14 +270,14 @@ void Gate::accept() {
         if (!m_allowed.empty() && std::none_of(m_allowed.begin(), m_allowed.end(),
                                                [&](auto& s) { return peer.isInSubnet(s); })) {
             m_outsiders.add(peerOf(*socket));
-            socket->abort();
-            socket->deleteLater();
+            turnAway(*socket, peer.toString().toStdString() + " may not connect: it is not in "
+                                                              "line.allow");
             continue;
         }
         if (int(m_sessions.size()) >= m_config.maxClients) {
             m_overflow.add(peerOf(*socket));
-            socket->abort();
-            socket->deleteLater();
+            turnAway(*socket, std::to_string(m_config.maxClients) +
+                                  " clients are connected, the most this gate takes");
             continue;
         }
         const std::uint32_t id = ++m_lastId;

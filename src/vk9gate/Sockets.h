@@ -4,6 +4,7 @@
 
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <string>
 
@@ -22,6 +23,15 @@ inline QHostAddress peerAddress(const QTcpSocket& socket) {
 
 inline std::string peerOf(const QTcpSocket& socket) {
     return peerAddress(socket).toString().toStdString() + ":" + std::to_string(socket.peerPort());
+}
+
+// A client turned away is told why, in a line ("vk9gate: …"), as the connection closes.
+inline void turnAway(QTcpSocket& socket, const std::string& why) {
+    const std::string line = "vk9gate: " + why + "\r\n";
+    socket.write(line.data(), qint64(line.size()));
+    QObject::connect(&socket, &QTcpSocket::disconnected, &socket, &QObject::deleteLater);
+    socket.disconnectFromHost(); // once the line has gone
+    QTimer::singleShot(std::chrono::seconds(5), &socket, [&socket] { socket.abort(); });
 }
 
 // "::" is every address, IPv4 too, as it is to the system's own servers.
