@@ -182,8 +182,8 @@ void MqttBridge::wait(std::chrono::milliseconds span) {
 
 // The connection's thread: connect, run, and connect again after a growing wait. The connects
 // are the library's asynchronous ones and each turn of the loop lasts 100 ms, so that a stop is
-// done within a second or so whatever the broker does. When connected, the disconnect waits
-// for the broker to acknowledge "offline" (at most 1 s): a broker told goodbye with that
+// done within a second whatever the broker does. When connected, the disconnect waits for
+// the broker to acknowledge "offline" (at most 700 ms): a broker told goodbye with that
 // message still owed takes it for a lost client. A connection on its way is given up.
 void MqttBridge::run() {
     using Clock = std::chrono::steady_clock;
@@ -203,10 +203,10 @@ void MqttBridge::run() {
                 since = Clock::now();
             }
             const auto spent = Clock::now() - since;
-            if (!linked || !m_connected || spent > 2s) {
+            if (!linked || !m_connected || spent > 850ms) {
                 break;
             }
-            if (!saidGoodbye && (m_offlineAcked || spent > 1s)) {
+            if (!saidGoodbye && (m_offlineAcked || spent > 700ms)) {
                 mosquitto_disconnect(m_mosq);
                 saidGoodbye = true;
             }
