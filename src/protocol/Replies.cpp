@@ -1,10 +1,13 @@
 #include "protocol/Replies.h"
 
+#include "protocol/Json.h"
+
 #include "traffic/ReplyDecoder.h"
 #include "traffic/TrafficPath.h"
 #include "traffic/TrafficText.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <regex>
 
@@ -139,6 +142,25 @@ std::optional<PowerReading> readPower(std::string_view reply) {
         }
     }
     return std::nullopt;
+}
+
+std::string valueJson(const Value& value) {
+    if (const auto* word = std::get_if<std::string>(&value)) {
+        return word->empty() ? "null" : jsonString(*word);
+    }
+    if (const auto* whole = std::get_if<long long>(&value)) {
+        return std::to_string(*whole);
+    }
+    if (const auto* number = std::get_if<double>(&value)) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%g", *number);
+        return text;
+    }
+    std::vector<std::string> items;
+    for (const int item : std::get<std::vector<int>>(value)) {
+        items.push_back(std::to_string(item));
+    }
+    return jsonArray(items);
 }
 
 } // namespace vk9::protocol

@@ -46,6 +46,8 @@ Reading readReply(std::string_view code, std::string_view reply);
 // The keys of a query's values, in the order they are written; none for an operation.
 std::vector<std::string> valueKeys(std::string_view code);
 const Value* valueOf(const Reading& reading, std::string_view key);
+// A value as JSON: an empty word is null.
+std::string valueJson(const Value& value);
 
 // The power state in a CR0 reply's two characters: the first is the state, a second "8"
 // adds a temperature abnormality ("48": counting down, and too hot).

@@ -245,25 +245,6 @@ void waitFor(Run& run, const std::vector<std::string>& prefixes, std::string_vie
     }
 }
 
-std::string jsonValue(const Value& value) {
-    if (const auto* word = std::get_if<std::string>(&value)) {
-        return word->empty() ? "null" : jsonString(*word);
-    }
-    if (const auto* whole = std::get_if<long long>(&value)) {
-        return std::to_string(*whole);
-    }
-    if (const auto* number = std::get_if<double>(&value)) {
-        char text[32];
-        std::snprintf(text, sizeof text, "%g", *number);
-        return text;
-    }
-    std::vector<std::string> items;
-    for (const int item : std::get<std::vector<int>>(value)) {
-        items.push_back(std::to_string(item));
-    }
-    return jsonArray(items);
-}
-
 std::string resultJson(const Result& r) {
     JsonObject o;
     o.add("address", jsonString(r.address))
@@ -273,7 +254,7 @@ std::string resultJson(const Result& r) {
         .add("error", r.error.empty() ? "null" : jsonString(r.error));
     for (const std::string& key : valueKeys(r.code)) {
         const Value* value = valueOf(r.reading, key);
-        o.add(key, r.reading.ok && value != nullptr ? jsonValue(*value) : "null");
+        o.add(key, r.reading.ok && value != nullptr ? valueJson(*value) : "null");
     }
     if (r.hold) { // every hold's, with --for or without
         o.add("copies", std::to_string(r.copies));

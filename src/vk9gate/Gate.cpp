@@ -1,8 +1,10 @@
 #include "Gate.h"
 
 #include "Sockets.h"
+
 #include "traffic/TrafficText.h"
 #include "transport/Printable.h"
+#include <QSysInfo>
 
 namespace vk9::gate {
 
@@ -21,6 +23,28 @@ const char* const kOutcomes[] = {"answered",
                                  "not sent: a copy of one waiting",
                                  "not sent: too many waiting",
                                  "lost with the line"};
+
+// This gate, as the web panel names it: its computer, and its file's stem.
+std::string gateName(const GateConfig& config) {
+    std::string name = QSysInfo::machineHostName().toStdString();
+    if (!config.file.empty()) {
+        std::string stem = config.file.substr(config.file.rfind('/') + 1);
+        name += ":" + stem.substr(0, stem.rfind(".toml"));
+    }
+    return name;
+}
+
+// The projectors a page may choose: those configured, or else every address the line takes.
+std::vector<web::Choice> choices(const GateConfig& config) {
+    std::vector<web::Choice> all;
+    for (const ProjectorConfig& p : config.projectors) {
+        all.push_back({p.address, p.name.empty() ? p.title() : p.name});
+    }
+    if (all.empty()) {
+        all = {{"", "SINGLE"}, {"001", "001"}, {"002", "002"}, {"003", "003"}, {"004", "004"}};
+    }
+    return all;
+}
 
 } // namespace
 
@@ -59,6 +83,9 @@ Gate::Gate(GateConfig config, const Log& log)
         for (const auto& server : m_pjlink) {
             server->link().wake(now());
         }
+        if (m_web) {
+            m_web->wake(now());
+        }
         rearm();
     });
     connect(&m_server, &QTcpServer::newConnection, this, &Gate::accept);
@@ -87,10 +114,19 @@ Gate::Gate(GateConfig config, const Log& log)
     if (m_config.mqtt) {
         m_mqtt = std::make_unique<MqttBridge>(*m_config.mqtt, m_config.projectors, m_arbiter,
                                               m_states, m_log, clock, changed);
-        m_states.onChange([this](std::string_view prefix, std::string_view code) {
-            m_mqtt->stateChanged(prefix, code);
-        });
     }
+    if (m_config.web) {
+        m_web = std::make_unique<WebServer>(*m_config.web, gateName(m_config), choices(m_config),
+                                            m_arbiter, m_states, m_log, clock, changed);
+    }
+    m_states.onChange([this](std::string_view prefix, std::string_view code) {
+        if (m_mqtt) {
+            m_mqtt->stateChanged(prefix, code);
+        }
+        if (m_web) {
+            m_web->stateChanged(prefix, code);
+        }
+    });
     if (!m_config.trafficLog.empty()) {
         m_traffic = std::make_unique<qt::TrafficLog>(QString::fromStdString(m_config.trafficLog),
                                                      "vk9gate", "the gate");
@@ -113,6 +149,9 @@ void Gate::rearm() {
         if (const auto wake = server->link().nextWake()) {
             next = next ? std::min(*next, *wake) : *wake;
         }
+    }
+    if (const auto wake = m_web ? m_web->nextWake() : std::nullopt) {
+        next = next ? std::min(*next, *wake) : *wake;
     }
     if (!next) {
         m_wake.stop();
@@ -138,6 +177,20 @@ void Gate::start(bool keepTrying, std::function<void(int)> fatal) {
     m_log.say(Log::Info, "serving the line " + m_line.name() + " on " + m_config.listen.text() +
                              (m_config.file.empty() ? "" : ", as " + m_config.file + " says"));
     m_line.start(keepTrying);
+    if (m_web) { // served while the line is down too, so that a page can say so
+        if (const std::string why = m_web->listen(); !why.empty()) {
+            m_log.say(Log::Error,
+                      why + (keepTrying ? "; tried again every " +
+                                              std::to_string(kListenAgain.count()) + " s"
+                                        : ""));
+            if (!keepTrying) {
+                m_fatal(4);
+                return;
+            }
+            m_listenFailures.insert(why);
+            m_listenAgain.start(kListenAgain);
+        }
+    }
     if (m_mqtt) {
         m_mqtt->start(); // a broker that is not there stops nothing else
     }
@@ -150,6 +203,9 @@ void Gate::stop() {
         session->socket()->abort();
     }
     m_server.close();
+    if (m_web) {
+        m_web->close();
+    }
     // The front ends let go first: told of their frames' ends, they must send nothing more.
     for (const auto& server : m_pjlink) {
         server->stop();
@@ -190,7 +246,7 @@ void Gate::tellStatus() {
 // seconds, told once, while the rest serves.
 bool Gate::listen(bool mayEnd) {
     std::vector<std::string> failures;
-    if (!m_server.isListening()) {
+    if (m_lineUp && !m_server.isListening()) {
         if (listenOn(m_server, m_config.listen)) {
             m_log.say(Log::Info, "listening on " + m_config.listen.text());
         } else {
@@ -199,7 +255,15 @@ bool Gate::listen(bool mayEnd) {
         }
     }
     for (const auto& server : m_pjlink) {
+        if (!m_lineUp) {
+            break;
+        }
         if (std::string why = server->listen(); !why.empty()) {
+            failures.push_back(std::move(why));
+        }
+    }
+    if (m_web) {
+        if (std::string why = m_web->listen(); !why.empty()) {
             failures.push_back(std::move(why));
         }
     }
@@ -225,23 +289,33 @@ bool Gate::listen(bool mayEnd) {
 
 void Gate::lineUp() {
     const bool first = !std::exchange(m_wasUp, true);
+    m_lineUp = true;
     if (!listen(first && !m_keepTrying)) {
         return;
     }
     if (m_mqtt) {
         m_mqtt->lineUp();
     }
+    if (m_web) {
+        m_web->lineState("up");
+    }
     tellStatus();
 }
 
 void Gate::lineDown(const std::string& why) {
-    m_listenAgain.stop();
+    m_lineUp = false;
+    if (!m_web || m_web->listening()) {
+        m_listenAgain.stop();
+    }
     m_server.close();
     for (const auto& server : m_pjlink) { // its projector is unavailable, as PJLink shows it
         server->stop();
     }
     if (m_mqtt) {
         m_mqtt->lineDown();
+    }
+    if (m_web) {
+        m_web->lineState("lost", why);
     }
     m_arbiter.lineLost(now()); // a tickets client hears each frame lost
     // Every client sees the line go, and its own reconnection takes over.

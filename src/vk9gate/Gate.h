@@ -5,6 +5,7 @@
 #include "MqttBridge.h"
 #include "PjLinkServer.h"
 #include "SharePort.h"
+#include "WebServer.h"
 #include "io/TrafficLog.h"
 #include "vk9gate/core/Arbiter.h"
 #include "vk9gate/core/Config.h"
@@ -81,6 +82,7 @@ private:
     std::set<std::string> m_listenFailures; // told once, until they are mended
     bool m_keepTrying = false;
     bool m_wasUp = false;
+    bool m_lineUp = false;
     std::map<std::uint32_t, std::unique_ptr<ShareSession>> m_sessions;
     std::uint32_t m_lastId = 0;
     std::vector<std::pair<QHostAddress, int>> m_allowed; // none: anyone who reaches the port
@@ -92,6 +94,7 @@ private:
     Time m_thrownAwayToldAt{-60000000};
     std::vector<std::unique_ptr<PjLinkServer>> m_pjlink; // one a projector that has PJLink
     std::unique_ptr<MqttBridge> m_mqtt;
+    std::unique_ptr<WebServer> m_web;
 };
 
 } // namespace vk9::gate

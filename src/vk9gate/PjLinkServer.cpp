@@ -202,28 +202,15 @@ void PjLinkServer::serve(pjlink::ProjectorLink::ConnectionId id, const pjlink::S
 // else in its turn after the last answer there, a wrong one pushing the next further off (a
 // quarter of a second, doubling to 8 s). Connections in parallel guess no faster.
 Time PjLinkServer::passwordAnswered(const std::string& host, bool wrong) {
-    using namespace std::chrono_literals;
     constexpr auto kForgetAfter = std::chrono::minutes(10);
-    constexpr auto kLongestDelay = 8s;
     const Time now = m_clock();
     std::erase_if(m_refusals, [&](const auto& r) {
         return now - r.second.last > kForgetAfter && r.second.untold == 0;
     });
-    const auto found = m_refusals.find(host);
-    if (found == m_refusals.end() && !wrong) {
-        return now;
+    if (wrong) {
+        m_refusals[host].last = now;
     }
-    Refusals& r = found != m_refusals.end() ? found->second : m_refusals[host];
-    const Time turn = std::max(now, r.nextAnswer);
-    if (!wrong) {
-        r.inARow = 0; // the next wrong one starts the wait again, its count kept
-        return turn;
-    }
-    r.last = now;
-    const auto delay =
-        std::min<std::chrono::milliseconds>(kLongestDelay, 250ms * (1 << std::min(r.inARow++, 6)));
-    r.nextAnswer = turn + delay;
-    return r.nextAnswer;
+    return m_turns.answerAt(now, host, wrong);
 }
 
 void PjLinkServer::refuse(pjlink::ProjectorLink::ConnectionId id, Time at) {

@@ -2,6 +2,7 @@
 
 #include "Log.h"
 #include "vk9gate/core/Config.h"
+#include "vk9gate/core/Passwords.h"
 #include "vk9gate/core/PjLink.h"
 
 #include <QTcpServer>
@@ -39,15 +40,11 @@ private:
         bool holding = false; // its right password waits for its turn; later bytes with it
         QByteArray held;
     };
-    // Passwords from one address after a wrong one: answered one after another, each later
-    // than the last (to seconds), whichever connection they come on, right or wrong; the
-    // wrong ones told in the log as a count, at most once a minute.
+    // Wrong passwords from one address, told in the log as a count, at most once a minute.
     struct Refusals {
-        int inARow = 0;
         int untold = 0;
         Time last{0};
         Time told{-3600000000};
-        Time nextAnswer{0};
     };
     Time passwordAnswered(const std::string& host, bool wrong);
     void refuse(pjlink::ProjectorLink::ConnectionId id, Time at);
@@ -68,6 +65,7 @@ private:
     QTcpServer m_server;
     std::map<pjlink::ProjectorLink::ConnectionId, Connection> m_connections;
     std::map<std::string, Refusals> m_refusals;
+    PasswordTurns m_turns;
     pjlink::ProjectorLink::ConnectionId m_lastId = 0;
     Tally m_overflow; // clients beyond max_connections, turned away
 };

@@ -67,6 +67,20 @@ struct BrokerAddress {
 };
 std::optional<BrokerAddress> parseBrokerAddress(const std::string& text);
 
+// The touch panel for phones and browsers, served over HTTP (and WebSocket) by the gate.
+struct WebConfig {
+    ListenAddress listen{"127.0.0.1", 8080};
+    std::string passwordFile; // empty: no password (loopback only, or knowingly)
+    std::string password;     // as read from it
+    std::string certFile;     // TLS: both, or neither
+    std::string keyFile;
+    std::string certificate; // PEM, as read
+    std::string key;         // PEM, as read
+    int maxClients = 32;
+    bool insecureNoPassword = false; // beyond loopback without a password, knowingly
+    bool tls() const { return !certFile.empty(); }
+};
+
 // What the gate runs on: one line, where its clients connect, and the projectors on it.
 struct GateConfig {
     std::string file; // where it came from; empty: the command line
@@ -82,6 +96,7 @@ struct GateConfig {
     std::string trafficLog;                     // empty: none
     std::vector<ProjectorConfig> projectors;
     std::optional<MqttConfig> mqtt;
+    std::optional<WebConfig> web;
 };
 
 // The configuration in a TOML file, or its errors (those between keys once every key is
@@ -102,6 +117,9 @@ struct Password {
     std::string error;
 };
 Password readPasswordFile(const std::string& path, std::size_t longest = 32);
+// A secret's whole file (a password, a private key), found as readPasswordFile finds it:
+// a full path, or a credential's name; refused when others may read it.
+Password readSecretFile(const std::string& path, std::size_t longest);
 
 // A regular file of at most `longest` bytes, opened once and waiting on no FIFO, or why not
 // ("PATH: a folder, not a file"); a symbolic link followed only when `followLink`.

@@ -170,6 +170,14 @@ bool ProjectorService::poll(Time now) {
     return m_polls.empty() || m_onLine; // false: it waits for an operator's hold to end
 }
 
+void ProjectorService::ask(Time now, std::string_view code) {
+    if (std::find(m_polls.begin(), m_polls.end(), code) == m_polls.end() &&
+        !(m_onLine && m_onLineCode == code)) {
+        m_polls.emplace_back(code);
+    }
+    send(now);
+}
+
 bool ProjectorService::command(Time now, const EntityRow& row, std::string_view payload) {
     const auto code = commandCode(row, payload);
     if (!code) {

@@ -126,6 +126,8 @@ public:
     // Returns false while another client holds a button and the poll waits: poll again
     // shortly.
     bool poll(Time now);
+    // One status query, unless it is asked already.
+    void ask(Time now, std::string_view code);
     // A command from its topic: false for a payload that is not one of the entity's. Commands
     // go before any poll, in their order; more than 16 frames waiting, and it is dropped.
     bool command(Time now, const EntityRow& row, std::string_view payload);

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "vk9gate/core/Config.h"
+
+#include <QHttpServer>
+#include <QTcpServer>
+
+#include <string>
+
+namespace vk9::gate {
+
+// Qt HttpServer's setup, kept in one place because it changes with Qt: from 6.8 a server
+// binds a listening QTcpServer or QSslServer of its caller's and asks a verifier before each
+// WebSocket upgrade; 6.4 takes the same bind, and upgrades any request that asks, once a
+// route for the path exists.
+
+// Listens on the configured address (with TLS when a certificate is given), for `http`. The
+// listening server, owned by `http`; null, and `error` says why.
+QTcpServer* serveHttp(QHttpServer& http, const WebConfig& config, std::string& error);
+// WebSockets on `path` only; a plain request there is answered 426.
+void acceptUpgrades(QHttpServer& http, const QString& path);
+
+} // namespace vk9::gate
