@@ -568,6 +568,18 @@ private slots:
             << ": line.traffic_log %DIR: cannot be written (a folder, not a file)\n";
         QTest::newRow("a CA file that is no certificate") << mqtt + "ca_file = \"PASSWORD\"\n" << 2
             << ":4: mqtt.ca_file: PASSWORD: holds no certificate (PEM, \"-----BEGIN CERTIFICATE-----\")\n";
+        const QByteArray web = line + "[web]\n";
+        QTest::newRow("the web panel open without a password") << web + "listen = \"0.0.0.0:8080\"\n" << 2
+            << ": web.listen 0.0.0.0:8080 is open beyond this computer without a password: set web.password_file, "
+               "or web.insecure_no_password = true\n";
+        QTest::newRow("the web panel with a password, as a credential") << web + "listen = \"[::]:8080\"\npassword_file = \"hall.pjlink\"\n"
+            << 0 << " is good\n";
+        QTest::newRow("a web certificate without its key") << web + "cert_file = \"%DIR/cert.pem\"\n" << 2
+            << ": web: TLS needs both web.cert_file and web.key_file\n";
+        QTest::newRow("a web key readable by others") << web + "key_file = \"PASSWORD\"\n" << 2
+            << ":4: web.key_file: PASSWORD: readable by others (mode 0644): chmod 600 PASSWORD\n";
+        QTest::newRow("the web panel on the share port") << web + "listen = \"127.0.0.1:4001\"\n" << 2
+            << ": web.listen 127.0.0.1:4001 is taken by another listener\n";
         // clang-format on
     }
 
@@ -583,6 +595,9 @@ private slots:
                                 QFile::ReadOther); // 0644
         toml.replace("PASSWORD", password.fileName().toUtf8()).replace("%DIR", dir.path().toUtf8());
         QVERIFY(::mkfifo(dir.filePath("fifo").toUtf8(), 0600) == 0);
+        QFile cert(dir.filePath("cert.pem"));
+        QVERIFY(cert.open(QIODevice::WriteOnly) && cert.write("-----BEGIN CERTIFICATE-----\n") > 0);
+        cert.close();
         QVERIFY(QFile::link(password.fileName(), dir.filePath("link")));
         QVERIFY(QDir(dir.path()).mkdir("credentials")); // as systemd hands them over
         QVERIFY(password.copy(dir.filePath("credentials/hall.pjlink")));
