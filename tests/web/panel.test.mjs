@@ -3,7 +3,7 @@
 // simulator's own log. Run by check_web_panel.sh, which gives the paths in the environment.
 import {test, before, after} from 'node:test';
 import assert from 'node:assert/strict';
-import {spawn, spawnSync} from 'node:child_process';
+import {execFileSync, spawn, spawnSync} from 'node:child_process';
 import {mkdtempSync, readFileSync, writeFileSync, chmodSync, readdirSync, rmSync} from 'node:fs';
 import {createServer} from 'node:http';
 import {createServer as netServer} from 'node:net';
@@ -72,7 +72,7 @@ async function startSim(line) {
   };
 }
 
-async function startGate(name, line, web) {
+async function startGate(name, line, web, scheme = 'http') {
   const share = await freePort();
   const port = await freePort();
   const file = join(dir, name + '.toml');
@@ -98,7 +98,7 @@ ${web}
   let log = '';
   p.stderr.on('data', (chunk) => { log += chunk; });
   await waitFor(p.stderr, /web panel on/, 'vk9gate');
-  return {url: `http://127.0.0.1:${port}/`, share, port, process: p, log: () => log};
+  return {url: `${scheme}://127.0.0.1:${port}/`, share, port, process: p, log: () => log};
 }
 
 function launch() {
@@ -352,5 +352,34 @@ test('with a password: the login, another site refused, a bad message closing on
   await page.locator('#outcome', {hasText: 'STATUS: answered'}).waitFor();
   const lines = locked.log().split('\n').filter((l) => l.includes('"dance"'));
   assert.equal(lines.length, 1, locked.log());
+  await browser.close();
+});
+
+test('over TLS: the page, its WebSocket and a Secure cookie', async () => {
+  const key = join(dir, 'web.key');
+  const cert = join(dir, 'web.crt');
+  execFileSync('openssl', ['req', '-x509', '-newkey', 'rsa:2048', '-sha256', '-days', '2',
+                           '-nodes', '-subj', '/CN=127.0.0.1', '-addext',
+                           'subjectAltName=IP:127.0.0.1', '-keyout', key, '-out', cert],
+               {stdio: 'ignore'});
+  chmodSync(key, 0o600);
+  const secret = join(dir, 'tls-secret');
+  writeFileSync(secret, 'hall-2026\n');
+  chmodSync(secret, 0o600);
+  await startSim('line3');
+  const tls = await startGate('tls', 'line3', `password_file = "${secret}"
+cert_file = "${cert}"
+key_file = "${key}"`, 'https');
+  const browser = await launch();
+  const context = await browser.newContext({ignoreHTTPSErrors: true});
+  const page = await context.newPage();
+  await page.goto(tls.url);
+  await page.fill('#password', 'hall-2026');
+  await page.click('button[type=submit]');
+  await page.locator('#line[data-state="up"]').waitFor();
+  const cookie = (await context.cookies()).find((c) => c.name === 'vk9session');
+  assert.ok(cookie.secure && cookie.httpOnly, JSON.stringify(cookie));
+  await page.click('[data-button="query-status"]');
+  await page.locator('#outcome', {hasText: 'STATUS: answered'}).waitFor();
   await browser.close();
 });
