@@ -578,6 +578,12 @@ private slots:
             << ": web: TLS needs both web.cert_file and web.key_file\n";
         QTest::newRow("a web key readable by others") << web + "key_file = \"PASSWORD\"\n" << 2
             << ":4: web.key_file: PASSWORD: readable by others (mode 0644): chmod 600 PASSWORD\n";
+        QTest::newRow("a web key and its certificate") << web + "cert_file = \"%DIR/tls.crt\"\nkey_file = \"%DIR/tls.key\"\n"
+            << 0 << " is good\n";
+        QTest::newRow("a web key not the certificate's") << web + "cert_file = \"%DIR/tls.crt\"\nkey_file = \"%DIR/other.key\"\n"
+            << 2 << ": web.key_file %DIR/other.key: not the key of web.cert_file %DIR/tls.crt\n";
+        QTest::newRow("a web key with a passphrase") << web + "cert_file = \"%DIR/tls.crt\"\nkey_file = \"%DIR/locked.key\"\n"
+            << 2 << ": web.key_file %DIR/locked.key: not a private key that can be read without a passphrase\n";
         QTest::newRow("the web panel on the share port") << web + "listen = \"127.0.0.1:4001\"\n" << 2
             << ": web.listen 127.0.0.1:4001 is taken by another listener\n";
         // clang-format on
@@ -595,6 +601,20 @@ private slots:
                                 QFile::ReadOther); // 0644
         toml.replace("PASSWORD", password.fileName().toUtf8()).replace("%DIR", dir.path().toUtf8());
         QVERIFY(::mkfifo(dir.filePath("fifo").toUtf8(), 0600) == 0);
+        const auto openssl = [&](const QStringList& arguments) {
+            QProcess p;
+            p.setWorkingDirectory(dir.path());
+            p.start("openssl", arguments);
+            return p.waitForFinished(30000) && p.exitCode() == 0;
+        };
+        QVERIFY(openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                         "/CN=hall", "-keyout", "tls.key", "-out", "tls.crt"}));
+        QVERIFY(openssl({"genpkey", "-algorithm", "RSA", "-out", "other.key"}));
+        QVERIFY(openssl({"pkey", "-in", "other.key", "-aes256", "-passout", "pass:hall", "-out",
+                         "locked.key"}));
+        for (const char* key : {"tls.key", "other.key", "locked.key"}) {
+            QFile::setPermissions(dir.filePath(key), QFile::ReadOwner | QFile::WriteOwner);
+        }
         QFile cert(dir.filePath("cert.pem"));
         QVERIFY(cert.open(QIODevice::WriteOnly) && cert.write("-----BEGIN CERTIFICATE-----\n") > 0);
         cert.close();

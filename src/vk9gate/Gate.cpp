@@ -184,6 +184,7 @@ void Gate::start(bool keepTrying, std::function<void(int)> fatal) {
                                               std::to_string(kListenAgain.count()) + " s"
                                         : ""));
             if (!keepTrying) {
+                m_failed = true; // the line may open meanwhile: nothing more is tried
                 m_fatal(4);
                 return;
             }
@@ -288,6 +289,9 @@ bool Gate::listen(bool mayEnd) {
 }
 
 void Gate::lineUp() {
+    if (m_failed) {
+        return;
+    }
     const bool first = !std::exchange(m_wasUp, true);
     m_lineUp = true;
     if (!listen(first && !m_keepTrying)) {

@@ -83,6 +83,7 @@ private:
     bool m_keepTrying = false;
     bool m_wasUp = false;
     bool m_lineUp = false;
+    bool m_failed = false; // the gate ends: it could not start
     std::map<std::uint32_t, std::unique_ptr<ShareSession>> m_sessions;
     std::uint32_t m_lastId = 0;
     std::vector<std::pair<QHostAddress, int>> m_allowed; // none: anyone who reaches the port

@@ -10,7 +10,47 @@
 #include <QSslKey>
 #include <QSslServer>
 
+#include <openssl/bio.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+#include <memory>
+
 namespace vk9::gate {
+
+std::string tlsProblem(const WebConfig& config) {
+    if (!config.tls()) {
+        return {};
+    }
+    const auto bio = [](const std::string& pem) {
+        return std::unique_ptr<BIO, decltype(&BIO_free)>(
+            BIO_new_mem_buf(pem.data(), int(pem.size())), &BIO_free);
+    };
+    const std::unique_ptr<X509, decltype(&X509_free)> cert(
+        PEM_read_bio_X509(bio(config.certificate).get(), nullptr, nullptr, nullptr), &X509_free);
+    // No passphrase is asked for: a key that needs one cannot be read by a service.
+    const auto noPassphrase = [](char*, int, int, void*) { return 0; };
+    const std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
+        PEM_read_bio_PrivateKey(bio(config.key).get(), nullptr, noPassphrase, nullptr),
+        &EVP_PKEY_free);
+    if (!cert) {
+        return "web.cert_file " + config.certFile + ": not a certificate TLS can read";
+    }
+    if (!key) {
+        return "web.key_file " + config.keyFile +
+               ": not a private key that can be read without a passphrase";
+    }
+    const int kind = EVP_PKEY_base_id(key.get());
+    if (kind != EVP_PKEY_RSA && kind != EVP_PKEY_EC) {
+        return "web.key_file " + config.keyFile + ": an RSA or EC key (Qt takes no other kind)";
+    }
+    if (X509_check_private_key(cert.get(), key.get()) != 1) {
+        return "web.key_file " + config.keyFile + ": not the key of web.cert_file " +
+               config.certFile;
+    }
+    return {};
+}
 
 QTcpServer* serveHttp(QHttpServer& http, const WebConfig& config, std::string& error) {
     QTcpServer* server = nullptr;

@@ -17,6 +17,9 @@ namespace vk9::gate {
 // Listens on the configured address (with TLS when a certificate is given), for `http`. The
 // listening server, owned by `http`; null, and `error` says why.
 QTcpServer* serveHttp(QHttpServer& http, const WebConfig& config, std::string& error);
+// Why a configured certificate and key cannot serve TLS (an encrypted key, a key of a kind
+// Qt does not take, a key that is not the certificate's); empty when they can.
+std::string tlsProblem(const WebConfig& config);
 // WebSockets on `path` only; a plain request there is answered 426.
 void acceptUpgrades(QHttpServer& http, const QString& path);
 

@@ -11,6 +11,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRandomGenerator>
+#include <QSysInfo>
 #include <QUrlQuery>
 
 #include <algorithm>
@@ -26,7 +27,6 @@ constexpr auto kSessionIdle = 12h; // a session unused this long is over
 constexpr auto kPollEvery = 5s;    // while pages are connected
 constexpr auto kFreshFor = 15s;    // a reading younger than this is not asked again
 constexpr std::size_t kMostSessions = 1024;
-const QByteArray kCookie = "vk9session";
 
 // Every answer carries these: the page and its scripts come from here alone, nothing frames
 // it, and nothing is guessed from its bytes.
@@ -46,7 +46,7 @@ struct Asset {
     const char* type;
 };
 constexpr Asset kAssets[] = {
-    {"/", ":/web/index.html", "text/html; charset=utf-8"},
+    {"/", ":/web/index.html", "text/html; charset=utf-8"}, // the only one behind the login
     {"/app.js", ":/web/app.js", "text/javascript; charset=utf-8"},
     {"/style.css", ":/web/style.css", "text/css; charset=utf-8"},
     {"/icon.svg", ":/web/icon.svg", "image/svg+xml"},
@@ -121,6 +121,7 @@ WebServer::WebServer(const WebConfig& config, std::string gate, std::vector<web:
     : m_config(config), m_gate(std::move(gate)), m_projectors(std::move(projectors)),
       m_arbiter(arbiter), m_states(states), m_log(log), m_clock(std::move(clock)),
       m_changed(std::move(changed)),
+      m_cookie("vk9session-" + QByteArray::number(config.listen.port)),
       m_refused(log,
                 [](std::uint64_t n, const std::string& detail) {
                     return n == 1 ? "web panel: refused a page: " + detail
@@ -183,7 +184,8 @@ void WebServer::close() {
 void WebServer::routes() {
     for (const Asset& asset : kAssets) {
         m_http->route(asset.path, [this, asset](const QHttpServerRequest& request) {
-            if (needsLogin() && !sessionOf(request.value("Cookie"))) {
+            if (needsLogin() && asset.path == std::string_view("/") &&
+                !sessionOf(request.value("Cookie"))) {
                 QHttpServerResponse to("text/plain", "", QHttpServerResponse::StatusCode::SeeOther);
                 to.addHeader("Location", "/login");
                 return to;
@@ -198,53 +200,54 @@ void WebServer::routes() {
         }
         return QHttpServerResponse("text/html; charset=utf-8", page);
     });
-    m_http->route("/login", QHttpServerRequest::Method::Post,
-                  [this](const QHttpServerRequest& request, QHttpServerResponder&& responder) {
-                      const std::string given = QUrlQuery(QString::fromUtf8(request.body()))
-                                                    .queryItemValue("password", QUrl::FullyDecoded)
-                                                    .toStdString();
-                      const std::string host = request.remoteAddress().toString().toStdString();
-                      const bool right = needsLogin() && sameText(given, m_config.password);
-                      const Time now = m_clock();
-                      const Time at = m_turns.answerAt(now, host, !right);
-                      if (!right) {
-                          m_wrong.add(host);
-                      }
-                      auto answer = std::make_shared<QHttpServerResponder>(std::move(responder));
-                      std::string token;
-                      if (right) {
-                          token = newToken();
-                          if (m_sessions.size() >= kMostSessions) { // the one unused longest goes
-                              m_sessions.erase(std::min_element(m_sessions.begin(),
-                                                                m_sessions.end(),
-                                                                [](const auto& a, const auto& b) {
-                                                                    return a.second < b.second;
-                                                                }));
-                          }
-                          m_sessions[token] = now;
-                      }
-                      const QByteArray cookie = kCookie + "=" + QByteArray::fromStdString(token) +
-                                                "; Path=/; HttpOnly; SameSite=Strict" +
-                                                (m_config.tls() ? "; Secure" : "");
-                      const auto reply = [answer, right, cookie] {
-                          QHttpServerResponse response("text/plain", "",
-                                                       QHttpServerResponse::StatusCode::SeeOther);
-                          for (const auto& [name, value] : kSecurityHeaders) {
-                              response.setHeader(name, value);
-                          }
-                          response.setHeader("Location", right ? "/" : "/login?wrong");
-                          if (right) {
-                              response.setHeader("Set-Cookie", cookie);
-                          }
-                          response.write(std::move(*answer));
-                      };
-                      const auto wait = std::chrono::ceil<std::chrono::milliseconds>(at - now);
-                      if (wait <= 0ms) {
-                          reply();
-                      } else {
-                          QTimer::singleShot(wait, this, reply);
-                      }
-                  });
+    m_http->route(
+        "/login", QHttpServerRequest::Method::Post,
+        [this](const QHttpServerRequest& request, QHttpServerResponder&& responder) {
+            // A form's spaces come as "+", which QUrlQuery leaves as they are.
+            const std::string given =
+                QUrlQuery(QString::fromUtf8(QByteArray(request.body()).replace('+', "%20")))
+                    .queryItemValue("password", QUrl::FullyDecoded)
+                    .toStdString();
+            const std::string host = request.remoteAddress().toString().toStdString();
+            const bool right = needsLogin() && sameText(given, m_config.password);
+            const Time now = m_clock();
+            const Time at = m_turns.answerAt(now, host, !right);
+            if (!right) {
+                m_wrong.add(host);
+            }
+            auto answer = std::make_shared<QHttpServerResponder>(std::move(responder));
+            std::string token;
+            if (right) {
+                token = newToken();
+                if (m_sessions.size() >= kMostSessions) { // the one unused longest goes
+                    m_sessions.erase(std::min_element(
+                        m_sessions.begin(), m_sessions.end(),
+                        [](const auto& a, const auto& b) { return a.second < b.second; }));
+                }
+                m_sessions[token] = now;
+            }
+            const QByteArray cookie = m_cookie + "=" + QByteArray::fromStdString(token) +
+                                      "; Path=/; HttpOnly; SameSite=Strict" +
+                                      (m_config.tls() ? "; Secure" : "");
+            const auto reply = [answer, right, cookie] {
+                QHttpServerResponse response("text/plain", "",
+                                             QHttpServerResponse::StatusCode::SeeOther);
+                for (const auto& [name, value] : kSecurityHeaders) {
+                    response.setHeader(name, value);
+                }
+                response.setHeader("Location", right ? "/" : "/login?wrong");
+                if (right) {
+                    response.setHeader("Set-Cookie", cookie);
+                }
+                response.write(std::move(*answer));
+            };
+            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(at - now);
+            if (wait <= 0ms) {
+                reply();
+            } else {
+                QTimer::singleShot(wait, this, reply);
+            }
+        });
     acceptUpgrades(*m_http, "/ws");
     m_http->afterRequest([](QHttpServerResponse&& response) {
         for (const auto& [name, value] : kSecurityHeaders) {
@@ -255,13 +258,28 @@ void WebServer::routes() {
     connect(m_http.get(), &QHttpServer::newWebSocketConnection, this, &WebServer::upgrade);
 }
 
+// A page served by this gate names it by an address, "localhost" or this computer's name;
+// another name is a page of another site that a name server points here (DNS rebinding),
+// whose Origin would otherwise match.
+bool WebServer::ownHost(const QByteArray& host) const {
+    QString name = QString::fromLatin1(host).toLower();
+    if (name.startsWith('[')) { // [::1]:8080
+        name = name.mid(1, name.indexOf(']') - 1);
+    } else if (name.count(':') == 1) {
+        name = name.left(name.indexOf(':'));
+    }
+    const QString computer = QSysInfo::machineHostName().toLower();
+    return !QHostAddress(name).isNull() || name == "localhost" || name == computer ||
+           name == computer + ".local" || name.startsWith(computer + ".");
+}
+
 std::optional<std::string> WebServer::sessionOf(const QByteArray& cookies) {
     for (const QByteArray& each : cookies.split(';')) {
         const QByteArray pair = each.trimmed();
-        if (!pair.startsWith(kCookie + "=")) {
+        if (!pair.startsWith(m_cookie + "=")) {
             continue;
         }
-        const std::string token = pair.mid(kCookie.size() + 1).toStdString();
+        const std::string token = pair.mid(m_cookie.size() + 1).toStdString();
         const auto it = m_sessions.find(token);
         if (it == m_sessions.end()) {
             continue;
@@ -288,7 +306,7 @@ void WebServer::upgrade() {
         std::optional<std::string> session;
         if (request.url().path() != "/ws") {
             refusal = "a WebSocket asked at " + request.url().path().toStdString();
-        } else if (socket->origin().compare(own, Qt::CaseInsensitive) != 0 || host.isEmpty()) {
+        } else if (socket->origin().compare(own, Qt::CaseInsensitive) != 0 || !ownHost(host)) {
             refusal = "from " + peer + ", opened by another site (" +
                       socket->origin().left(80).toStdString() + ")";
         } else if (needsLogin() && !(session = sessionOf(request.rawHeader("Cookie")))) {
@@ -352,7 +370,7 @@ void WebServer::message(std::uint64_t id, const QString& text) {
         drop(id, "sent a message over 4 KiB");
         return;
     }
-    if (!c.session.empty() && !sessionOf(kCookie + "=" + QByteArray::fromStdString(c.session))) {
+    if (!c.session.empty() && !sessionOf(m_cookie + "=" + QByteArray::fromStdString(c.session))) {
         drop(id, "its session is over");
         return;
     }
@@ -457,10 +475,21 @@ void WebServer::poll() {
         return;
     }
     const Time now = m_clock();
+    for (const auto& [id, c] : m_pages) { // a page that only watches uses its session too
+        if (const auto s = m_sessions.find(c.session); s != m_sessions.end()) {
+            s->second = now;
+        }
+    }
     for (std::size_t i = 0; i < m_projectors.size(); ++i) {
         const std::string prefix =
             m_projectors[i].address.empty() ? "" : "A" + m_projectors[i].address;
+        const ProjectorState* state = m_states.find(prefix);
         for (const std::string_view code : mqtt::kPolled) {
+            // A projector that does not answer is asked its power alone: each try costs the
+            // line a silence.
+            if (state != nullptr && state->answers == false && code != protocol::kPowerQuery) {
+                continue;
+            }
             if (!m_states.reading(prefix, code, now, kFreshFor)) {
                 m_readers[i]->ask(now, code);
             }

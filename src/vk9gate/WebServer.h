@@ -61,6 +61,7 @@ private:
     void poll();
     bool needsLogin() const { return !m_config.password.empty(); }
     std::optional<std::string> sessionOf(const QByteArray& cookies); // a live session's token
+    bool ownHost(const QByteArray& host) const;
 
     WebConfig m_config;
     std::string m_gate;
@@ -75,6 +76,7 @@ private:
     QTcpServer* m_server = nullptr; // the HTTP server's, once listening
     std::map<std::uint64_t, Connection> m_pages;
     std::uint64_t m_lastId = 0;
+    QByteArray m_cookie; // by port: two gates on one computer keep their sessions apart
     std::map<std::string, Time> m_sessions; // token: last used
     PasswordTurns m_turns;
     Tally m_refused; // upgrades refused: another site, no session, too many pages

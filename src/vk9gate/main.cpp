@@ -4,6 +4,7 @@
 // had at start (without --keep-trying).
 #include "Gate.h"
 #include "Log.h"
+#include "WebListener.h"
 #include "io/UnixSignals.h"
 #include "vk9gate/core/Config.h"
 
@@ -115,6 +116,10 @@ int main(int argc, char* argv[]) {
         if (!read.config) {
             return configErrors(read.errors);
         }
+        if (const std::string tls = read.config->web ? tlsProblem(*read.config->web) : "";
+            !tls.empty()) {
+            return configErrors({file + ": " + tls});
+        }
         std::printf("vk9gate: %s is good\n", file.c_str());
         return finishOutput();
     }
@@ -130,6 +135,10 @@ int main(int argc, char* argv[]) {
         ReadConfig read = readGateConfig(parser.value(config).toStdString());
         if (!read.config) {
             return configErrors(read.errors);
+        }
+        if (const std::string tls = read.config->web ? tlsProblem(*read.config->web) : "";
+            !tls.empty()) {
+            return configErrors({parser.value(config).toStdString() + ": " + tls});
         }
         settings = std::move(*read.config);
     } else {

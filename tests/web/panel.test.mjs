@@ -101,11 +101,11 @@ ${web}
   return {url: `${scheme}://127.0.0.1:${port}/`, share, port, process: p, log: () => log};
 }
 
-function launch() {
+function launch(...more) {
   return chromium.launch({
     executablePath: CHROMIUM,
     args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking',
-           '--disable-component-update', '--disable-sync', '--no-first-run'],
+           '--disable-component-update', '--disable-sync', '--no-first-run', ...more],
   });
 }
 
@@ -183,10 +183,14 @@ test('a tap on POWER ON sends one C00; POWER OFF needs a second tap within 3 s',
   assert.equal(count(sim.frames(), POWER_ON, from).length, 1);
 
   await page.click('[data-button="power-off"]');
+  await page.click('#projectors input[value="002"]'); // the second tap is for another one
+  await page.click('[data-button="power-off"]');
+  await page.click('#projectors input[value="001"]');
   await sleep(3300); // the first tap's time runs out
   await page.click('[data-button="power-off"]');
   await sleep(500);
   assert.equal(count(sim.frames(), POWER_OFF, from).length, 0, 'one tap at a time sent POWER OFF');
+  assert.equal(count(sim.frames(), 'A002C02\r', from).length, 0, 'a tap armed for 001 turned 002 off');
   await page.click('[data-button="power-off"]');
   await page.locator('#outcome', {hasText: 'POWER OFF: acknowledged'}).waitFor();
   assert.equal(count(sim.frames(), POWER_OFF, from).length, 1);
@@ -208,6 +212,20 @@ test('a lens button held 2 s with a mouse, then with touch', async () => {
   await page.mouse.up();
   await sleep(400);
   checkHold(sim.frames(), from, released);
+
+  // Let go and pressed again at once: the new hold carries on, whatever the last one's end.
+  for (let i = 0; i < 3; ++i) {
+    await page.mouse.down();
+    await sleep(300);
+    await page.mouse.up();
+    from = performance.now();
+    await page.mouse.down();
+    await sleep(1000);
+    released = performance.now();
+    await page.mouse.up();
+    await sleep(400);
+    checkHold(sim.frames(), from, released);
+  }
 
   const cdp = await page.context().newCDPSession(page);
   await sleep(300);
@@ -311,7 +329,7 @@ test('a phone upright and a tablet: every target at least 48 px, nothing wider t
 
 test('with a password: the login, another site refused, a bad message closing only its own', async () => {
   const secret = join(dir, 'secret');
-  writeFileSync(secret, 'hall-2026\n');
+  writeFileSync(secret, 'hall 2026\n'); // a space, as a form sends it: "+"
   chmodSync(secret, 0o600);
   await startSim('line2');
   const locked = await startGate('locked', 'line2', `password_file = "${secret}"`);
@@ -320,13 +338,15 @@ test('with a password: the login, another site refused, a bad message closing on
   const page = await context.newPage();
   await page.goto(locked.url);
   assert.match(page.url(), /\/login$/);
+  const submit = await page.locator('button[type=submit]').boundingBox();
+  assert.ok(submit.height >= 48, `the login's button is ${submit.height} px high`);
   await page.fill('#password', 'wrong');
   await page.click('button[type=submit]');
   await page.locator('[role=alert]').waitFor();
-  await page.fill('#password', 'hall-2026');
+  await page.fill('#password', 'hall 2026');
   await page.click('button[type=submit]');
   await page.locator('#line[data-state="up"]').waitFor();
-  const cookie = (await context.cookies()).find((c) => c.name === 'vk9session');
+  const cookie = (await context.cookies()).find((c) => c.name === `vk9session-${locked.port}`);
   assert.ok(cookie.httpOnly && cookie.sameSite === 'Strict' && cookie.value.length === 32);
 
   // Another site, opened in the same browser: its WebSocket is refused.
@@ -377,9 +397,21 @@ key_file = "${key}"`, 'https');
   await page.fill('#password', 'hall-2026');
   await page.click('button[type=submit]');
   await page.locator('#line[data-state="up"]').waitFor();
-  const cookie = (await context.cookies()).find((c) => c.name === 'vk9session');
+  const cookie = (await context.cookies()).find((c) => c.name === `vk9session-${tls.port}`);
   assert.ok(cookie.secure && cookie.httpOnly, JSON.stringify(cookie));
   await page.click('[data-button="query-status"]');
   await page.locator('#outcome', {hasText: 'STATUS: answered'}).waitFor();
+  await browser.close();
+});
+
+test('a site whose name a name server points at the gate cannot drive it', async () => {
+  const browser = await launch('--host-resolver-rules=MAP evil.example 127.0.0.1');
+  const page = await (await browser.newContext()).newPage();
+  await page.goto(`http://evil.example:${gate.port}/`);
+  const code = await page.evaluate(() => new Promise((resolve) => {
+    const ws = new WebSocket(`ws://${location.host}/ws`);
+    ws.onclose = (e) => resolve(e.code);
+  }));
+  assert.equal(code, 1008);
   await browser.close();
 });

@@ -245,8 +245,9 @@ std::optional<std::string> Page::take(Time now, const Request& request) {
     if (button->repeat.count() > 0) {
         m_cursorRepeat = button->repeat; // a timed hold sets the repeat the arrows use next
     }
-    m_hold = Hold{button, frame, request.id, period, now, now + period, {}, {}, 0, false};
+    m_hold = Hold{button, frame, request.id, period, now, now + period, {}, {}, {}, 0, false};
     submitCopy(now);
+    m_hold->first = m_hold->last;
     return std::nullopt;
 }
 
@@ -345,13 +346,13 @@ void Page::finished(Ticket ticket, const Ending& ending) {
         m_taps.erase(tap);
         return;
     }
-    if (!m_hold || ticket != m_hold->last) {
+    if (!m_hold || (ticket != m_hold->last && ticket != m_hold->first)) {
         return;
     }
     if (ticket == m_hold->waiting) {
         m_hold->waiting.reset(); // ended without going on the line
     }
-    if (!m_hold->told) {
+    if (ticket == m_hold->first && !m_hold->told) {
         m_hold->told = true;
         m_send(JsonObject()
                    .add("kind", jsonString("outcome"))
@@ -360,7 +361,8 @@ void Page::finished(Ticket ticket, const Ending& ending) {
                    .add("text", "null")
                    .text());
     }
-    if (ending.outcome == Outcome::Absent || ending.outcome == Outcome::LineLost) {
+    if (ticket == m_hold->last &&
+        (ending.outcome == Outcome::Absent || ending.outcome == Outcome::LineLost)) {
         endHold(ending.at, outcomeWord(ending.outcome, false));
     }
 }

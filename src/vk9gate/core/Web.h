@@ -150,8 +150,9 @@ private:
         Time nextCopy;
         std::optional<Ticket> waiting; // a copy not yet on the line
         std::optional<Ticket> last;    // the latest copy submitted
+        std::optional<Ticket> first;   // its outcome is told
         int copies = 0;                // on the line
-        bool told = false;             // the first copy's outcome has been told
+        bool told = false;
     };
     struct Tap {
         std::string code;

@@ -10,7 +10,7 @@ let socket = null;
 let nextId = 1;
 let heartbeatMs = 100;
 let target = null; // the chosen projector's address, or "all"
-let hold = null; // {button, element, timer, pointerId}
+let hold = null; // {id, button, element, timer, pointerId}
 let retryMs = 1000;
 const asked = new Map(); // id: the button's label, for its outcome
 const projectors = new Map(); // address: name
@@ -41,20 +41,37 @@ function beginHold(button, element, pointerId) {
   element.classList.add('held');
   element.setAttribute('aria-pressed', 'true');
   hold = {
-    button, element, pointerId,
+    id, button, element, pointerId,
     timer: setInterval(() => send({kind: 'beat'}), heartbeatMs),
   };
 }
 
-function endHold() {
+// The hold as the page shows it ends; the gate is told unless it ended it.
+function dropHold() {
   if (!hold) {
-    return;
+    return false;
   }
   clearInterval(hold.timer);
   hold.element.classList.remove('held');
   hold.element.setAttribute('aria-pressed', 'false');
   hold = null;
-  send({kind: 'release'});
+  return true;
+}
+
+function endHold() {
+  if (dropHold()) {
+    send({kind: 'release'});
+  }
+}
+
+// A second tap counts only for the projector the first was meant for.
+function disarmAll() {
+  for (const b of document.querySelectorAll('#panel button.armed')) {
+    clearTimeout(b.disarm);
+    b.dataset.armed = 'no';
+    b.classList.remove('armed');
+    b.querySelector('.caption').textContent = b.dataset.caption;
+  }
 }
 
 function tap(button, element) {
@@ -91,6 +108,7 @@ function makeButton(button) {
   const b = document.createElement('button');
   b.type = 'button';
   b.dataset.button = button.button;
+  b.dataset.caption = button.caption;
   b.setAttribute('aria-label', button.label);
   const caption = document.createElement('span');
   caption.className = 'caption';
@@ -163,6 +181,7 @@ function showPanel(hello) {
     radio.checked = p.address === target;
     radio.addEventListener('change', () => {
       endHold();
+      disarmAll();
       target = radio.value;
     });
     const text = document.createElement('span');
@@ -241,11 +260,18 @@ function showState(state) {
   }
 }
 
-const LINE = {up: 'Line up', lost: 'Line lost', reconnecting: 'Line down: the gate is reconnecting'};
+const LINE = {
+  up: 'Line up', lost: 'Line lost: the gate is reconnecting', reconnecting: 'Line down: the gate is reconnecting',
+};
 const OUTCOMES = {
   acknowledged: 'acknowledged', answered: 'answered', sent: 'sent',
   unanswered: 'no answer from the projector', absent: 'not sent: the projector does not answer',
   busy: 'not sent: the line is busy', lost: 'not sent: the line is lost',
+};
+
+const RELEASES = {
+  'no heartbeat': 'the gate heard nothing from this page for 300 ms',
+  absent: 'the projector does not answer', lost: 'the line is lost',
 };
 
 function received(event) {
@@ -267,22 +293,24 @@ function received(event) {
     document.body.classList.toggle('line-down', m.state !== 'up');
   } else if (m.kind === 'state') {
     showState(m);
+  } else if (m.kind === 'sent') {
+    say((asked.get(m.id) || 'Sent') + ': sent');
   } else if (m.kind === 'outcome') {
     const label = asked.get(m.id) || 'Sent';
-    say(label + ': ' + (OUTCOMES[m.outcome] || m.outcome) + (m.text ? ': ' + m.text : ''),
+    const one = m.outcome === 'answered' && target === 'all' ? ' (the projector that speaks for all)' : '';
+    say(label + ': ' + (OUTCOMES[m.outcome] || m.outcome) + one + (m.text ? ': ' + m.text : ''),
         !['acknowledged', 'answered'].includes(m.outcome));
-    if (!hold) {
+    if (!hold || hold.id !== m.id) {
       asked.delete(m.id);
     }
   } else if (m.kind === 'released') {
+    const label = asked.get(m.id) || m.button;
     asked.delete(m.id);
     if (m.why !== 'released' && m.why !== 'another press') {
-      say(m.button + ' let go: ' + m.why, true);
+      say(label + ' let go: ' + (RELEASES[m.why] || m.why), true);
     }
-    if (hold && hold.button.button === m.button && m.why !== 'another press') {
-      clearInterval(hold.timer);
-      hold.element.classList.remove('held');
-      hold = null;
+    if (hold && hold.id === m.id) { // only the hold it names: a newer one carries on
+      dropHold();
     }
   }
 }
@@ -297,11 +325,7 @@ function connect() {
   });
   socket.addEventListener('message', received);
   socket.addEventListener('close', (e) => {
-    if (hold) {
-      clearInterval(hold.timer);
-      hold.element.classList.remove('held');
-      hold = null;
-    }
+    dropHold();
     $('lost').hidden = false;
     document.body.classList.add('gate-lost');
     $('line').textContent = 'The gate is out of reach' + (e.reason ? ' (' + e.reason + ')' : '');
