@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -632,6 +633,43 @@ private slots:
                                                   .replace("FILE", file.fileName())
                                                   .replace("PASSWORD", password.fileName())
                                                   .replace("%DIR", dir.path()));
+    }
+
+    // The watchdog is fed from the gate's event loop, twice a WATCHDOG_USEC, on a notify
+    // socket of the test's own: the pings stop while the gate does not run, and come back.
+    void watchdogFedByTheLoop() {
+        QTemporaryDir dir;
+        const QByteArray path = dir.filePath("notify").toUtf8();
+        const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
+        QVERIFY(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
+        GateProcess gate({"--line", dir.filePath("no-such-device"), "--keep-trying"}, false,
+                         {"NOTIFY_SOCKET=" + QString(path), "WATCHDOG_USEC=200000"});
+        const auto pings = [&](int forMs) { // the WATCHDOG=1 datagrams that come in forMs
+            int count = 0;
+            QDeadlineTimer deadline(forMs);
+            while (!deadline.hasExpired()) {
+                pollfd p{fd, POLLIN, 0};
+                if (::poll(&p, 1, int(deadline.remainingTime())) == 1) {
+                    char datagram[256];
+                    const auto n = ::recv(fd, datagram, sizeof datagram, 0);
+                    count +=
+                        QByteArray(datagram, int(std::max<ssize_t>(n, 0))).contains("WATCHDOG=1");
+                }
+            }
+            return count;
+        };
+        pings(500); // started
+        const int running = pings(1000);
+        QVERIFY2(running >= 8 && running <= 11, qPrintable(QString::number(running)));
+        ::kill(pid_t(gate.process.processId()), SIGSTOP);
+        pings(150); // those sent before it stopped
+        QCOMPARE(pings(1000), 0);
+        ::kill(pid_t(gate.process.processId()), SIGCONT);
+        QVERIFY(pings(1000) >= 8);
+        ::close(fd);
     }
 };
 

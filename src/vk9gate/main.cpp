@@ -10,11 +10,15 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QTimer>
 
 #include <systemd/sd-daemon.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -203,6 +207,15 @@ int main(int argc, char* argv[]) {
         }
     });
     sd_notify(0, "READY=1");
+    // The watchdog is fed by a timer of the event loop, never by a thread of its own: a gate
+    // whose loop no longer turns (stuck in a call) stops feeding it, and is restarted.
+    QTimer watchdog;
+    if (std::uint64_t usec = 0; sd_watchdog_enabled(0, &usec) > 0) {
+        watchdog.setInterval(std::chrono::milliseconds(std::max<std::uint64_t>(usec / 2000, 1)));
+        QObject::connect(&watchdog, &QTimer::timeout, [] { sd_notify(0, "WATCHDOG=1"); });
+        sd_notify(0, "WATCHDOG=1");
+        watchdog.start();
+    }
     const int ran = QCoreApplication::exec();
     return status != 0 ? status : ran;
 }
