@@ -1,8 +1,11 @@
 // vk9ctl as a script runs it, against vk9sim with each fault it can play and through
 // ser2net: the exit status and the exact output of every run.
+#include "support/GateProcess.h"
 #include "support/Pty.h"
 #include "support/Ser2net.h"
 #include "support/Simulator.h"
+
+#include "vk9ctl/Check.h"
 
 #include <QSocketNotifier>
 
@@ -23,6 +26,79 @@ const QString kTryHelp = "Try 'vk9ctl --help'\n";
 class TstVk9ctl : public QObject {
     Q_OBJECT
 private slots:
+    // The monitoring plugins' ranges: when a value alerts.
+    void ranges_data() {
+        QTest::addColumn<QString>("range");
+        QTest::addColumn<QList<double>>("alert");
+        QTest::addColumn<QList<double>>("quiet");
+        QTest::newRow("10: outside 0..10")
+            << "10" << QList<double>{-1, 10.5, 11} << QList<double>{0, 5, 10};
+        QTest::newRow("10: below 10") << "10:" << QList<double>{9.9, -5} << QList<double>{10, 1e9};
+        QTest::newRow("~:10: above 10") << "~:10" << QList<double>{10.1} << QList<double>{10, -1e9};
+        QTest::newRow("10:20 outside")
+            << "10:20" << QList<double>{9, 21} << QList<double>{10, 15, 20};
+        QTest::newRow("@10:20 inside")
+            << "@10:20" << QList<double>{10, 15, 20} << QList<double>{9, 21};
+        QTest::newRow("2500.5") << "2500.5" << QList<double>{2501} << QList<double>{2500.5};
+        for (const char* bad : {"", "abc", "20:10", "1:x", "@", "~"}) {
+            QTest::newRow(qPrintable(QString("not a range: \"%1\"").arg(bad)))
+                << bad << QList<double>{} << QList<double>{};
+        }
+    }
+    void ranges() {
+        QFETCH(QString, range);
+        QFETCH(QList<double>, alert);
+        QFETCH(QList<double>, quiet);
+        const auto r = vk9::ctl::parseRange(range.toStdString());
+        QCOMPARE(r.has_value(), !alert.isEmpty());
+        for (const double v : alert) {
+            QVERIFY2(vk9::ctl::alerts(*r, v), qPrintable(QString::number(v)));
+        }
+        for (const double v : quiet) {
+            QVERIFY2(!vk9::ctl::alerts(*r, v), qPrintable(QString::number(v)));
+        }
+    }
+
+    // vk9ctl check against the simulator through the gate: every status, each threshold.
+    // Projector 1 has 1200 lamp hours and 25/24.5 °C in stand-by; projector 2 is on, with
+    // 2650 hours and 41.5/38 °C.
+    void checkPlugin_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("out");
+        // clang-format off
+        QTest::newRow("OK, no thresholds") << QStringList{"--address", "1", "check"} << 0
+            << "VK9 OK - 001 lamp 1200 h, S1 25 °C, S2 24.5 °C | lamp_hours_001=1200;; temperature_s1_001=25;; temperature_s2_001=24.5;;\n";
+        QTest::newRow("WARNING, lamp hours") << QStringList{"--address", "1,2", "check", "-w", "2500", "-c", "3000"} << 1
+            << "VK9 WARNING - 002 lamp 2650 h | lamp_hours_001=1200;2500;3000 temperature_s1_001=25;; temperature_s2_001=24.5;; "
+               "lamp_hours_002=2650;2500;3000 temperature_s1_002=41.5;; temperature_s2_002=38;;\n";
+        QTest::newRow("CRITICAL, a temperature") << QStringList{"--address", "2", "check", "--temp-warning", "~:35", "--temp-critical", "~:40"} << 2
+            << "VK9 CRITICAL - 002 S1 41.5 °C, 002 S2 38 °C | lamp_hours_002=2650;; temperature_s1_002=41.5;~:35;~:40 temperature_s2_002=38;~:35;~:40\n";
+        QTest::newRow("CRITICAL, a projector that does not answer") << QStringList{"--address", "3", "check"} << 2
+            << "VK9 CRITICAL - 003 no reply to CR0 within 500 ms on %1 (from --port); not asked the rest of the status\n";
+        QTest::newRow("CRITICAL, no line") << QStringList{"--port", "gate://127.0.0.1:1", "check"} << 2
+            << "VK9 CRITICAL - cannot open gate://127.0.0.1:1 (from --port): 127.0.0.1:1: connection refused\n";
+        QTest::newRow("UNKNOWN, a bad range") << QStringList{"check", "-w", "20:10"} << 3
+            << "VK9 UNKNOWN - --warning 20:10: a range, such as 2500, 10:, ~:45, 10:20 or @10:20\n";
+        QTest::newRow("UNKNOWN, out of time") << QStringList{"--port", "%SILENT", "--timeout", "5000", "check", "-t", "1"} << 3
+            << "VK9 UNKNOWN - no answer within 1 s\n";
+        // clang-format on
+    }
+    void checkPlugin() {
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        QFETCH(QString, out);
+        Simulator sim({"--projectors", "2", "--state", "2:power=on,hours=2650"});
+        GateProcess gate({"--line", sim.link});
+        const QStringList port{"--port", gate.gateAddress()};
+        QTcpServer silent; // takes the connection, never answers
+        silent.listen(QHostAddress::LocalHost);
+        args.replaceInStrings("%SILENT", QString("tcp://127.0.0.1:%1").arg(silent.serverPort()));
+        const Ran r = vk9ctl(args.contains("--port") ? args : port + args);
+        QCOMPARE(r.out, out.replace("%1", gate.gateAddress()));
+        QCOMPARE(r.status, status);
+    }
+
     // Each row: the simulator's options, an earlier run and a pause after it, this run's
     // options, and what it must give. %1 is the simulator's line.
     void runs_data() {

@@ -3,6 +3,7 @@
 // reply only when it is whole, fresh and of its query's shape. Exit status: 0 every reply
 // came in its shape, 1 a reply missing or unexpected (or a wait ran out), 2 a usage error,
 // 3 the line could not be opened, is in use, or went away, 128 + N ended by signal N.
+#include "Check.h"
 #include "Session.h"
 #include "adjust/Adjust.h"
 #include "commands/Catalogue.h"
@@ -10,6 +11,7 @@
 #include "io/UnixSignals.h"
 #include "model/Layout.h"
 #include "model/Lookup.h"
+#include "protocol/Frames.h"
 #include "protocol/Json.h"
 #include "protocol/Replies.h"
 #include "serial/Addressing.h"
@@ -21,6 +23,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
@@ -391,14 +394,38 @@ int main(int argc, char* argv[]) {
                                   "its status every second until each is on or in stand by, "
                                   "for at most SECONDS in all (60, which may be left out).",
                                   "SECONDS");
+    const QCommandLineOption warning({"w", "warning"},
+                                     "check: lamp hours that warn, in the monitoring plugins' "
+                                     "range syntax (2500 warns above 2500).",
+                                     "RANGE");
+    const QCommandLineOption critical({"c", "critical"}, "check: lamp hours that are critical.",
+                                      "RANGE");
+    const QCommandLineOption tempWarning(
+        "temp-warning", "check: temperatures (each sensor, °C) that warn.", "RANGE");
+    const QCommandLineOption tempCritical("temp-critical", "check: temperatures that are critical.",
+                                          "RANGE");
+    const QCommandLineOption timeLimit(
+        {"t", "time-limit"}, "check: the most the whole check may take (10).", "SECONDS", "10");
     const QCommandLineOption verbose("verbose", "Trace every frame and reply on standard error.");
     const QCommandLineOption help({"h", "help"}, "Show this help and the commands.");
     const QCommandLineOption version({"v", "version"}, "Show the version.");
-    parser.addOptions(
-        {port, speed, address, json, timeout, late, waitLine, hold, wait, verbose, help, version});
-    parser.addPositionalArgument("COMMAND", "status, send CODE, or a name below.");
-    if (!parser.parse(withWaitValue(QCoreApplication::arguments()))) {
-        return usageError(parser.errorText());
+    parser.addOptions({port, speed, address, json, timeout, late, waitLine, hold, wait, warning,
+                       critical, tempWarning, tempCritical, timeLimit, verbose, help, version});
+    parser.addPositionalArgument("COMMAND", "status, check, send CODE, or a name below.");
+    const bool parsed = parser.parse(withWaitValue(QCoreApplication::arguments()));
+    // A monitoring plugin's mistakes are UNKNOWN (3), told on standard output.
+    const bool checking = !parser.positionalArguments().isEmpty() &&
+                          parser.positionalArguments().constFirst() == "check";
+    const auto refuse = [&](const QString& reason) {
+        if (checking) {
+            std::printf("%s\n",
+                        checkFailed(CheckStatus::Unknown, reason.toStdString()).line.c_str());
+            return int(CheckStatus::Unknown);
+        }
+        return usageError(reason);
+    };
+    if (!parsed) {
+        return refuse(parser.errorText());
     }
     const auto finishOutput = [](int status) {
         if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
@@ -422,63 +449,94 @@ int main(int argc, char* argv[]) {
             .startsWith(parser.value(speed) + ",");
     });
     if (speedRow == kSpeedOptions.end()) {
-        return usageError("--speed " + parser.value(speed) + ": 19200 or 9600");
+        return refuse("--speed " + parser.value(speed) + ": 19200 or 9600");
     }
     const auto prefixes =
         parser.isSet(address) ? prefixesFor(parser.value(address)) : std::vector<std::string>{""};
     if (!prefixes) {
-        return usageError("--address " + parser.value(address) +
-                          ": a projector 1 to 4, a list such as 1,2,4, or all");
+        return refuse("--address " + parser.value(address) +
+                      ": a projector 1 to 4, a list such as 1,2,4, or all");
     }
     const auto timeoutMs = millisecondsIn(parser.value(timeout));
     if (!timeoutMs) {
-        return usageError("--timeout " + parser.value(timeout) + ": milliseconds, from 1 to " +
-                          QString::number(kLongestMs));
+        return refuse("--timeout " + parser.value(timeout) + ": milliseconds, from 1 to " +
+                      QString::number(kLongestMs));
     }
     const auto lateMs = millisecondsIn(parser.value(late));
     if (!lateMs) {
-        return usageError("--late " + parser.value(late) + ": milliseconds, from 1 to " +
-                          QString::number(kLongestMs));
+        return refuse("--late " + parser.value(late) + ": milliseconds, from 1 to " +
+                      QString::number(kLongestMs));
     }
     bool lineSecondsOk = false;
     const int lineSeconds = parser.value(waitLine).toInt(&lineSecondsOk);
     if (!lineSecondsOk || lineSeconds < 0 || lineSeconds > kLongestWaitSeconds) {
-        return usageError("--wait-line " + parser.value(waitLine) + ": seconds, from 0 to " +
-                          QString::number(kLongestWaitSeconds));
+        return refuse("--wait-line " + parser.value(waitLine) + ": seconds, from 0 to " +
+                      QString::number(kLongestWaitSeconds));
     }
     const QStringList args = parser.positionalArguments();
     if (args.isEmpty()) {
-        return usageError("no COMMAND: status, send CODE, or a name that --help lists");
+        return refuse("no COMMAND: status, send CODE, or a name that --help lists");
     }
     std::optional<Command> command;
-    if (args[0] == "status" && args.size() == 1) {
+    Thresholds thresholds;
+    int limitSeconds = 0;
+    if (checking && args.size() == 1) {
+        command = Command{};
+        const std::pair<const QCommandLineOption*, std::optional<Range>*> ranges[] = {
+            {&warning, &thresholds.lampWarning},
+            {&critical, &thresholds.lampCritical},
+            {&tempWarning, &thresholds.temperatureWarning},
+            {&tempCritical, &thresholds.temperatureCritical}};
+        for (const auto& [option, range] : ranges) {
+            if (parser.isSet(*option)) {
+                *range = parseRange(parser.value(*option).toStdString());
+                if (!*range) {
+                    return refuse("--" + option->names().constLast() + " " + parser.value(*option) +
+                                  ": a range, such as 2500, 10:, ~:45, 10:20 or @10:20");
+                }
+            }
+        }
+        bool number = false;
+        limitSeconds = parser.value(timeLimit).toInt(&number);
+        if (!number || limitSeconds < 1 || limitSeconds > kLongestWaitSeconds) {
+            return refuse("--time-limit " + parser.value(timeLimit) + ": seconds, from 1 to " +
+                          QString::number(kLongestWaitSeconds));
+        }
+    } else if (args[0] == "status" && args.size() == 1) {
         command = Command{};
     } else if (args[0] == "send") {
         if (args.size() < 2) {
-            return usageError("send: which CODE? For example: send C00");
+            return refuse("send: which CODE? For example: send C00");
         }
         command = commandFor(args[1].toStdString(), true);
         if (!command) {
-            return usageError("send " + args[1] + ": no button of the panel sends " + args[1]);
+            return refuse("send " + args[1] + ": no button of the panel sends " + args[1]);
         }
     } else if (args.size() == 1) {
         command = commandFor(args[0].toStdString(), false);
         if (!command) {
-            return usageError("unknown command " + args[0] + " (--help lists them all)");
+            return refuse("unknown command " + args[0] + " (--help lists them all)");
         }
     }
     if (!command || args.size() > (args[0] == "send" ? 2 : 1)) {
-        return usageError("unexpected " + args.last());
+        return refuse("unexpected " + args.last());
+    }
+    if (!checking) {
+        for (const auto* option : {&warning, &critical, &tempWarning, &tempCritical, &timeLimit}) {
+            if (parser.isSet(*option)) {
+                return refuse("--" + option->names().constLast() + " goes with check");
+            }
+        }
     }
     std::optional<int> holdMs;
     if (parser.isSet(hold)) {
         holdMs = millisecondsIn(parser.value(hold));
         if (!command->hold) {
-            return usageError("--for goes with a hold button, such as zoom-plus");
+            return refuse("--for goes with a hold button, such as zoom-plus");
         }
         if (!holdMs) {
-            return usageError("--for " + parser.value(hold) + ": milliseconds, from 1 to " +
-                              QString::number(kLongestMs));
+            return refuse("--for " + parser.value(hold) + ": milliseconds, from 1 to " +
+                          QString::number(kLongestMs));
         }
     }
     int waitSeconds = 0;
@@ -486,20 +544,20 @@ int main(int argc, char* argv[]) {
         bool number = false;
         waitSeconds = parser.value(wait).toInt(&number);
         if (!number || waitSeconds < 1 || waitSeconds > kLongestWaitSeconds) {
-            return usageError("--wait " + parser.value(wait) + ": seconds, from 1 to " +
-                              QString::number(kLongestWaitSeconds));
+            return refuse("--wait " + parser.value(wait) + ": seconds, from 1 to " +
+                          QString::number(kLongestWaitSeconds));
         }
         if (command->code != "C00" && command->code != "C02") {
-            return usageError("--wait goes with power-on or power-off");
+            return refuse("--wait goes with power-on or power-off");
         }
     }
     // "AFFF" reaches every projector, but only one answers for all: an answer would be one
     // projector's, labelled as all of theirs.
     const bool asks = command->code.empty() || isQuery(command->code) || waitSeconds > 0;
     if (asks && prefixes->size() == 1 && prefixes->front() == "AFFF") {
-        return usageError(QStringLiteral("--address all takes a command, not a query or --wait: "
-                                         "only one projector answers for all; use --address "
-                                         "1,2,3,4"));
+        return refuse(QStringLiteral("--address all takes a command, not a query or --wait: "
+                                     "only one projector answers for all; use --address "
+                                     "1,2,3,4"));
     }
 
     // The line: --port, else VK9RSC_COM1, else the lines file, else the default.
@@ -509,19 +567,19 @@ int main(int argc, char* argv[]) {
         lineForPort(1, portNamed, std::getenv(portVariable(1).c_str()), linesFile, false);
     if (const auto parsed = parseLineAddress(named.device); !parsed.address) {
         const std::string origin = named.origin == "--com1" ? "--port" : named.origin;
-        return usageError(QString::fromStdString(origin + " " + parsed.error));
+        return refuse(QString::fromStdString(origin + " " + parsed.error));
     }
     if (!linesFile.error.empty() && named.origin.empty()) {
-        return usageError(QString::fromStdString(linesFile.error));
+        return refuse(QString::fromStdString(linesFile.error));
     }
     if (parser.isSet(speed) && named.device.rfind("tcp://", 0) == 0) {
-        return usageError("--speed " + parser.value(speed) +
-                          ": on a raw tcp:// line the speed is the device server's to set; "
-                          "rfc2217:// sets it from here");
+        return refuse("--speed " + parser.value(speed) +
+                      ": on a raw tcp:// line the speed is the device server's to set; "
+                      "rfc2217:// sets it from here");
     }
     if (parser.isSet(speed) && named.device.rfind("gate://", 0) == 0) {
-        return usageError("--speed " + parser.value(speed) +
-                          ": on a gate:// line the speed is the gate's to set (its line.speed)");
+        return refuse("--speed " + parser.value(speed) +
+                      ": on a gate:// line the speed is the gate's to set (its line.speed)");
     }
     qt::NumberedPort line;
     line.nameDevice(1, named.device);
@@ -563,6 +621,16 @@ int main(int argc, char* argv[]) {
         session.end(std::string("ended by SIG") + sigabbrev_np(number));
     });
 
+    bool overTime = false;
+    QTimer limit;
+    if (checking) { // the whole check, the line's opening too
+        limit.setSingleShot(true);
+        QObject::connect(&limit, &QTimer::timeout, [&] {
+            overTime = true;
+            session.end("no answer within " + std::to_string(limitSeconds) + " s");
+        });
+        limit.start(std::chrono::seconds(limitSeconds));
+    }
     std::string error;
     int status = kDone;
     if (const auto failed = session.open(std::chrono::seconds(lineSeconds))) {
@@ -575,6 +643,10 @@ int main(int argc, char* argv[]) {
             for (const auto& query : kQueries) {
                 if (session.ended()) {
                     break;
+                }
+                if (checking && query.code != kPowerQuery && query.code != kLampHoursQuery &&
+                    query.code != kTemperatureQuery) {
+                    continue;
                 }
                 run.results.push_back(exchange(run, prefix, query.code));
                 if (&query == &kQueries.front() && !run.results.back().reply && !session.ended()) {
@@ -637,6 +709,42 @@ int main(int argc, char* argv[]) {
             status = kFailed;
             error = r.error;
         }
+    }
+    if (checking) {
+        CheckOutcome outcome;
+        if (overTime) {
+            outcome = checkFailed(CheckStatus::Unknown, error);
+        } else if (status == kLineError || signalled != 0) {
+            outcome = checkFailed(CheckStatus::Critical, error); // no line, no projectors
+        } else {
+            std::vector<Checked> checked;
+            for (const std::string& prefix : *prefixes) {
+                Checked& c = checked.emplace_back();
+                c.address = prefix.empty() ? "" : prefix.substr(1);
+                for (const Result& r : run.results) {
+                    if (r.address != prefix) {
+                        continue;
+                    }
+                    if (!r.error.empty() && c.error.empty()) {
+                        c.error = r.error.substr(prefix.empty() ? 0 : prefix.size() + 2);
+                    } else if (r.code == kPowerQuery && r.reply) {
+                        const auto power = readPower(*r.reply);
+                        c.fault = !power                         ? ""
+                                  : power->tooHot                ? "temperature fault"
+                                  : power->state == Power::Fault ? "power fault"
+                                                                 : "";
+                    } else if (r.code == kLampHoursQuery) {
+                        c.lampHours = std::get<long long>(*valueOf(r.reading, "lamp_hours"));
+                    } else if (r.code == kTemperatureQuery) {
+                        c.s1 = std::get<double>(*valueOf(r.reading, "s1"));
+                        c.s2 = std::get<double>(*valueOf(r.reading, "s2"));
+                    }
+                }
+            }
+            outcome = checkOutcome(checked, thresholds);
+        }
+        std::printf("%s\n", outcome.line.c_str());
+        return finishOutput(int(outcome.status));
     }
     tell(error);
     if (parser.isSet(json)) {
