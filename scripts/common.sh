@@ -23,12 +23,14 @@ ensure_packages() {
 
 BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev libqt6serialport6-dev
                 qt6-qpa-plugins fonts-ipafont-gothic libxcb1-dev libtomlplusplus-dev
-                libsystemd-dev libmosquitto-dev systemd qt6-httpserver-dev qt6-websockets-dev)
+                libsystemd-dev libmosquitto-dev systemd qt6-httpserver-dev qt6-websockets-dev
+                libssl-dev prometheus-cpp-dev)
 # The tests also run real network device servers (ser2net, and sredird behind socat) in
 # front of pseudo-terminals, drop their packets in a network namespace of their own, and
 # build and check the Debian package, and drive the web panel in Debian's Chromium.
 TEST_PACKAGES=(ser2net sredird socat nftables iproute2 util-linux dpkg-dev lintian appstream openssl
-               ca-certificates systemd man-db mosquitto mosquitto-clients chromium-headless-shell)
+               ca-certificates systemd man-db mosquitto mosquitto-clients chromium-headless-shell
+               prometheus curl)
 
 # Configures and builds the whole tree; extra arguments go to CMake.
 build_tree() {

@@ -15,6 +15,7 @@ set(expected
     usr/share/doc/vk9ctl/changelog.gz usr/share/doc/vk9ctl/copyright
     usr/share/doc/vk9gate/changelog.gz usr/share/doc/vk9gate/copyright
     usr/share/doc/vk9gate/examples/hall.toml
+    usr/share/doc/vk9gate/examples/vk9gate-alerts.yml
     usr/share/doc/vk9gate/web-protocol.md
     usr/share/doc/vk9rsc/changelog.gz usr/share/doc/vk9rsc/copyright
     usr/share/doc/vk9rsc/examples/lines.toml

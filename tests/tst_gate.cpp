@@ -585,6 +585,11 @@ private slots:
             << 2 << ": web.key_file %DIR/other.key: not the key of web.cert_file %DIR/tls.crt\n";
         QTest::newRow("a web key with a passphrase") << web + "cert_file = \"%DIR/tls.crt\"\nkey_file = \"%DIR/locked.key\"\n"
             << 2 << ": web.key_file %DIR/locked.key: not a private key that can be read without a passphrase\n";
+        QTest::newRow("metrics beyond loopback, to anyone") << line + "[metrics]\nlisten = \"0.0.0.0:9640\"\n" << 2
+            << ": metrics.listen 0.0.0.0:9640 is open beyond this computer to anyone: set line.allow, the addresses "
+               "that may connect, or line.insecure_open = true\n";
+        QTest::newRow("metrics on the web panel's port") << line + "[metrics]\n[web]\nlisten = \"127.0.0.1:9640\"\n" << 2
+            << ": web.listen 127.0.0.1:9640 is taken by another listener\n";
         QTest::newRow("the web panel on the share port") << web + "listen = \"127.0.0.1:4001\"\n" << 2
             << ": web.listen 127.0.0.1:4001 is taken by another listener\n";
         // clang-format on

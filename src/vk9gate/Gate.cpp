@@ -2,8 +2,11 @@
 
 #include "Sockets.h"
 
+#include "WebListener.h"
 #include "traffic/TrafficText.h"
 #include "transport/Printable.h"
+
+#include <QHttpServerRequest>
 #include <QSysInfo>
 
 namespace vk9::gate {
@@ -118,6 +121,7 @@ Gate::Gate(GateConfig config, const Log& log)
     if (m_config.web) {
         m_web = std::make_unique<WebServer>(*m_config.web, gateName(m_config), choices(m_config),
                                             m_arbiter, m_states, m_log, clock, changed);
+        m_web->serveMetrics([this](const QHostAddress& peer) { return scrape(peer); });
     }
     m_states.onChange([this](std::string_view prefix, std::string_view code) {
         if (m_mqtt) {
@@ -177,6 +181,16 @@ void Gate::start(bool keepTrying, std::function<void(int)> fatal) {
     m_log.say(Log::Info, "serving the line " + m_line.name() + " on " + m_config.listen.text() +
                              (m_config.file.empty() ? "" : ", as " + m_config.file + " says"));
     m_line.start(keepTrying);
+    if (m_config.metrics) {
+        if (const std::string why = serveMetrics(); !why.empty()) {
+            m_log.say(Log::Error, why);
+            if (!keepTrying) {
+                m_failed = true;
+                m_fatal(4);
+                return;
+            }
+        }
+    }
     if (m_web) { // served while the line is down too, so that a page can say so
         if (const std::string why = m_web->listen(); !why.empty()) {
             m_log.say(Log::Error,
@@ -442,7 +456,59 @@ void Gate::presence(Time, std::string_view prefix, bool answers) {
                                  std::to_string(m_config.probe.count()) + " s"));
 }
 
+GateSnapshot Gate::snapshot() const {
+    GateSnapshot s;
+    s.lineUp = m_lineUp;
+    s.frames = m_arbiter.counts();
+    s.shareClients = m_sessions.size();
+    s.webPages = m_web ? m_web->pages() : 0;
+    for (const auto& server : m_pjlink) {
+        s.pjlinkClients += server->connections();
+        s.pjlinkConnections += server->taken();
+        s.pjlinkWrongPasswords += server->wrongPasswords();
+    }
+    if (m_mqtt) {
+        s.mqttConnected = m_mqtt->isConnected();
+    }
+    for (const ProjectorConfig& p : m_config.projectors) {
+        s.projectors.push_back({p.address, p.name, m_states.find(p.prefix())});
+    }
+    return s;
+}
+
+// Beyond loopback, /metrics is for the addresses the share port takes.
+std::optional<std::string> Gate::scrape(const QHostAddress& peer) const {
+    bool v4 = false;
+    const quint32 mapped = peer.toIPv4Address(&v4);
+    const QHostAddress who = v4 ? QHostAddress(mapped) : peer;
+    const bool allowed =
+        who.isLoopback() ||
+        (m_allowed.empty() ? m_config.insecureOpen
+                           : std::any_of(m_allowed.begin(), m_allowed.end(),
+                                         [&](auto& s) { return who.isInSubnet(s); }));
+    return allowed ? std::optional(metrics()) : std::nullopt;
+}
+
+std::string Gate::serveMetrics() {
+    m_metricsHttp = std::make_unique<QHttpServer>();
+    m_metricsHttp->route("/metrics", [this](const QHttpServerRequest& request) {
+        return metricsResponse(scrape(request.remoteAddress()));
+    });
+    WebConfig where;
+    where.listen = *m_config.metrics;
+    std::string error;
+    if (serveHttp(*m_metricsHttp, where, error) == nullptr) {
+        m_metricsHttp.reset();
+        return error;
+    }
+    m_log.say(Log::Info, "metrics on http://" + m_config.metrics->text() + "/metrics");
+    return {};
+}
+
 void Gate::ended(const Client& client, std::string_view frame, const Ending& ending) {
+    if (ending.outcome == Outcome::Answered && ending.sentAt) {
+        m_metrics.replied(std::chrono::duration<double>(ending.at - *ending.sentAt).count());
+    }
     if (m_log.verbose()) {
         m_log.say(Log::Debug, client.name() + ": " + shownBytes(frame) + " " +
                                   kOutcomes[static_cast<int>(ending.outcome)]);

@@ -2,6 +2,7 @@
 
 #include "LineKeeper.h"
 #include "Log.h"
+#include "Metrics.h"
 #include "MqttBridge.h"
 #include "PjLinkServer.h"
 #include "SharePort.h"
@@ -42,6 +43,7 @@ public:
     void stop();       // clients let go, the line closed, the log written out
     void reopenLogs(); // SIGHUP: the traffic log starts on its file again
     std::string status() const;
+    std::string metrics() const { return m_metrics.scrape(snapshot()); }
     // Tells the service manager the gate's status whenever it changes.
     void onStatus(std::function<void(const std::string&)> handler) {
         m_statusChanged = std::move(handler);
@@ -96,6 +98,11 @@ private:
     std::vector<std::unique_ptr<PjLinkServer>> m_pjlink; // one a projector that has PJLink
     std::unique_ptr<MqttBridge> m_mqtt;
     std::unique_ptr<WebServer> m_web;
+    Metrics m_metrics;
+    std::unique_ptr<QHttpServer> m_metricsHttp; // [metrics] listen
+    GateSnapshot snapshot() const;
+    std::optional<std::string> scrape(const QHostAddress& peer) const;
+    std::string serveMetrics(); // why its address is not to be had
 };
 
 } // namespace vk9::gate

@@ -52,6 +52,7 @@ public:
     void lineUp();
     void lineDown();
     void stateChanged(std::string_view prefix, std::string_view code);
+    bool isConnected() const { return m_up; }
 
 private:
     struct Projector {

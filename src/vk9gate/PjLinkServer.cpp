@@ -104,6 +104,7 @@ void PjLinkServer::accept() {
         idle->setSingleShot(true);
         connect(idle, &QTimer::timeout, this,
                 [this, id] { close(id, "no request for 30 s", Log::Debug); });
+        ++m_taken;
         const auto& c =
             m_connections
                 .emplace(id, Connection{socket,
@@ -218,6 +219,7 @@ void PjLinkServer::refuse(pjlink::ProjectorLink::ConnectionId id, Time at) {
     constexpr auto kTellEvery = 1min;
     Connection& c = m_connections.at(id);
     c.refused = true;
+    ++m_wrongPasswords;
     const Time now = m_clock();
     Refusals& r = m_refusals[c.host];
     if (now - r.told >= kTellEvery) {

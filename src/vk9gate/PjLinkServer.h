@@ -28,6 +28,9 @@ public:
     void stop();          // the line is down: nobody is let in, and the connections go
     pjlink::ProjectorLink& link() { return m_link; }
     const std::string& title() const { return m_title; }
+    std::size_t connections() const { return m_connections.size(); }
+    std::uint64_t taken() const { return m_taken; }
+    std::uint64_t wrongPasswords() const { return m_wrongPasswords; }
 
 private:
     struct Connection {
@@ -68,6 +71,8 @@ private:
     PasswordTurns m_turns;
     pjlink::ProjectorLink::ConnectionId m_lastId = 0;
     Tally m_overflow; // clients beyond max_connections, turned away
+    std::uint64_t m_taken = 0;
+    std::uint64_t m_wrongPasswords = 0;
 };
 
 } // namespace vk9::gate

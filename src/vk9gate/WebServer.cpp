@@ -115,6 +115,15 @@ std::optional<web::Request> readRequest(const QString& text, std::string& why) {
 
 } // namespace
 
+QHttpServerResponse metricsResponse(const std::optional<std::string>& text) {
+    if (!text) {
+        return QHttpServerResponse("text/plain", "not for this address: line.allow\n",
+                                   QHttpServerResponse::StatusCode::Forbidden);
+    }
+    return QHttpServerResponse("text/plain; version=0.0.4; charset=utf-8",
+                               QByteArray::fromStdString(*text));
+}
+
 WebServer::WebServer(const WebConfig& config, std::string gate, std::vector<web::Choice> projectors,
                      Arbiter& arbiter, const ProjectorStates& states, const Log& log,
                      std::function<Time()> clock, std::function<void()> changed)
@@ -248,6 +257,11 @@ void WebServer::routes() {
                 QTimer::singleShot(wait, this, reply);
             }
         });
+    if (m_scrape) {
+        m_http->route("/metrics", [this](const QHttpServerRequest& request) {
+            return metricsResponse(m_scrape(request.remoteAddress()));
+        });
+    }
     acceptUpgrades(*m_http, "/ws");
     m_http->afterRequest([](QHttpServerResponse&& response) {
         for (const auto& [name, value] : kSecurityHeaders) {

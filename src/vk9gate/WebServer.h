@@ -8,6 +8,7 @@
 #include "vk9gate/core/Web.h"
 
 #include <QHttpServer>
+#include <QHttpServerResponse>
 #include <QTcpServer>
 #include <QTimer>
 #include <QWebSocket>
@@ -25,6 +26,9 @@ namespace vk9::gate {
 // all on one port. Each connected page is a client of the arbiter; the projectors' states
 // are pushed to every page as they change, and asked for while pages are connected. It keeps
 // listening while the line is down, so that a page can say so.
+// Prometheus' text, or 403 for a peer that may not read it.
+QHttpServerResponse metricsResponse(const std::optional<std::string>& text);
+
 class WebServer final : public QObject {
 public:
     WebServer(const WebConfig& config, std::string gate, std::vector<web::Choice> projectors,
@@ -43,6 +47,9 @@ public:
     std::optional<Time> nextWake() const;
     void wake(Time now);
     std::size_t pages() const { return m_pages.size(); }
+    // /metrics on this listener too: the text for a peer, or none (403).
+    using Scrape = std::function<std::optional<std::string>(const QHostAddress& peer)>;
+    void serveMetrics(Scrape scrape) { m_scrape = std::move(scrape); }
 
 private:
     struct Connection {
@@ -86,6 +93,7 @@ private:
     // The projectors' states are read while pages are connected.
     std::vector<std::unique_ptr<mqtt::ProjectorService>> m_readers;
     QTimer m_poll;
+    Scrape m_scrape;
 };
 
 } // namespace vk9::gate

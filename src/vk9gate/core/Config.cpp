@@ -349,6 +349,10 @@ constexpr std::array kWebKeys{
     Key<WebConfig>{"insecure_no_password", [](Reader& r, const Node& n, const Name& k, WebConfig& w) { r.boolean(n, k, w.insecureNoPassword); }},
 };
 
+constexpr std::array kMetricsKeys{
+    Key<GateConfig>{"listen", [](Reader& r, const Node& n, const Name& k, GateConfig& c) { r.listen(n, k, *c.metrics); }},
+};
+
 constexpr std::array kTables{
     Key<GateConfig>{"line", [](Reader& r, const Node& n, const Name& k, GateConfig& c) { r.read(n, k, kLineKeys, c); }},
     Key<GateConfig>{"projector", [](Reader& r, const Node& n, const Name& k, GateConfig& c) {
@@ -371,6 +375,10 @@ constexpr std::array kTables{
     }},
     Key<GateConfig>{"web", [](Reader& r, const Node& n, const Name& k, GateConfig& c) {
         r.read(n, k, kWebKeys, c.web.emplace());
+    }},
+    Key<GateConfig>{"metrics", [](Reader& r, const Node& n, const Name& k, GateConfig& c) {
+        c.metrics.emplace(ListenAddress{"127.0.0.1", 9640});
+        r.read(n, k, kMetricsKeys, c);
     }},
 };
 // clang-format on
@@ -684,6 +692,19 @@ std::vector<std::string> checkGateConfig(const GateConfig& config) {
                                  std::to_string(longest));
             }
         }
+    }
+    if (config.metrics && clashes(*config.metrics)) {
+        errors.push_back(where + "metrics.listen " + config.metrics->text() +
+                         " is taken by another listener");
+    }
+    if (config.metrics && !config.metrics->loopback() && config.allow.empty() &&
+        !config.insecureOpen) {
+        errors.push_back(where + "metrics.listen " + config.metrics->text() +
+                         " is open beyond this computer to anyone: set line.allow, the "
+                         "addresses that may connect, or line.insecure_open = true");
+    }
+    if (config.metrics) {
+        listening.push_back(*config.metrics);
     }
     if (config.web && clashes(config.web->listen)) {
         errors.push_back(where + "web.listen " + config.web->listen.text() +

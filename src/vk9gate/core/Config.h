@@ -97,6 +97,7 @@ struct GateConfig {
     std::vector<ProjectorConfig> projectors;
     std::optional<MqttConfig> mqtt;
     std::optional<WebConfig> web;
+    std::optional<ListenAddress> metrics; // Prometheus' /metrics apart from the web panel
 };
 
 // The configuration in a TOML file, or its errors (those between keys once every key is

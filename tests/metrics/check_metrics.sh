@@ -1,0 +1,80 @@
+#!/bin/sh
+# The gate's /metrics as Prometheus meets it: Debian's promtool lints a scrape, a real
+# Prometheus (its own data folder, scraping the gate on loopback every second) reports it
+# up with its line and a projector's lamp hours, and the example alerts pass promtool's
+# own checks and tests. Never skipped.
+# Usage: check_metrics.sh SOURCE_DIR VK9SIM VK9GATE VK9CTL
+source=$(cd "$1" && pwd)
+sim="$2"
+gate="$3"
+ctl="$4"
+dir=$(mktemp -d)
+trap 'kill $simpid $gatepid $prompid 2>/dev/null; wait 2>/dev/null; rm -rf "$dir"' EXIT
+fail() { echo "$*"; exit 1; }
+for tool in promtool prometheus curl; do
+    command -v $tool >/dev/null || fail "$tool is not installed"
+done
+free() { # a port nothing listens on
+    while :; do
+        p=$((20000 + $(od -An -N2 -tu2 /dev/urandom) % 12000))
+        ss -ltnH "( sport = :$p )" | grep -q . || { echo $p; return; }
+    done
+}
+share=$(free); metrics=$(free); prom=$(free)
+
+"$sim" --projectors 2 --log "$dir/sim.log" "$dir/line" >/dev/null & simpid=$!
+for _ in $(seq 50); do [ -e "$dir/line" ] && break; sleep 0.1; done
+cat > "$dir/gate.toml" <<TOML
+[line]
+port = "$dir/line"
+listen = "127.0.0.1:$share"
+[[projector]]
+address = "001"
+name = "Hall left"
+[[projector]]
+address = "002"
+name = "Hall right"
+[metrics]
+listen = "127.0.0.1:$metrics"
+TOML
+"$gate" --config "$dir/gate.toml" 2>"$dir/gate.log" & gatepid=$!
+for _ in $(seq 50); do curl -sf "http://127.0.0.1:$metrics/metrics" >/dev/null && break; sleep 0.1; done
+"$ctl" --port "gate://127.0.0.1:$share" --address 1 query-l-time >/dev/null ||
+    fail "vk9ctl through the gate failed: $(cat "$dir/gate.log")"
+
+curl -sf "http://127.0.0.1:$metrics/metrics" > "$dir/scrape" || fail "no scrape"
+lint=$(promtool check metrics < "$dir/scrape" 2>&1) || fail "promtool check metrics: $lint"
+[ -z "$lint" ] || fail "promtool check metrics: $lint"
+grep -qx 'vk9gate_projector_lamp_seconds{address="001",name="Hall left"} 4320000' "$dir/scrape" ||
+    fail "1200 lamp hours not in the scrape:
+$(grep lamp "$dir/scrape")"
+
+cat > "$dir/prometheus.yml" <<YML
+global:
+  scrape_interval: 1s
+scrape_configs:
+  - job_name: vk9gate
+    static_configs:
+      - targets: ["127.0.0.1:$metrics"]
+YML
+prometheus --config.file="$dir/prometheus.yml" --storage.tsdb.path="$dir/data" \
+    --web.listen-address="127.0.0.1:$prom" >"$dir/prometheus.log" 2>&1 & prompid=$!
+query() { # the value of an instant query's first result
+    curl -sf "http://127.0.0.1:$prom/api/v1/query" --data-urlencode "query=$1" |
+        sed -n 's/.*"value":\[[0-9.]*,"\([^"]*\)"\].*/\1/p'
+}
+for _ in $(seq 300); do
+    [ "$(query 'up{job="vk9gate"}')" = 1 ] && break
+    sleep 0.1
+done
+[ "$(query 'up{job="vk9gate"}')" = 1 ] || fail "Prometheus did not find the gate up:
+$(tail -5 "$dir/prometheus.log")"
+[ "$(query vk9gate_line_up)" = 1 ] || fail "vk9gate_line_up is not 1 in Prometheus"
+[ "$(query 'vk9gate_projector_lamp_seconds{address="001"} / 3600')" = 1200 ] ||
+    fail "projector 001's lamp hours are not 1200 in Prometheus"
+
+rules="$source/packaging/examples/vk9gate-alerts.yml"
+promtool check rules "$rules" >"$dir/rules.log" 2>&1 || fail "$(cat "$dir/rules.log")"
+sed "s|RULES|$rules|" "$source/tests/metrics/alerts.test.yml" > "$dir/alerts.test.yml"
+promtool test rules "$dir/alerts.test.yml" >"$dir/test.log" 2>&1 || fail "$(cat "$dir/test.log")"
+echo "metrics: linted, scraped by Prometheus, alerts tested"
