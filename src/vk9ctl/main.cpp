@@ -697,8 +697,9 @@ int main(int argc, char* argv[]) {
     // Each failure once on standard error; the first (the line's before any reply's) is the
     // run's error.
     std::vector<std::string> told;
-    const auto tell = [&](const std::string& message) {
-        if (!message.empty() && std::find(told.begin(), told.end(), message) == told.end()) {
+    const auto tell = [&](const std::string& message) { // a check tells on its one line alone
+        if (!checking && !message.empty() &&
+            std::find(told.begin(), told.end(), message) == told.end()) {
             told.push_back(message);
             std::fprintf(stderr, "vk9ctl: %s\n", message.c_str());
         }
@@ -712,9 +713,9 @@ int main(int argc, char* argv[]) {
     }
     if (checking) {
         CheckOutcome outcome;
-        if (overTime) {
+        if (overTime || signalled != 0) { // stopped before it knew
             outcome = checkFailed(CheckStatus::Unknown, error);
-        } else if (status == kLineError || signalled != 0) {
+        } else if (status == kLineError) {
             outcome = checkFailed(CheckStatus::Critical, error); // no line, no projectors
         } else {
             std::vector<Checked> checked;
@@ -725,8 +726,10 @@ int main(int argc, char* argv[]) {
                     if (r.address != prefix) {
                         continue;
                     }
-                    if (!r.error.empty() && c.error.empty()) {
-                        c.error = r.error.substr(prefix.empty() ? 0 : prefix.size() + 2);
+                    if (!r.error.empty() || !r.reading.ok) { // its values are not there
+                        if (c.error.empty()) {
+                            c.error = r.error.substr(prefix.empty() ? 0 : prefix.size() + 2);
+                        }
                     } else if (r.code == kPowerQuery && r.reply) {
                         const auto power = readPower(*r.reply);
                         c.fault = !power                         ? ""

@@ -183,12 +183,17 @@ void Gate::start(bool keepTrying, std::function<void(int)> fatal) {
     m_line.start(keepTrying);
     if (m_config.metrics) {
         if (const std::string why = serveMetrics(); !why.empty()) {
-            m_log.say(Log::Error, why);
+            m_log.say(Log::Error,
+                      why + (keepTrying ? "; tried again every " +
+                                              std::to_string(kListenAgain.count()) + " s"
+                                        : ""));
             if (!keepTrying) {
                 m_failed = true;
                 m_fatal(4);
                 return;
             }
+            m_listenFailures.insert(why);
+            m_listenAgain.start(kListenAgain);
         }
     }
     if (m_web) { // served while the line is down too, so that a page can say so
@@ -282,6 +287,11 @@ bool Gate::listen(bool mayEnd) {
             failures.push_back(std::move(why));
         }
     }
+    if (m_config.metrics && !m_metricsHttp) {
+        if (std::string why = serveMetrics(); !why.empty()) {
+            failures.push_back(std::move(why));
+        }
+    }
     for (const std::string& why : failures) {
         if (mayEnd) {
             m_log.say(Log::Error, why);
@@ -322,7 +332,7 @@ void Gate::lineUp() {
 
 void Gate::lineDown(const std::string& why) {
     m_lineUp = false;
-    if (!m_web || m_web->listening()) {
+    if ((!m_web || m_web->listening()) && (!m_config.metrics || m_metricsHttp)) {
         m_listenAgain.stop();
     }
     m_server.close();

@@ -100,6 +100,10 @@ std::string Metrics::scrape(const GateSnapshot& s) const {
                       .Name("vk9gate_projector_power")
                       .Help("A projector's power state: 1 for the state it is in.")
                       .Register(now);
+    auto& hot = BuildGauge()
+                    .Name("vk9gate_projector_temperature_fault")
+                    .Help("Whether a projector reports a temperature fault (1) or not (0).")
+                    .Register(now);
     auto& input = BuildGauge()
                       .Name("vk9gate_projector_input")
                       .Help("A projector's input, 1 to 4.")
@@ -129,6 +133,9 @@ std::string Metrics::scrape(const GateSnapshot& s) const {
             continue;
         }
         answers.Add(who).Set(*p.state->answers ? 1 : 0);
+        if (!*p.state->answers) {
+            continue; // what it said before it went silent is no longer so
+        }
         const auto reading = [&](std::string_view code) -> std::optional<protocol::Reading> {
             const auto r = p.state->readings.find(code);
             if (r == p.state->readings.end()) {
@@ -143,6 +150,7 @@ std::string Metrics::scrape(const GateSnapshot& s) const {
                 for (int i = 0; i < 5; ++i) {
                     power.Add(with("state", kPowers[i])).Set(int(state->state) == i ? 1 : 0);
                 }
+                hot.Add(who).Set(state->tooHot ? 1 : 0);
             }
         }
         if (const auto r = reading(protocol::kInputQuery)) {
