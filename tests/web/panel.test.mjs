@@ -357,6 +357,7 @@ test('with a password: the login, another site refused, a bad message closing on
   const refused = await intruder.evaluate((url) => new Promise((resolve) => {
     const ws = new WebSocket(url);
     ws.onclose = (e) => resolve(e.code);
+    setTimeout(() => resolve('still open after 3 s'), 3000);
   }), `ws://127.0.0.1:${locked.port}/ws`);
   assert.equal(refused, 1008);
   other.close();
@@ -366,6 +367,7 @@ test('with a password: the login, another site refused, a bad message closing on
     const ws = new WebSocket(url);
     ws.onopen = () => ws.send('{"kind": "dance"}');
     ws.onclose = (e) => resolve(e.code);
+    setTimeout(() => resolve('still open after 3 s'), 3000);
   }), `ws://127.0.0.1:${locked.port}/ws`);
   assert.equal(closed, 1008);
   await page.click('[data-button="query-status"]');
@@ -408,10 +410,11 @@ test('a site whose name a name server points at the gate cannot drive it', async
   const browser = await launch('--host-resolver-rules=MAP evil.example 127.0.0.1');
   const page = await (await browser.newContext()).newPage();
   await page.goto(`http://evil.example:${gate.port}/`);
-  const code = await page.evaluate(() => new Promise((resolve) => {
+  const closed = await page.evaluate(() => new Promise((resolve) => {
     const ws = new WebSocket(`ws://${location.host}/ws`);
-    ws.onclose = (e) => resolve(e.code);
+    ws.onclose = (e) => resolve(`${e.code} ${e.reason}`);
+    setTimeout(() => resolve('still open after 3 s'), 3000);
   }));
-  assert.equal(code, 1008);
+  assert.match(closed, /^1008 .*another site/);
   await browser.close();
 });
