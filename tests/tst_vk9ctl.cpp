@@ -40,7 +40,8 @@ private slots:
         QTest::newRow("@10:20 inside")
             << "@10:20" << QList<double>{10, 15, 20} << QList<double>{9, 21};
         QTest::newRow("2500.5") << "2500.5" << QList<double>{2501} << QList<double>{2500.5};
-        for (const char* bad : {"", "abc", "20:10", "1:x", "@", "~"}) {
+        for (const char* bad :
+             {"", "abc", "20:10", "1:x", "@", "~", "~:", "@~:", "nan", "inf", "1:inf", ":10"}) {
             QTest::newRow(qPrintable(QString("not a range: \"%1\"").arg(bad)))
                 << bad << QList<double>{} << QList<double>{};
         }
@@ -80,6 +81,8 @@ private slots:
             << "VK9 CRITICAL - cannot open gate://127.0.0.1:1 (from --port): 127.0.0.1:1: connection refused\n";
         QTest::newRow("UNKNOWN, a bad range") << QStringList{"check", "-w", "20:10"} << 3
             << "VK9 UNKNOWN - --warning 20:10: a range, such as 2500, 10:, ~:45, 10:20 or @10:20\n";
+        QTest::newRow("UNKNOWN, a threshold twice") << QStringList{"check", "-w", "2500", "--warning", "2000"} << 3
+            << "VK9 UNKNOWN - --warning is given twice\n";
         QTest::newRow("UNKNOWN, out of time") << QStringList{"--port", "%SILENT", "--timeout", "5000", "check", "-t", "1"} << 3
             << "VK9 UNKNOWN - no answer within 1 s\n";
         // clang-format on
@@ -97,6 +100,52 @@ private slots:
         const Ran r = vk9ctl(args.contains("--port") ? args : port + args);
         QCOMPARE(r.out, out.replace("%1", gate.gateAddress()));
         QCOMPARE(r.status, status);
+    }
+
+    // A check of a projector that answers some queries and not others, or answers a fault:
+    // never OK, and what is told is the first thing that went wrong.
+    void checkOfPartAnswers_data() {
+        QTest::addColumn<QByteArrayList>("replies"); // to CR0, CR3 and CR6; empty: silence
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("out");
+        const QByteArray temps = "025.0, 24.5\r";
+        // clang-format off
+        QTest::newRow("power fault") << QByteArrayList{"10\r", "1200\r", temps} << 2
+            << "VK9 CRITICAL - power fault | lamp_hours=1200;; temperature_s1=25;; temperature_s2=24.5;;\n";
+        QTest::newRow("temperature fault") << QByteArrayList{"48\r", "1200\r", temps} << 2
+            << "VK9 CRITICAL - temperature fault | lamp_hours=1200;; temperature_s1=25;; temperature_s2=24.5;;\n";
+        QTest::newRow("power, then two replies of no shape") << QByteArrayList{"00\r", "12h\r", "hot\r"} << 2
+            << "VK9 CRITICAL - unexpected reply to CR3: 1 2 h CR \n";
+        QTest::newRow("power, then silence") << QByteArrayList{"00\r", "", ""} << 2
+            << "VK9 CRITICAL - no reply to CR3 within 200 ms on %1 (from --port)\n";
+        QTest::newRow("power, lamp hours, then silence") << QByteArrayList{"00\r", "1200\r", ""} << 2
+            << "VK9 CRITICAL - no reply to CR6 within 200 ms on %1 (from --port) | lamp_hours=1200;;\n";
+        // clang-format on
+    }
+    void checkOfPartAnswers() {
+        QFETCH(QByteArrayList, replies);
+        QFETCH(int, status);
+        QFETCH(QString, out);
+        Pty far;
+        QByteArray heard;
+        QSocketNotifier frames(far.master, QSocketNotifier::Read);
+        QObject::connect(&frames, &QSocketNotifier::activated, [&] {
+            heard += far.read();
+            for (qsizetype cr; (cr = heard.indexOf('\r')) >= 0; heard.remove(0, cr + 1)) {
+                const qsizetype which = QByteArrayList{"CR0", "CR3", "CR6"}.indexOf(heard.left(cr));
+                if (which >= 0) {
+                    far.send(replies[which]);
+                }
+            }
+        });
+        QProcess ctl;
+        ctl.start(QStringLiteral(VK9CTL_PATH),
+                  {"--port", far.device, "--timeout", "200", "--late", "200", "check"});
+        QTRY_VERIFY_WITH_TIMEOUT(ctl.state() == QProcess::NotRunning, 10000);
+        QCOMPARE(ctl.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(QString(ctl.readAllStandardOutput()), out.replace("%1", far.device));
+        QCOMPARE(ctl.readAllStandardError(), QByteArray());
+        QCOMPARE(ctl.exitCode(), status);
     }
 
     // Each row: the simulator's options, an earlier run and a pause after it, this run's

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 
 namespace vk9::ctl {
@@ -13,7 +14,8 @@ constexpr const char* kWords[] = {"OK", "WARNING", "CRITICAL", "UNKNOWN"};
 std::optional<double> number(std::string_view text) {
     double value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || text.empty()) {
+    if (error != std::errc() || end != text.data() + text.size() || text.empty() ||
+        !std::isfinite(value)) { // the range's own "~" stands for infinity
         return std::nullopt;
     }
     return value;
@@ -57,8 +59,8 @@ std::optional<Range> parseRange(std::string_view text) {
             }
         }
     }
-    if (range.start && range.end && *range.start > *range.end) {
-        return std::nullopt;
+    if ((range.start && range.end && *range.start > *range.end) || (!range.start && !range.end)) {
+        return std::nullopt; // backwards, or "~:" that bounds nothing
     }
     return range;
 }
@@ -96,9 +98,8 @@ CheckOutcome checkOutcome(const std::vector<Checked>& projectors, const Threshol
     for (const Checked& p : projectors) {
         const std::string who = p.address.empty() ? "" : p.address + " ";
         const std::string suffix = p.address.empty() ? "" : "_" + p.address;
-        if (!p.error.empty()) {
+        if (!p.error.empty()) { // what it did answer is still measured
             raise(CheckStatus::Critical, who + p.error);
-            continue;
         }
         if (!p.fault.empty()) {
             raise(CheckStatus::Critical, who + p.fault);

@@ -305,6 +305,11 @@ QString commandList() {
         const auto period = commandFor(row.name, false)->period.count();
         add(row.name, row.code, row.id, QStringLiteral(", every %1 ms").arg(period));
     }
+    list += "\nExit status: 0 done; 1 a reply missing, cut off or unexpected; 2 a usage "
+            "error;\n3 the line could not be opened, is in use, or went away; 128 + N ended "
+            "by signal N.\ncheck: 0 OK, 1 WARNING, 2 CRITICAL (a fault, a projector that "
+            "does not answer,\nno line), 3 UNKNOWN (a mistake in the options, out of time, "
+            "a signal).\n";
     return list;
 }
 
@@ -487,6 +492,11 @@ int main(int argc, char* argv[]) {
             {&critical, &thresholds.lampCritical},
             {&tempWarning, &thresholds.temperatureWarning},
             {&tempCritical, &thresholds.temperatureCritical}};
+        for (const auto* option : {&warning, &critical, &tempWarning, &tempCritical, &timeLimit}) {
+            if (parser.values(*option).size() > 1) { // which one was meant?
+                return refuse("--" + option->names().constLast() + " is given twice");
+            }
+        }
         for (const auto& [option, range] : ranges) {
             if (parser.isSet(*option)) {
                 *range = parseRange(parser.value(*option).toStdString());
