@@ -89,6 +89,46 @@ struct Loops {
     }
 };
 
+// A service manager's notify socket of the test's own: what the gate tells it.
+struct NotifySocket {
+    QTemporaryDir dir;
+    QByteArray path = dir.filePath("notify").toUtf8();
+    int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    NotifySocket() {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            failTest("no notify socket");
+        }
+    }
+    ~NotifySocket() { ::close(fd); }
+    NotifySocket(const NotifySocket&) = delete;
+    NotifySocket& operator=(const NotifySocket&) = delete;
+    QStringList environment() const {
+        return {"NOTIFY_SOCKET=" + QString(path), "WATCHDOG_USEC=200000"};
+    }
+    // The datagrams holding `what` that come within forMs; `seen` runs at each.
+    int count(const QByteArray& what, int forMs, const std::function<void()>& seen = {}) {
+        int n = 0;
+        QDeadlineTimer deadline(forMs);
+        while (!deadline.hasExpired()) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, int(deadline.remainingTime())) == 1) {
+                char datagram[256];
+                const auto got = ::recv(fd, datagram, sizeof datagram, 0);
+                if (QByteArray(datagram, int(std::max<ssize_t>(got, 0))).contains(what)) {
+                    ++n;
+                    if (seen) {
+                        seen();
+                    }
+                }
+            }
+        }
+        return n;
+    }
+};
+
 } // namespace
 
 class TstGate : public QObject {
@@ -643,38 +683,55 @@ private slots:
     // The watchdog is fed from the gate's event loop, twice a WATCHDOG_USEC, on a notify
     // socket of the test's own: the pings stop while the gate does not run, and come back.
     void watchdogFedByTheLoop() {
-        QTemporaryDir dir;
-        const QByteArray path = dir.filePath("notify").toUtf8();
-        const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
-        QVERIFY(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
-        GateProcess gate({"--line", dir.filePath("no-such-device"), "--keep-trying"}, false,
-                         {"NOTIFY_SOCKET=" + QString(path), "WATCHDOG_USEC=200000"});
-        const auto pings = [&](int forMs) { // the WATCHDOG=1 datagrams that come in forMs
-            int count = 0;
-            QDeadlineTimer deadline(forMs);
-            while (!deadline.hasExpired()) {
-                pollfd p{fd, POLLIN, 0};
-                if (::poll(&p, 1, int(deadline.remainingTime())) == 1) {
-                    char datagram[256];
-                    const auto n = ::recv(fd, datagram, sizeof datagram, 0);
-                    count +=
-                        QByteArray(datagram, int(std::max<ssize_t>(n, 0))).contains("WATCHDOG=1");
-                }
-            }
-            return count;
-        };
-        pings(500); // started
-        const int running = pings(1000);
+        NotifySocket notify;
+        GateProcess gate({"--line", notify.dir.filePath("no-such-device"), "--keep-trying"}, false,
+                         notify.environment());
+        notify.count("WATCHDOG=1", 500); // started
+        const int running = notify.count("WATCHDOG=1", 1000);
         QVERIFY2(running >= 8 && running <= 11, qPrintable(QString::number(running)));
         ::kill(pid_t(gate.process.processId()), SIGSTOP);
-        pings(150); // those sent before it stopped
-        QCOMPARE(pings(1000), 0);
+        notify.count("WATCHDOG=1", 150); // those sent before it stopped
+        QCOMPARE(notify.count("WATCHDOG=1", 1000), 0);
         ::kill(pid_t(gate.process.processId()), SIGCONT);
-        QVERIFY(pings(1000) >= 8);
-        ::close(fd);
+        QVERIFY(notify.count("WATCHDOG=1", 1000) >= 8);
+    }
+
+    // READY=1 once the gate serves: at once when it keeps trying, else once the line is open
+    // and its port listens, and never from a gate that is about to give up.
+    void readyWhenServing_data() {
+        QTest::addColumn<bool>("lineThere");
+        QTest::addColumn<bool>("keepTrying");
+        QTest::addColumn<bool>("ready");
+        QTest::newRow("the line open") << true << false << true;
+        QTest::newRow("no line, giving up") << false << false << false;
+        QTest::newRow("no line, keeping trying") << false << true << true;
+        QTest::newRow("the line open, keeping trying") << true << true << true;
+    }
+    void readyWhenServing() {
+        QFETCH(bool, lineThere);
+        QFETCH(bool, keepTrying);
+        QFETCH(bool, ready);
+        Simulator sim({});
+        NotifySocket notify;
+        QStringList args{"--line", lineThere ? sim.link : notify.dir.filePath("no-such-device")};
+        if (keepTrying) {
+            args << "--keep-trying";
+        }
+        GateProcess gate(args, false, notify.environment());
+        bool listening = false; // when READY=1 came
+        QCOMPARE(notify.count("READY=1", 2000,
+                              [&] {
+                                  QTcpSocket probe; // refused at once if nothing listens yet
+                                  probe.connectToHost(QHostAddress::LocalHost, quint16(gate.port));
+                                  listening = probe.waitForConnected(1000);
+                              }),
+                 int(ready));
+        QCOMPARE(listening, lineThere);
+        QTest::qWait(100); // the gate's end, if it ends, seen
+        QCOMPARE(gate.process.state() == QProcess::Running, ready);
+        if (!ready) {
+            QCOMPARE(gate.process.exitCode(), 3);
+        }
     }
 };
 

@@ -175,8 +175,9 @@ std::string Gate::titleOf(std::string_view prefix) const {
                           : "projector " + std::string(prefix.substr(1));
 }
 
-void Gate::start(bool keepTrying, std::function<void(int)> fatal) {
+void Gate::start(bool keepTrying, std::function<void(int)> fatal, std::function<void()> ready) {
     m_fatal = std::move(fatal);
+    m_ready = std::move(ready);
     m_keepTrying = keepTrying;
     m_log.say(Log::Info, "serving the line " + m_line.name() + " on " + m_config.listen.text() +
                              (m_config.file.empty() ? "" : ", as " + m_config.file + " says"));
@@ -215,6 +216,9 @@ void Gate::start(bool keepTrying, std::function<void(int)> fatal) {
         m_mqtt->start(); // a broker that is not there stops nothing else
     }
     tellStatus();
+    if (keepTrying && m_ready) { // the line may have opened already, and told it
+        std::exchange(m_ready, nullptr)();
+    }
 }
 
 void Gate::stop() {
@@ -320,6 +324,9 @@ void Gate::lineUp() {
     m_lineUp = true;
     if (!listen(first && !m_keepTrying)) {
         return;
+    }
+    if (m_ready) {
+        std::exchange(m_ready, nullptr)();
     }
     if (m_mqtt) {
         m_mqtt->lineUp();
@@ -483,6 +490,9 @@ GateSnapshot Gate::snapshot() const {
     for (const ProjectorConfig& p : m_config.projectors) {
         s.projectors.push_back({p.address, p.name, m_states.find(p.prefix())});
     }
+    s.now = now();
+    s.unixSeconds =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     return s;
 }
 
@@ -502,7 +512,7 @@ std::optional<std::string> Gate::scrape(const QHostAddress& peer) const {
 std::string Gate::serveMetrics() {
     m_metricsHttp = std::make_unique<QHttpServer>();
     m_metricsHttp->route("/metrics", [this](const QHttpServerRequest& request) {
-        return metricsResponse(scrape(request.remoteAddress()));
+        return metricsResponse(request, [this](const QHostAddress& peer) { return scrape(peer); });
     });
     WebConfig where;
     where.listen = *m_config.metrics;

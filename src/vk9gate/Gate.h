@@ -38,8 +38,9 @@ public:
 
     // Opens the line (and listens once it is open). `fatal` is called once if the gate
     // cannot go on: exit status 3, the line not opened at start (without keepTrying); 4,
-    // the listening address not to be had.
-    void start(bool keepTrying, std::function<void(int status)> fatal);
+    // the listening address not to be had. `ready` is called once the gate serves: at once
+    // with keepTrying (it goes on trying), else once the line is open and every address had.
+    void start(bool keepTrying, std::function<void(int status)> fatal, std::function<void()> ready);
     void stop();       // clients let go, the line closed, the log written out
     void reopenLogs(); // SIGHUP: the traffic log starts on its file again
     std::string status() const;
@@ -93,6 +94,7 @@ private:
     Tally m_overflow; // clients beyond line.max_clients, turned away
     std::unique_ptr<qt::TrafficLog> m_traffic;
     std::function<void(int)> m_fatal;
+    std::function<void()> m_ready;
     std::function<void(const std::string&)> m_statusChanged;
     Time m_thrownAwayToldAt{-60000000};
     std::vector<std::unique_ptr<PjLinkServer>> m_pjlink; // one a projector that has PJLink

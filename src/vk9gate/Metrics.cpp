@@ -120,6 +120,16 @@ std::string Metrics::scrape(const GateSnapshot& s) const {
                             .Name("vk9gate_projector_temperature_celsius")
                             .Help("A projector's temperatures, by sensor.")
                             .Register(now);
+    auto& readAt = BuildGauge()
+                       .Name("vk9gate_projector_reading_timestamp_seconds")
+                       .Help("When a projector's reading was last read or made (Unix time).")
+                       .Register(now);
+    static constexpr std::pair<std::string_view, const char*> kReadings[] = {
+        {protocol::kPowerQuery, "power"},
+        {protocol::kInputQuery, "input"},
+        {protocol::kLampHoursQuery, "lamp"},
+        {protocol::kLampModeQuery, "lamp_mode"},
+        {protocol::kTemperatureQuery, "temperature"}};
     static constexpr const char* kPowers[] = {"on", "standby", "countdown", "cooling", "fault"};
     static constexpr const char* kModes[] = {"4-lamp", "2-lamp-1-4", "2-lamp-2-3"};
     for (const auto& p : s.projectors) {
@@ -135,6 +145,13 @@ std::string Metrics::scrape(const GateSnapshot& s) const {
         answers.Add(who).Set(*p.state->answers ? 1 : 0);
         if (!*p.state->answers) {
             continue; // what it said before it went silent is no longer so
+        }
+        for (const auto& [code, what] : kReadings) {
+            if (const auto r = p.state->readings.find(code); r != p.state->readings.end()) {
+                readAt.Add(with("query", what))
+                    .Set(s.unixSeconds -
+                         std::chrono::duration<double>(s.now - r->second.at).count());
+            }
         }
         const auto reading = [&](std::string_view code) -> std::optional<protocol::Reading> {
             const auto r = p.state->readings.find(code);

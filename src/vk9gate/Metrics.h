@@ -25,6 +25,8 @@ struct GateSnapshot {
         const ProjectorState* state; // null: nothing known
     };
     std::vector<Projector> projectors;
+    Time now{};             // the gate's time at the scrape, as the readings' are
+    double unixSeconds = 0; // the same moment by the calendar
 };
 
 // The gate's metrics in Prometheus' text format, built with prometheus-cpp's registry and

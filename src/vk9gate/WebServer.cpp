@@ -115,7 +115,17 @@ std::optional<web::Request> readRequest(const QString& text, std::string& why) {
 
 } // namespace
 
-QHttpServerResponse metricsResponse(const std::optional<std::string>& text) {
+QHttpServerResponse
+metricsResponse(const QHttpServerRequest& request,
+                const std::function<std::optional<std::string>(const QHostAddress&)>& scrape) {
+    using Method = QHttpServerRequest::Method;
+    if (request.method() != Method::Get && request.method() != Method::Head) {
+        QHttpServerResponse refused("text/plain", "GET /metrics\n",
+                                    QHttpServerResponse::StatusCode::MethodNotAllowed);
+        refused.setHeader("Allow", "GET, HEAD");
+        return refused;
+    }
+    const std::optional<std::string> text = scrape(request.remoteAddress());
     if (!text) {
         return QHttpServerResponse("text/plain", "not for this address: line.allow\n",
                                    QHttpServerResponse::StatusCode::Forbidden);
@@ -259,7 +269,7 @@ void WebServer::routes() {
         });
     if (m_scrape) {
         m_http->route("/metrics", [this](const QHttpServerRequest& request) {
-            return metricsResponse(m_scrape(request.remoteAddress()));
+            return metricsResponse(request, m_scrape);
         });
     }
     acceptUpgrades(*m_http, "/ws");

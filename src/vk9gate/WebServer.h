@@ -26,8 +26,11 @@ namespace vk9::gate {
 // all on one port. Each connected page is a client of the arbiter; the projectors' states
 // are pushed to every page as they change, and asked for while pages are connected. It keeps
 // listening while the line is down, so that a page can say so.
-// Prometheus' text, or 403 for a peer that may not read it.
-QHttpServerResponse metricsResponse(const std::optional<std::string>& text);
+// Prometheus' text for GET and HEAD, 403 for a peer that may not read it (`scrape` gives
+// nothing), 405 for another method.
+QHttpServerResponse
+metricsResponse(const QHttpServerRequest& request,
+                const std::function<std::optional<std::string>(const QHostAddress&)>& scrape);
 
 class WebServer final : public QObject {
 public:

@@ -200,13 +200,15 @@ int main(int argc, char* argv[]) {
     });
     gate.onStatus([](const std::string& text) { sd_notifyf(0, "STATUS=%s", text.c_str()); });
     bool ended = false;
-    gate.start(parser.isSet(keepTrying), [&](int code) {
-        if (!std::exchange(ended, true)) {
-            QMetaObject::invokeMethod(
-                &app, [&, code] { end(code); }, Qt::QueuedConnection);
-        }
-    });
-    sd_notify(0, "READY=1");
+    gate.start(
+        parser.isSet(keepTrying),
+        [&](int code) {
+            if (!std::exchange(ended, true)) {
+                QMetaObject::invokeMethod(
+                    &app, [&, code] { end(code); }, Qt::QueuedConnection);
+            }
+        },
+        [] { sd_notify(0, "READY=1"); });
     // The watchdog is fed by a timer of the event loop, never by a thread of its own: a gate
     // whose loop no longer turns (stuck in a call) stops feeding it, and is restarted.
     QTimer watchdog;

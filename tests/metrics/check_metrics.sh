@@ -43,6 +43,16 @@ for _ in $(seq 50); do curl -sf "http://127.0.0.1:$metrics/metrics" >/dev/null &
     fail "vk9ctl through the gate failed: $(cat "$dir/gate.log")"
 
 curl -sf "http://127.0.0.1:$metrics/metrics" > "$dir/scrape" || fail "no scrape"
+# The lamp hours just read carry their time; the input, never read, has none.
+read_at=$(sed -n 's/^vk9gate_projector_reading_timestamp_seconds{address="001",name="Hall left",query="lamp"} //p' "$dir/scrape")
+[ -n "$read_at" ] && [ $(( $(date +%s) - ${read_at%.*} )) -le 10 ] ||
+    fail "projector 001's lamp reading has no time of now: '$read_at'"
+! grep -q 'reading_timestamp_seconds{address="001",name="Hall left",query="input"}' "$dir/scrape" ||
+    fail "an input never read has a reading time"
+for method in POST PUT DELETE; do # reading only
+    code=$(curl -s -o /dev/null -w '%{http_code}' -X $method "http://127.0.0.1:$metrics/metrics")
+    [ "$code" = 405 ] || fail "$method /metrics answered $code, not 405"
+done
 lint=$(promtool check metrics < "$dir/scrape" 2>&1) || fail "promtool check metrics: $lint"
 [ -z "$lint" ] || fail "promtool check metrics: $lint"
 grep -qx 'vk9gate_projector_lamp_seconds{address="001",name="Hall left"} 4320000' "$dir/scrape" ||
