@@ -31,16 +31,16 @@ void Metrics::replied(double seconds) {
 
 std::string Metrics::scrape(const GateSnapshot& s) const {
     prometheus::Registry now; // read afresh at each scrape
-    BuildGauge()
-        .Name("vk9gate_build_info")
-        .Help("The gate's version, as a label; always 1.")
-        .Register(now)
+    const auto gauge = [&](const char* name, const char* help) -> auto& {
+        return BuildGauge().Name(name).Help(help).Register(now);
+    };
+    const auto counter = [&](const char* name, const char* help, std::uint64_t value) {
+        BuildCounter().Name(name).Help(help).Register(now).Add({}).Increment(double(value));
+    };
+    gauge("vk9gate_build_info", "The gate's version, as a label; always 1.")
         .Add({{"version", VK9RSC_VERSION}})
         .Set(1);
-    BuildGauge()
-        .Name("vk9gate_line_up")
-        .Help("Whether the gate's projector line is open (1) or not (0).")
-        .Register(now)
+    gauge("vk9gate_line_up", "Whether the gate's projector line is open (1) or not (0).")
         .Add({})
         .Set(s.lineUp ? 1 : 0);
     auto& frames = BuildCounter()
@@ -55,75 +55,36 @@ std::string Metrics::scrape(const GateSnapshot& s) const {
     for (const auto& [outcome, count] : outcomes) {
         frames.Add({{"outcome", outcome}}).Increment(double(count));
     }
-    BuildCounter()
-        .Name("vk9gate_frames_sent_total")
-        .Help("Frames written to the line.")
-        .Register(now)
-        .Add({})
-        .Increment(double(s.frames.sent));
-    BuildCounter()
-        .Name("vk9gate_late_replies_total")
-        .Help("Replies thrown away: late, or of no waiting frame's shape.")
-        .Register(now)
-        .Add({})
-        .Increment(double(s.frames.thrownAway));
-    auto& clients =
-        BuildGauge().Name("vk9gate_clients").Help("Clients connected, by kind.").Register(now);
+    counter("vk9gate_frames_sent_total", "Frames written to the line.", s.frames.sent);
+    counter("vk9gate_late_replies_total",
+            "Replies thrown away: late, or of no waiting frame's shape.", s.frames.thrownAway);
+    auto& clients = gauge("vk9gate_clients", "Clients connected, by kind.");
     clients.Add({{"kind", "share"}}).Set(double(s.shareClients));
     clients.Add({{"kind", "web"}}).Set(double(s.webPages));
     clients.Add({{"kind", "pjlink"}}).Set(double(s.pjlinkClients));
-    BuildCounter()
-        .Name("vk9gate_pjlink_connections_total")
-        .Help("PJLink connections taken.")
-        .Register(now)
-        .Add({})
-        .Increment(double(s.pjlinkConnections));
-    BuildCounter()
-        .Name("vk9gate_pjlink_wrong_passwords_total")
-        .Help("Wrong PJLink passwords.")
-        .Register(now)
-        .Add({})
-        .Increment(double(s.pjlinkWrongPasswords));
+    counter("vk9gate_pjlink_connections_total", "PJLink connections taken.", s.pjlinkConnections);
+    counter("vk9gate_pjlink_wrong_passwords_total", "Wrong PJLink passwords.",
+            s.pjlinkWrongPasswords);
     if (s.mqttConnected) {
-        BuildGauge()
-            .Name("vk9gate_mqtt_connected")
-            .Help("Whether the gate is connected to its MQTT broker.")
-            .Register(now)
+        gauge("vk9gate_mqtt_connected", "Whether the gate is connected to its MQTT broker.")
             .Add({})
             .Set(*s.mqttConnected ? 1 : 0);
     }
-    auto& answers = BuildGauge()
-                        .Name("vk9gate_projector_answers")
-                        .Help("Whether a projector answers (1), or is absent (0).")
-                        .Register(now);
-    auto& power = BuildGauge()
-                      .Name("vk9gate_projector_power")
-                      .Help("A projector's power state: 1 for the state it is in.")
-                      .Register(now);
-    auto& hot = BuildGauge()
-                    .Name("vk9gate_projector_temperature_fault")
-                    .Help("Whether a projector reports a temperature fault (1) or not (0).")
-                    .Register(now);
-    auto& input = BuildGauge()
-                      .Name("vk9gate_projector_input")
-                      .Help("A projector's input, 1 to 4.")
-                      .Register(now);
-    auto& lamp = BuildGauge()
-                     .Name("vk9gate_projector_lamp_seconds")
-                     .Help("A projector's lamp time, as its lamp hours, in seconds.")
-                     .Register(now);
-    auto& mode = BuildGauge()
-                     .Name("vk9gate_projector_lamp_mode")
-                     .Help("A projector's lamp mode: 1 for the mode it is in.")
-                     .Register(now);
-    auto& temperature = BuildGauge()
-                            .Name("vk9gate_projector_temperature_celsius")
-                            .Help("A projector's temperatures, by sensor.")
-                            .Register(now);
-    auto& readAt = BuildGauge()
-                       .Name("vk9gate_projector_reading_timestamp_seconds")
-                       .Help("When a projector's reading was last read or made (Unix time).")
-                       .Register(now);
+    auto& answers =
+        gauge("vk9gate_projector_answers", "Whether a projector answers (1), or is absent (0).");
+    auto& power =
+        gauge("vk9gate_projector_power", "A projector's power state: 1 for the state it is in.");
+    auto& hot = gauge("vk9gate_projector_temperature_fault",
+                      "Whether a projector reports a temperature fault (1) or not (0).");
+    auto& input = gauge("vk9gate_projector_input", "A projector's input, 1 to 4.");
+    auto& lamp = gauge("vk9gate_projector_lamp_seconds",
+                       "A projector's lamp time, as its lamp hours, in seconds.");
+    auto& mode =
+        gauge("vk9gate_projector_lamp_mode", "A projector's lamp mode: 1 for the mode it is in.");
+    auto& temperature =
+        gauge("vk9gate_projector_temperature_celsius", "A projector's temperatures, by sensor.");
+    auto& readAt = gauge("vk9gate_projector_reading_timestamp_seconds",
+                         "When a projector's reading was last read or made (Unix time).");
     static constexpr std::pair<std::string_view, const char*> kReadings[] = {
         {protocol::kPowerQuery, "power"},
         {protocol::kInputQuery, "input"},
