@@ -1,7 +1,7 @@
 #!/bin/sh
 # The README and the guides in docs/: every link to a file of the repository leads to one
 # that is there, every #anchor to a heading of its page, and every guide is reachable from
-# the README.
+# the README, and every code block is closed (one left open swallows the rest of the page).
 # Usage: check_links.sh SOURCE_DIR
 cd "$1" || exit 1
 status=0
@@ -26,6 +26,10 @@ for page in README.md docs/*.md; do
             status=1
         fi
     done
+done
+for page in README.md docs/*.md; do
+    fences=$(grep -cE '^ *```' "$page")
+    [ $((fences % 2)) -eq 0 ] || { echo "$page: a code block is never closed"; status=1; }
 done
 for guide in docs/*.md; do
     name=$(basename "$guide")
