@@ -2,6 +2,7 @@
 // through one gate, with not one answer that is another's; a line unplugged and plugged in
 // again; the configuration as an administrator writes it; the end on a signal.
 #include "support/GateProcess.h"
+#include "support/Pty.h"
 #include "support/Simulator.h"
 #include "support/WindowFixture.h"
 
@@ -9,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -678,6 +680,81 @@ private slots:
                                                   .replace("FILE", file.fileName())
                                                   .replace("PASSWORD", password.fileName())
                                                   .replace("%DIR", dir.path()));
+    }
+
+    // The web panel's and the metrics' addresses, had or not, are told once each: at start,
+    // when the gate gives up, and when it keeps trying.
+    void anAddressIsToldOnce_data() {
+        QTest::addColumn<QByteArray>("table");
+        QTest::addColumn<bool>("taken");
+        QTest::addColumn<bool>("keepTrying");
+        QTest::newRow("metrics served") << QByteArray("metrics") << false << false;
+        QTest::newRow("metrics taken, giving up") << QByteArray("metrics") << true << false;
+        QTest::newRow("metrics taken, keeping trying") << QByteArray("metrics") << true << true;
+        QTest::newRow("web panel served") << QByteArray("web") << false << true;
+        QTest::newRow("web panel taken, giving up") << QByteArray("web") << true << false;
+    }
+    void anAddressIsToldOnce() {
+        QFETCH(QByteArray, table);
+        QFETCH(bool, taken);
+        QFETCH(bool, keepTrying);
+        Simulator sim({});
+        QTcpServer squatter;
+        squatter.listen(QHostAddress::LocalHost);
+        const QByteArray address = "127.0.0.1:" + QByteArray::number(squatter.serverPort());
+        if (!taken) {
+            squatter.close();
+        }
+        QTemporaryDir dir;
+        QStringList args{
+            "--config", hallFile(dir, sim.link, "[" + table + "]\nlisten = \"" + address + "\"\n")};
+        if (keepTrying) {
+            args << "--keep-trying";
+        }
+        GateProcess gate(args, !taken || keepTrying);
+        if (taken && !keepTrying) {
+            QTRY_COMPARE(gate.process.state(), QProcess::NotRunning);
+            QCOMPARE(gate.process.exitCode(), 4);
+        } else {
+            QTest::qWait(500);
+            QCOMPARE(gate.end(), 0);
+        }
+        QCOMPARE(gate.said.count(address), 1);
+    }
+
+    // /metrics gives a reading, and when it was read, only if it can be read: a temperature
+    // reply of the right length with no numbers in it has neither.
+    void metricsOfReadableReadingsOnly() {
+        Pty far;
+        QSocketNotifier frames(far.master, QSocketNotifier::Read);
+        QObject::connect(&frames, &QSocketNotifier::activated, [&] {
+            const QByteArray frame = far.read();
+            far.send(frame.startsWith("CR3") ? "1200\r" : "--.--, ----\r");
+        });
+        QTcpServer probe; // a free port for the metrics
+        probe.listen(QHostAddress::LocalHost);
+        const QByteArray metrics = "127.0.0.1:" + QByteArray::number(probe.serverPort());
+        probe.close();
+        QTemporaryDir dir;
+        GateProcess gate({"--config", hallFile(dir, far.device,
+                                               "[[projector]]\naddress = \"\"\nname = \"Solo\"\n"
+                                               "[metrics]\nlisten = \"" +
+                                                   metrics + "\"\n")});
+        for (const char* query : {"query-l-time", "query-temp"}) {
+            QProcess ctl;
+            ctl.start(VK9CTL_PATH, {"--port", gate.gateAddress(), query});
+            QTRY_VERIFY_WITH_TIMEOUT(ctl.state() == QProcess::NotRunning, 10000);
+            QCOMPARE(ctl.exitCode(), query == std::string_view("query-l-time") ? 0 : 1);
+        }
+        const Ran scrape = runProgram("curl", {"-sf", "http://" + metrics + "/metrics"});
+        QCOMPARE(scrape.status, 0);
+        const QString who = R"({address="",name="Solo")";
+        QVERIFY2(scrape.out.contains("vk9gate_projector_lamp_seconds" + who + "} 4320000\n"),
+                 qPrintable(scrape.out));
+        QVERIFY(scrape.out.contains("vk9gate_projector_reading_timestamp_seconds" + who +
+                                    R"(,query="lamp"})"));
+        QVERIFY(!scrape.out.contains("vk9gate_projector_temperature_celsius{"));
+        QVERIFY2(!scrape.out.contains(R"(query="temperature")"), qPrintable(scrape.out));
     }
 
     // The watchdog is fed from the gate's event loop, twice a WATCHDOG_USEC, on a notify

@@ -181,37 +181,13 @@ void Gate::start(bool keepTrying, std::function<void(int)> fatal, std::function<
     m_keepTrying = keepTrying;
     m_log.say(Log::Info, "serving the line " + m_line.name() + " on " + m_config.listen.text() +
                              (m_config.file.empty() ? "" : ", as " + m_config.file + " says"));
+    // The web panel and /metrics are served while the line is down too, so that a page and
+    // Prometheus can say so; the share port and PJLink listen once the line is open.
+    if (!listen(!keepTrying)) {
+        m_failed = true; // nothing more is tried
+        return;
+    }
     m_line.start(keepTrying);
-    if (m_config.metrics) {
-        if (const std::string why = serveMetrics(); !why.empty()) {
-            m_log.say(Log::Error,
-                      why + (keepTrying ? "; tried again every " +
-                                              std::to_string(kListenAgain.count()) + " s"
-                                        : ""));
-            if (!keepTrying) {
-                m_failed = true;
-                m_fatal(4);
-                return;
-            }
-            m_listenFailures.insert(why);
-            m_listenAgain.start(kListenAgain);
-        }
-    }
-    if (m_web) { // served while the line is down too, so that a page can say so
-        if (const std::string why = m_web->listen(); !why.empty()) {
-            m_log.say(Log::Error,
-                      why + (keepTrying ? "; tried again every " +
-                                              std::to_string(kListenAgain.count()) + " s"
-                                        : ""));
-            if (!keepTrying) {
-                m_failed = true; // the line may open meanwhile: nothing more is tried
-                m_fatal(4);
-                return;
-            }
-            m_listenFailures.insert(why);
-            m_listenAgain.start(kListenAgain);
-        }
-    }
     if (m_mqtt) {
         m_mqtt->start(); // a broker that is not there stops nothing else
     }
@@ -260,8 +236,9 @@ std::string Gate::status() const {
 }
 
 void Gate::tellStatus() {
-    if (m_statusChanged) {
-        m_statusChanged(status());
+    if (std::string now = status(); m_statusChanged && now != m_toldStatus) {
+        m_statusChanged(now);
+        m_toldStatus = std::move(now);
     }
 }
 
@@ -511,9 +488,11 @@ std::optional<std::string> Gate::scrape(const QHostAddress& peer) const {
 
 std::string Gate::serveMetrics() {
     m_metricsHttp = std::make_unique<QHttpServer>();
-    m_metricsHttp->route("/metrics", [this](const QHttpServerRequest& request) {
-        return metricsResponse(request, [this](const QHostAddress& peer) { return scrape(peer); });
-    });
+    m_metricsHttp->route(
+        "/metrics", [this](const QHttpServerRequest& request, QHttpServerResponder&& responder) {
+            answerMetrics(request, std::move(responder),
+                          [this](const QHostAddress& peer) { return scrape(peer); });
+        });
     WebConfig where;
     where.listen = *m_config.metrics;
     std::string error;

@@ -96,6 +96,7 @@ private:
     std::function<void(int)> m_fatal;
     std::function<void()> m_ready;
     std::function<void(const std::string&)> m_statusChanged;
+    std::string m_toldStatus; // the last status told, told again only once it changes
     Time m_thrownAwayToldAt{-60000000};
     std::vector<std::unique_ptr<PjLinkServer>> m_pjlink; // one a projector that has PJLink
     std::unique_ptr<MqttBridge> m_mqtt;

@@ -108,7 +108,8 @@ std::string Metrics::scrape(const GateSnapshot& s) const {
             continue; // what it said before it went silent is no longer so
         }
         for (const auto& [code, what] : kReadings) {
-            if (const auto r = p.state->readings.find(code); r != p.state->readings.end()) {
+            const auto r = p.state->readings.find(code); // a reading that can be read
+            if (r != p.state->readings.end() && protocol::readReply(code, r->second.reply).ok) {
                 readAt.Add(with("query", what))
                     .Set(s.unixSeconds -
                          std::chrono::duration<double>(s.now - r->second.at).count());

@@ -103,4 +103,16 @@ void acceptUpgrades(QHttpServer& http, const QString& path) {
     });
 }
 
+void answer(const QHttpServerRequest& request, QHttpServerResponder&& responder,
+            QHttpServerResponder::StatusCode status, const QByteArray& type, const QByteArray& body,
+            const Headers& headers) {
+    const QByteArray length = QByteArray::number(body.size());
+    responder.writeStatusLine(status);
+    for (const auto& [name, value] : headers) {
+        responder.writeHeader(name, value);
+    }
+    responder.writeHeaders({{"Content-Type", type}, {"Content-Length", length}});
+    responder.writeBody(request.method() == QHttpServerRequest::Method::Head ? QByteArray() : body);
+}
+
 } // namespace vk9::gate

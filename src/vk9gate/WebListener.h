@@ -6,6 +6,8 @@
 #include <QTcpServer>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace vk9::gate {
 
@@ -20,6 +22,13 @@ QTcpServer* serveHttp(QHttpServer& http, const WebConfig& config, std::string& e
 // Why a configured certificate and key cannot serve TLS (an encrypted key, a key of a kind
 // Qt does not take, a key that is not the certificate's); empty when they can.
 std::string tlsProblem(const WebConfig& config);
+using Headers = std::vector<std::pair<QByteArray, QByteArray>>;
+// Writes an answer whole, or for HEAD its headers alone with the length GET would have: 6.4
+// writes a response's body whatever the method, and a client that reuses the connection
+// would read it as its next answer.
+void answer(const QHttpServerRequest& request, QHttpServerResponder&& responder,
+            QHttpServerResponder::StatusCode status, const QByteArray& type, const QByteArray& body,
+            const Headers& headers = {});
 // WebSockets on `path` only; a plain request there is answered 426.
 void acceptUpgrades(QHttpServer& http, const QString& path);
 

@@ -115,23 +115,23 @@ std::optional<web::Request> readRequest(const QString& text, std::string& why) {
 
 } // namespace
 
-QHttpServerResponse
-metricsResponse(const QHttpServerRequest& request,
-                const std::function<std::optional<std::string>(const QHostAddress&)>& scrape) {
+void answerMetrics(const QHttpServerRequest& request, QHttpServerResponder&& responder,
+                   const std::function<std::optional<std::string>(const QHostAddress&)>& scrape,
+                   Headers headers) {
     using Method = QHttpServerRequest::Method;
+    using Status = QHttpServerResponder::StatusCode;
     if (request.method() != Method::Get && request.method() != Method::Head) {
-        QHttpServerResponse refused("text/plain", "GET /metrics\n",
-                                    QHttpServerResponse::StatusCode::MethodNotAllowed);
-        refused.setHeader("Allow", "GET, HEAD");
-        return refused;
+        headers.emplace_back("Allow", "GET, HEAD");
+        answer(request, std::move(responder), Status::MethodNotAllowed, "text/plain",
+               "GET /metrics\n", headers);
+    } else if (const std::optional<std::string> text = scrape(request.remoteAddress())) {
+        answer(request, std::move(responder), Status::Ok,
+               "text/plain; version=0.0.4; charset=utf-8", QByteArray::fromStdString(*text),
+               headers);
+    } else {
+        answer(request, std::move(responder), Status::Forbidden, "text/plain",
+               "not for this address: line.allow\n", headers);
     }
-    const std::optional<std::string> text = scrape(request.remoteAddress());
-    if (!text) {
-        return QHttpServerResponse("text/plain", "not for this address: line.allow\n",
-                                   QHttpServerResponse::StatusCode::Forbidden);
-    }
-    return QHttpServerResponse("text/plain; version=0.0.4; charset=utf-8",
-                               QByteArray::fromStdString(*text));
 }
 
 WebServer::WebServer(const WebConfig& config, std::string gate, std::vector<web::Choice> projectors,
@@ -201,15 +201,20 @@ void WebServer::close() {
 }
 
 void WebServer::routes() {
+    const Headers security(std::begin(kSecurityHeaders), std::end(kSecurityHeaders));
     for (const Asset& asset : kAssets) {
-        m_http->route(asset.path, [this, asset](const QHttpServerRequest& request) {
+        m_http->route(asset.path, [this, asset, security](const QHttpServerRequest& request,
+                                                          QHttpServerResponder&& responder) {
             if (needsLogin() && asset.path == std::string_view("/") &&
                 !sessionOf(request.value("Cookie"))) {
-                QHttpServerResponse to("text/plain", "", QHttpServerResponse::StatusCode::SeeOther);
-                to.addHeader("Location", "/login");
-                return to;
+                Headers to = security;
+                to.emplace_back("Location", "/login");
+                answer(request, std::move(responder), QHttpServerResponder::StatusCode::SeeOther,
+                       "text/plain", {}, to);
+                return;
             }
-            return QHttpServerResponse(asset.type, resource(asset.file));
+            answer(request, std::move(responder), QHttpServerResponder::StatusCode::Ok, asset.type,
+                   resource(asset.file), security);
         });
     }
     m_http->route("/login", QHttpServerRequest::Method::Get, [](const QHttpServerRequest& r) {
@@ -268,12 +273,13 @@ void WebServer::routes() {
             }
         });
     if (m_scrape) {
-        m_http->route("/metrics", [this](const QHttpServerRequest& request) {
-            return metricsResponse(request, m_scrape);
+        m_http->route("/metrics", [this, security](const QHttpServerRequest& request,
+                                                   QHttpServerResponder&& responder) {
+            answerMetrics(request, std::move(responder), m_scrape, security);
         });
     }
     acceptUpgrades(*m_http, "/ws");
-    m_http->afterRequest([](QHttpServerResponse&& response) {
+    m_http->afterRequest([](QHttpServerResponse&& response) { // the routes that answer so
         for (const auto& [name, value] : kSecurityHeaders) {
             response.setHeader(name, value);
         }

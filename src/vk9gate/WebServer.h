@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Log.h"
+#include "WebListener.h"
 #include "vk9gate/core/Config.h"
 #include "vk9gate/core/Mqtt.h"
 #include "vk9gate/core/Passwords.h"
@@ -28,9 +29,9 @@ namespace vk9::gate {
 // listening while the line is down, so that a page can say so.
 // Prometheus' text for GET and HEAD, 403 for a peer that may not read it (`scrape` gives
 // nothing), 405 for another method.
-QHttpServerResponse
-metricsResponse(const QHttpServerRequest& request,
-                const std::function<std::optional<std::string>(const QHostAddress&)>& scrape);
+void answerMetrics(const QHttpServerRequest& request, QHttpServerResponder&& responder,
+                   const std::function<std::optional<std::string>(const QHostAddress&)>& scrape,
+                   Headers headers = {});
 
 class WebServer final : public QObject {
 public:

@@ -20,7 +20,7 @@ free() { # a port nothing listens on
         ss -ltnH "( sport = :$p )" | grep -q . || { echo $p; return; }
     done
 }
-share=$(free); metrics=$(free); prom=$(free)
+share=$(free); metrics=$(free); prom=$(free); web=$(free)
 
 "$sim" --projectors 2 --log "$dir/sim.log" "$dir/line" >/dev/null & simpid=$!
 for _ in $(seq 50); do [ -e "$dir/line" ] && break; sleep 0.1; done
@@ -36,6 +36,8 @@ address = "002"
 name = "Hall right"
 [metrics]
 listen = "127.0.0.1:$metrics"
+[web]
+listen = "127.0.0.1:$web"
 TOML
 "$gate" --config "$dir/gate.toml" 2>"$dir/gate.log" & gatepid=$!
 for _ in $(seq 50); do curl -sf "http://127.0.0.1:$metrics/metrics" >/dev/null && break; sleep 0.1; done
@@ -52,6 +54,18 @@ read_at=$(sed -n 's/^vk9gate_projector_reading_timestamp_seconds{address="001",n
 for method in POST PUT DELETE; do # reading only
     code=$(curl -s -o /dev/null -w '%{http_code}' -X $method "http://127.0.0.1:$metrics/metrics")
     [ "$code" = 405 ] || fail "$method /metrics answered $code, not 405"
+done
+# HEAD, then GET on the same connection: the HEAD answer is headers alone, with GET's length,
+# and the next answer starts right after it.
+for url in "$metrics/metrics" "$web/metrics" "$web/"; do
+    port=${url%%/*} path=/${url#*/}
+    both=$(bash -c "exec 3<>/dev/tcp/127.0.0.1/$port
+        printf 'HEAD $path HTTP/1.1\r\nHost: x\r\n\r\nGET $path HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n' >&3
+        timeout 2 cat <&3" | tr -d '\r')
+    next=$(printf '%s\n' "$both" | awk '/^$/ { getline; print; exit }')
+    [ "$next" = "HTTP/1.1 200 OK" ] || fail "HEAD $path on $port: after its headers came '$next'"
+    lengths=$(printf '%s\n' "$both" | grep -i '^content-length:' | sort -u | wc -l)
+    [ "$lengths" = 1 ] || fail "HEAD $path on $port: another length than GET's: $(printf '%s\n' "$both" | grep -i '^content-length:')"
 done
 lint=$(promtool check metrics < "$dir/scrape" 2>&1) || fail "promtool check metrics: $lint"
 [ -z "$lint" ] || fail "promtool check metrics: $lint"
