@@ -76,15 +76,17 @@ private slots:
         QTest::newRow("CRITICAL, a temperature") << QStringList{"--address", "2", "check", "--temp-warning", "~:35", "--temp-critical", "~:40"} << 2
             << "VK9 CRITICAL - 002 S1 41.5 °C, 002 S2 38 °C | lamp_hours_002=2650;; temperature_s1_002=41.5;~:35;~:40 temperature_s2_002=38;~:35;~:40\n";
         QTest::newRow("CRITICAL, a projector that does not answer") << QStringList{"--address", "3", "check"} << 2
-            << "VK9 CRITICAL - 003 no reply to CR0 within 500 ms on %1 (from --port); not asked the rest of the status\n";
+            << "VK9 CRITICAL - 003 no reply to CR0 within 500 ms on %1 (from --port)\n";
         QTest::newRow("CRITICAL, no line") << QStringList{"--port", "gate://127.0.0.1:1", "check"} << 2
             << "VK9 CRITICAL - cannot open gate://127.0.0.1:1 (from --port): 127.0.0.1:1: connection refused\n";
         QTest::newRow("UNKNOWN, a bad range") << QStringList{"check", "-w", "20:10"} << 3
             << "VK9 UNKNOWN - --warning 20:10: a range, such as 2500, 10:, ~:45, 10:20 or @10:20\n";
+        QTest::newRow("UNKNOWN, a projector twice") << QStringList{"--address", "1,1", "check"} << 3
+            << "VK9 UNKNOWN - --address 1,1: a projector 1 to 4, a list such as 1,2,4 (each once), or all\n";
         QTest::newRow("UNKNOWN, a threshold twice") << QStringList{"check", "-w", "2500", "--warning", "2000"} << 3
             << "VK9 UNKNOWN - --warning is given twice\n";
         QTest::newRow("UNKNOWN, out of time") << QStringList{"--port", "%SILENT", "--timeout", "5000", "check", "-t", "1"} << 3
-            << "VK9 UNKNOWN - no answer within 1 s\n";
+            << "VK9 UNKNOWN - not done within 1 s\n";
         // clang-format on
     }
     void checkPlugin() {
@@ -102,28 +104,40 @@ private slots:
         QCOMPARE(r.status, status);
     }
 
-    // A check of a projector that answers some queries and not others, or answers a fault:
-    // never OK, and what is told is the first thing that went wrong.
+    // A check of projectors that answer some queries and not others, or answer a fault:
+    // never OK, and what is told is the first thing that went wrong with each; out of time,
+    // what is known to be wrong by then stands.
     void checkOfPartAnswers_data() {
-        QTest::addColumn<QByteArrayList>("replies"); // to CR0, CR3 and CR6; empty: silence
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QVariantMap>("replies"); // by frame; none: silence
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("out");
         const QByteArray temps = "025.0, 24.5\r";
+        const auto of = [](QByteArray power, QByteArray lamp, QByteArray temperature) {
+            QVariantMap replies{{"CR0", power}, {"CR3", lamp}, {"CR6", temperature}};
+            replies.removeIf([](const auto& r) { return r.value().toByteArray().isEmpty(); });
+            return replies;
+        };
         // clang-format off
-        QTest::newRow("power fault") << QByteArrayList{"10\r", "1200\r", temps} << 2
+        QTest::newRow("power fault") << QStringList{} << of("10\r", "1200\r", temps) << 2
             << "VK9 CRITICAL - power fault | lamp_hours=1200;; temperature_s1=25;; temperature_s2=24.5;;\n";
-        QTest::newRow("temperature fault") << QByteArrayList{"48\r", "1200\r", temps} << 2
+        QTest::newRow("temperature fault") << QStringList{} << of("48\r", "1200\r", temps) << 2
             << "VK9 CRITICAL - temperature fault | lamp_hours=1200;; temperature_s1=25;; temperature_s2=24.5;;\n";
-        QTest::newRow("power, then two replies of no shape") << QByteArrayList{"00\r", "12h\r", "hot\r"} << 2
+        QTest::newRow("power, then two replies of no shape") << QStringList{} << of("00\r", "12h\r", "hot\r") << 2
             << "VK9 CRITICAL - unexpected reply to CR3: 1 2 h CR \n";
-        QTest::newRow("power, then silence") << QByteArrayList{"00\r", "", ""} << 2
+        QTest::newRow("power, then silence") << QStringList{} << of("00\r", "", "") << 2
             << "VK9 CRITICAL - no reply to CR3 within 200 ms on %1 (from --port)\n";
-        QTest::newRow("power, lamp hours, then silence") << QByteArrayList{"00\r", "1200\r", ""} << 2
+        QTest::newRow("power, lamp hours, then silence") << QStringList{} << of("00\r", "1200\r", "") << 2
             << "VK9 CRITICAL - no reply to CR6 within 200 ms on %1 (from --port) | lamp_hours=1200;;\n";
+        QTest::newRow("a fault known, then out of time") << QStringList{"--address", "1,2", "--late", "2000", "-t", "1"}
+            << QVariantMap{{"A001CR0", "10\r"}, {"A001CR3", "1200\r"}, {"A001CR6", temps}} << 2
+            << "VK9 CRITICAL - 001 power fault, not done within 1 s | lamp_hours_001=1200;; temperature_s1_001=25;; "
+               "temperature_s2_001=24.5;;\n";
         // clang-format on
     }
     void checkOfPartAnswers() {
-        QFETCH(QByteArrayList, replies);
+        QFETCH(QStringList, args);
+        QFETCH(QVariantMap, replies);
         QFETCH(int, status);
         QFETCH(QString, out);
         Pty far;
@@ -132,15 +146,13 @@ private slots:
         QObject::connect(&frames, &QSocketNotifier::activated, [&] {
             heard += far.read();
             for (qsizetype cr; (cr = heard.indexOf('\r')) >= 0; heard.remove(0, cr + 1)) {
-                const qsizetype which = QByteArrayList{"CR0", "CR3", "CR6"}.indexOf(heard.left(cr));
-                if (which >= 0) {
-                    far.send(replies[which]);
-                }
+                far.send(replies.value(QString(heard.left(cr))).toByteArray());
             }
         });
         QProcess ctl;
         ctl.start(QStringLiteral(VK9CTL_PATH),
-                  {"--port", far.device, "--timeout", "200", "--late", "200", "check"});
+                  QStringList{"--port", far.device, "--timeout", "200", "--late", "200"} + args +
+                      QStringList{"check"});
         QTRY_VERIFY_WITH_TIMEOUT(ctl.state() == QProcess::NotRunning, 10000);
         QCOMPARE(ctl.exitStatus(), QProcess::NormalExit);
         QCOMPARE(QString(ctl.readAllStandardOutput()), out.replace("%1", far.device));
@@ -368,27 +380,46 @@ private slots:
         QCOMPARE(ctl.exitCode(), 3);
     }
 
-    // A run ended by a signal while its reply is late waits out the late window first: the
-    // next run never takes that reply (projector 2's, on) for its own (projector 1's).
-    void aRunEndedBySignalLeavesNoLateReply() {
+    // A run ended early, by a signal or by check's time limit, waits out its frame's late
+    // window first: the next run on the line never takes the late reply for its own.
+    void aRunEndedEarlyLeavesNoLateReply_data() {
+        QTest::addColumn<QStringList>("first");
+        QTest::addColumn<int>("status");
+        QTest::newRow("by SIGTERM") << QStringList{"query-status"} << 128 + SIGTERM;
+        QTest::newRow("by check's time limit") << QStringList{"check", "-t", "1"} << 3;
+    }
+    void aRunEndedEarlyLeavesNoLateReply() {
+        QFETCH(QStringList, first);
+        QFETCH(int, status);
         Simulator sim({"--delay", "1600", "--state", "2:power=on"});
-        QProcess first;
-        first.start(QStringLiteral(VK9CTL_PATH),
-                    {"--port", sim.link, "--address", "2", "query-status"});
-        QTest::qWait(1300);
-        first.terminate();
-        QVERIFY(first.waitForFinished(5000));
-        QCOMPARE(first.exitCode(), 128 + SIGTERM);
+        QProcess run;
+        run.start(QStringLiteral(VK9CTL_PATH),
+                  QStringList{"--port", sim.link, "--address", "2"} + first);
+        if (status == 128 + SIGTERM) {
+            QTest::qWait(1300);
+            run.terminate();
+        }
+        QVERIFY(run.waitForFinished(5000));
+        QCOMPARE(run.exitCode(), status);
         const Ran r =
             vk9ctl({"--port", sim.link, "--timeout", "2000", "--address", "1", "query-status"});
         QCOMPARE(r.out, QStringLiteral(" Stand by\n"));
     }
 
+    // Output that cannot be written fails the run: exit 1, or UNKNOWN for a check.
+    void outputThatCannotBeWritten_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("status");
+        QTest::newRow("query-status") << "query-status" << 1;
+        QTest::newRow("check") << "check" << 3;
+    }
     void outputThatCannotBeWritten() {
+        QFETCH(QString, command);
+        QFETCH(int, status);
         Simulator simulator({});
-        const Ran r = vk9ctl({"--port", simulator.link, "query-status"}, "/dev/full");
+        const Ran r = vk9ctl({"--port", simulator.link, command}, "/dev/full");
         QCOMPARE(r.err, QStringLiteral("vk9ctl: standard output: No space left on device\n"));
-        QCOMPARE(r.status, 1);
+        QCOMPARE(r.status, status);
     }
 
     // A server that answers a frame and then hangs up at once (a gate stopped) took the

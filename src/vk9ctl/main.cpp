@@ -116,6 +116,9 @@ std::optional<std::vector<std::string>> prefixesFor(const QString& who) {
         if (row == nullptr) {
             return std::nullopt;
         }
+        if (std::find(prefixes.begin(), prefixes.end(), row->prefix) != prefixes.end()) {
+            return std::nullopt; // named twice
+        }
         prefixes.emplace_back(row->prefix);
     }
     return prefixes;
@@ -432,10 +435,10 @@ int main(int argc, char* argv[]) {
     if (!parsed) {
         return refuse(parser.errorText());
     }
-    const auto finishOutput = [](int status) {
+    const auto finishOutput = [&](int status) {
         if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
             std::fprintf(stderr, "vk9ctl: standard output: %s\n", std::strerror(errno));
-            return status == kDone ? kFailed : status;
+            return checking ? int(CheckStatus::Unknown) : status == kDone ? kFailed : status;
         }
         return status;
     };
@@ -460,7 +463,7 @@ int main(int argc, char* argv[]) {
         parser.isSet(address) ? prefixesFor(parser.value(address)) : std::vector<std::string>{""};
     if (!prefixes) {
         return refuse("--address " + parser.value(address) +
-                      ": a projector 1 to 4, a list such as 1,2,4, or all");
+                      ": a projector 1 to 4, a list such as 1,2,4 (each once), or all");
     }
     const auto timeoutMs = millisecondsIn(parser.value(timeout));
     if (!timeoutMs) {
@@ -616,7 +619,7 @@ int main(int argc, char* argv[]) {
     });
     std::vector<std::string> noted; // what the line has to say, each once
     line.onNote([&](const std::string& device, const std::string& text, bool) {
-        if (std::find(noted.begin(), noted.end(), text) == noted.end()) {
+        if (!checking && std::find(noted.begin(), noted.end(), text) == noted.end()) {
             noted.push_back(text);
             std::fprintf(stderr, "vk9ctl: %s: %s\n", device.c_str(), text.c_str());
         }
@@ -632,12 +635,15 @@ int main(int argc, char* argv[]) {
     });
 
     bool overTime = false;
+    std::size_t finished = 0; // over time: the results that were whole by then
     QTimer limit;
     if (checking) { // the whole check, the line's opening too
         limit.setSingleShot(true);
+        limit.setTimerType(Qt::PreciseTimer);
         QObject::connect(&limit, &QTimer::timeout, [&] {
             overTime = true;
-            session.end("no answer within " + std::to_string(limitSeconds) + " s");
+            finished = run.results.size(); // the exchange under way is not one of them
+            session.end("not done within " + std::to_string(limitSeconds) + " s");
         });
         limit.start(std::chrono::seconds(limitSeconds));
     }
@@ -659,6 +665,9 @@ int main(int argc, char* argv[]) {
                     continue;
                 }
                 run.results.push_back(exchange(run, prefix, query.code));
+                if (checking && !run.results.back().error.empty()) {
+                    break; // it is CRITICAL already: the rest would only wait out windows
+                }
                 if (&query == &kQueries.front() && !run.results.back().reply && !session.ended()) {
                     // Silent: the rest of its queries would only wait out their windows.
                     run.results.back().error += "; not asked the rest of the status";
@@ -690,8 +699,8 @@ int main(int argc, char* argv[]) {
         // the hang-up, a moment behind, is the real answer.
         session.pause(std::chrono::milliseconds(50));
     }
-    if (signalled != 0) {
-        session.drain();
+    if (signalled != 0 || overTime) {
+        session.drain(); // a late reply must not reach the next run on this line
     }
     (void)line.close();
     if (turnedAway) {
@@ -723,11 +732,14 @@ int main(int argc, char* argv[]) {
     }
     if (checking) {
         CheckOutcome outcome;
-        if (overTime || signalled != 0) { // stopped before it knew
+        if (signalled != 0) { // stopped before it knew
             outcome = checkFailed(CheckStatus::Unknown, error);
-        } else if (status == kLineError) {
+        } else if (status == kLineError && !overTime) {
             outcome = checkFailed(CheckStatus::Critical, error); // no line, no projectors
         } else {
+            if (overTime) {
+                run.results.resize(std::min(finished, run.results.size()));
+            }
             std::vector<Checked> checked;
             for (const std::string& prefix : *prefixes) {
                 Checked& c = checked.emplace_back();
@@ -754,7 +766,13 @@ int main(int argc, char* argv[]) {
                     }
                 }
             }
-            outcome = checkOutcome(checked, thresholds);
+            if (overTime) { // what is known to be wrong stands; the rest is not known
+                std::erase_if(checked,
+                              [](const Checked& c) { return c.error.empty() && c.fault.empty(); });
+                checked.emplace_back().error = error;
+            }
+            outcome = !overTime || checked.size() > 1 ? checkOutcome(checked, thresholds)
+                                                      : checkFailed(CheckStatus::Unknown, error);
         }
         std::printf("%s\n", outcome.line.c_str());
         return finishOutput(int(outcome.status));
