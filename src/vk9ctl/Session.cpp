@@ -252,6 +252,7 @@ Session::Reply Session::ask(std::string_view frame) {
     waitUntil(deadline, [this] { return m_arrived.find('\r') != std::string::npos; });
     const auto end = m_arrived.find('\r');
     reply.whole = end != std::string::npos;
+    reply.windowClosed = !reply.whole && !m_ended;
     m_awaiting = !reply.whole;
     reply.bytes = reply.whole ? m_arrived.substr(0, end + 1) : m_arrived;
     m_arrived.erase(0, reply.bytes.size()); // what follows is thrown away before the next

@@ -42,7 +42,9 @@ public:
     struct Reply {
         std::string bytes;
         bool whole = false;
-        std::string notSent; // through a gate: why the frame never reached the line
+        std::string notSent;       // through a gate: why the frame never reached the line
+        bool windowClosed = false; // its window closed short of a whole reply, however the
+                                   // run ended while the late window was waited out
     };
     Reply ask(std::string_view frame);
     // A hold: copies of the frame every `period` for `span`, paced by the line as the panel

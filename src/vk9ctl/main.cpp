@@ -146,7 +146,7 @@ Result exchange(Run& run, const std::string& prefix, std::string_view code) {
     }
     const std::string who = prefix.empty() ? std::string() : prefix + ": ";
     const std::string ms = std::to_string(run.session.timeout().count()) + " ms";
-    if (run.session.ended()) {
+    if (run.session.ended() && !reply.windowClosed) {
         r.error = *run.session.ended();
     } else if (!reply.notSent.empty()) {
         r.error = who + r.code + " not sent: " + reply.notSent;
@@ -635,14 +635,12 @@ int main(int argc, char* argv[]) {
     });
 
     bool overTime = false;
-    std::size_t finished = 0; // over time: the results that were whole by then
     QTimer limit;
     if (checking) { // the whole check, the line's opening too
         limit.setSingleShot(true);
         limit.setTimerType(Qt::PreciseTimer);
         QObject::connect(&limit, &QTimer::timeout, [&] {
             overTime = true;
-            finished = run.results.size(); // the exchange under way is not one of them
             session.end("not done within " + std::to_string(limitSeconds) + " s");
         });
         limit.start(std::chrono::seconds(limitSeconds));
@@ -737,8 +735,8 @@ int main(int argc, char* argv[]) {
         } else if (status == kLineError && !overTime) {
             outcome = checkFailed(CheckStatus::Critical, error); // no line, no projectors
         } else {
-            if (overTime) {
-                run.results.resize(std::min(finished, run.results.size()));
+            if (overTime) { // the exchange under way when time ran out told nothing
+                std::erase_if(run.results, [&](const Result& r) { return r.error == error; });
             }
             std::vector<Checked> checked;
             for (const std::string& prefix : *prefixes) {
