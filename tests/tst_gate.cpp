@@ -763,14 +763,14 @@ private slots:
         NotifySocket notify;
         GateProcess gate({"--line", notify.dir.filePath("no-such-device"), "--keep-trying"}, false,
                          notify.environment());
-        notify.count("WATCHDOG=1", 500); // started
-        const int running = notify.count("WATCHDOG=1", 1000);
-        QVERIFY2(running >= 8 && running <= 11, qPrintable(QString::number(running)));
+        notify.count("WATCHDOG=1", 1000);                     // started, even on a loaded machine
+        const int running = notify.count("WATCHDOG=1", 1000); // 10 due, one each 100 ms
+        QVERIFY2(running >= 6 && running <= 11, qPrintable(QString::number(running)));
         ::kill(pid_t(gate.process.processId()), SIGSTOP);
         notify.count("WATCHDOG=1", 150); // those sent before it stopped
         QCOMPARE(notify.count("WATCHDOG=1", 1000), 0);
         ::kill(pid_t(gate.process.processId()), SIGCONT);
-        QVERIFY(notify.count("WATCHDOG=1", 1000) >= 8);
+        QVERIFY(notify.count("WATCHDOG=1", 1000) >= 6);
     }
 
     // READY=1 once the gate serves: at once when it keeps trying, else once the line is open
